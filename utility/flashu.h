@@ -1,0 +1,90 @@
+// The flash utility's own interfaces between its subsystems. Each section
+// names the source file that implements it.
+#ifndef FLASHU_H
+#define FLASHU_H
+
+#include "FLCOMMON.h"
+
+// ---- argument records (flashu_parse.cpp) ---------------------------------
+#define MAX_ARGS 20
+#define ARG_STR_SIZE 80
+#define INPUT_LINE_SIZE 255
+
+struct ARG_STRUCT {
+    char arg_str[ARG_STR_SIZE];
+    char name_str[ARG_STR_SIZE];
+    char value_str[ARG_STR_SIZE];
+};
+typedef ARG_STRUCT ARG_ARRAY_STRUCT[MAX_ARGS];
+
+void Process_Input_Line(char *in_str_ptr);
+
+// ---- dispatch and options (flashu_cmd.cpp, flashu_options.cpp) ----------------
+void Execute_Command_Array(WORD number_args, ARG_STRUCT *arg_array_ptr, WORD *status_ptr);
+void Execute_Command(WORD user_command, WORD number_args, ARG_STRUCT *arg_array_ptr,
+                     WORD *status_ptr);
+void Execute_Option(WORD user_option, const char *value_str_ptr, WORD *status_ptr);
+bool File_Found(const char *path);
+
+// ---- debug commands (flashu_debug.cpp) ------------------------------------
+// Carries out one debug command (id with its 0x400 bit); the frame and error
+// tail stay with Execute_Command. first_arg is the name of the first word after
+// the command word; rest/rest_count are the words after that.
+void Execute_Debug_Command(WORD user_command, const char *first_arg, WORD rest_count,
+                           ARG_STRUCT *rest, WORD *status_ptr);
+
+// ---- link set-up and shutdown (flashu_link.cpp) -----------------------------
+void Init_Host_Target(WORD *status_ptr);
+void Synch_Host_Target_Link(WORD *status_ptr);
+void Change_Link_Baud(WORD *status_ptr);
+void Shutdown_Host_Target(WORD *status_ptr);
+
+// ---- echo test and terminal (flashu_term.cpp) -------------------------------
+void Echo_Data(WORD size, DWORD count, WORD *status_ptr);
+void Emulate_Terminal(WORD *status_ptr);
+
+// ---- flash tables and directory (flashu_tables.cpp, flashu_dir.cpp) ----------
+void Init_Device_Map_Table();
+void Init_Flash_Tables();
+bool Flash_Tables_Changed();
+void Read_Flash_Tables(WORD *status_ptr);
+void Write_Flash_Tables(WORD *status_ptr);
+WORD Find_Alloc_Dir_Entry(const char *prog_name_str_ptr);
+WORD Find_Free_Dir_Entry();
+void Add_Directory_Entry(WORD dir_index);
+void Delete_Dir_Entry(WORD *status_ptr);
+void Set_Flash_Boot(WORD *status_ptr);
+void Clear_Flash_Boot();
+// Option hooks that reach the tables: the system name into directory entry 0,
+// the start vector into the named program's entry.
+void Set_System_Name_Entry(const char *name);
+void Set_Program_Vector_Entry(WORD *status_ptr);
+
+// ---- flash block operations (flashu_blocks.cpp) -------------------------
+DWORD Lookup_User_Block_Addr(WORD dev_index, DWORD start_find_addr, DWORD find_size);
+bool Segment_In_Device_Block(WORD dev_index, DWORD start_find_addr, DWORD find_size);
+WORD Lookup_Device_Map_Index(DWORD start_find_addr, DWORD find_size);
+void Clear_Flash_Block(WORD dev_index, WORD *status_ptr);
+void Save_Flash_Block(WORD dev_index, WORD *status_ptr);
+void Program_Flash_Block(WORD dev_index, WORD *status_ptr);
+
+// ---- program files (flashu_hexfile.cpp, flashu_binfile.cpp) -------------------
+void Process_OH_File(WORD *status_ptr);
+void Process_Binary_File(WORD *status_ptr);
+void Process_Program_File(WORD *status_ptr);
+void Delete_Temp_Files();
+
+// ---- programming pipeline (flashu_program.cpp) ------------------------------
+void Program_Flash_Memory(WORD *status_ptr);
+void Erase_All_Flash_Memory(WORD *status_ptr);
+
+// ---- displays (flashu_help.cpp, flashu_display.cpp) --------------------------
+void Display_Command_Info();
+void Display_Debug_Info();
+void Display_Options();
+void Display_System_Table();
+void Display_Status();
+void Display_Device_Map();
+void Display_Directory();
+
+#endif
