@@ -1,0 +1,54 @@
+// The segment map that program file processing builds and the download
+// pipeline consumes, with the download results the directory entry records.
+#ifndef FLASHU_SEG_H
+#define FLASHU_SEG_H
+
+#include "FLCOMMON.h"
+
+#define MAX_SEG_MAP_ENTRIES 20
+#define SEG_FILE_NAME_FMT "seg%03u.~~~"
+#define DOWNLOAD_PIECE_SIZE 1024
+
+#pragma pack(push, 1)
+struct SEGMENT_MAP_STRUCT {
+    WORD index;              // number in file order; also names the temp file
+    DWORD start_addr;
+    DWORD end_addr;          // start_addr + size - 1
+    DWORD size;
+    char filepath_str[TEXT_FIELD_SIZE];
+};
+#pragma pack(pop)
+static_assert(sizeof(SEGMENT_MAP_STRUCT) == 14 + TEXT_FIELD_SIZE, "SEGMENT_MAP_STRUCT must be packed");
+
+// ---- results of program file processing (flashu_hexfile.cpp) ----------------
+extern SEGMENT_MAP_STRUCT seg_map_tbl[MAX_SEG_MAP_ENTRIES];
+extern WORD number_seg_map_entries;
+extern DWORD oh_date_time;       // the program file's last-access time
+// Filled by the download: bytes written, lowest/highest address, byte sum.
+extern DWORD oh_logical_len;
+extern DWORD oh_first_addr;
+extern DWORD oh_last_addr;
+extern DWORD oh_checksum;
+
+// ---- hex reader (flashu_hexfile.cpp) --------------------------------------
+#define OH_COUNT_EOF 0xFFFF
+// Status values the hex reader raises that have no error table entry.
+enum : WORD {
+    E_OH_FILE_OPEN = 0x0001,
+    E_OH_RECORD_TYPE = 0x0002,
+};
+void Open_OH_File(const char *filepath_ptr, WORD *status_ptr);
+WORD Read_OH_Data(WORD *base_ptr, DWORD *offset_ptr, BYTE *data_ptr, WORD *status_ptr);
+void Close_OH_File();
+// The file's last-access time, 0 when the file system cannot tell.
+DWORD File_Access_Time(const char *path);
+
+// ---- programming pipeline internals (flashu_program.cpp) ----------------------
+void Program_Segment_Blocks(WORD *status_ptr);
+void Download_Segment(WORD seg_index, WORD dev_index, DWORD *total_download_count_ptr,
+                      WORD *status_ptr);
+void Download_RAM_Work_Area(DWORD start_seg_addr, DWORD seg_size, DWORD start_dev_addr,
+                            DWORD dev_size, const BYTE *seg_data_ptr,
+                            DWORD *total_download_count_ptr, WORD *status_ptr);
+
+#endif
