@@ -13,13 +13,10 @@ static void Not_Built(const char *what, WORD *status_ptr)
 
 WEAK BYTE link_up = 0;
 
-WEAK void Execute_Debug_Command(WORD, const char *, WORD, ARG_STRUCT *, WORD *s) { Not_Built("debug command", s); }
 WEAK void Init_Host_Target(WORD *s) { Not_Built("init", s); }
 WEAK void Synch_Host_Target_Link(WORD *s) { Not_Built("link synch", s); }
 WEAK void Change_Link_Baud(WORD *s) { Not_Built("baud change", s); }
 WEAK void Shutdown_Host_Target(WORD *s) { Not_Built("shutdown", s); }
-WEAK void Echo_Data(WORD, DWORD, WORD *s) { Not_Built("echo", s); }
-WEAK void Emulate_Terminal(WORD *s) { Not_Built("term", s); }
 WEAK void Init_Device_Map_Table() {}
 WEAK void Init_Flash_Tables() { Not_Built("reinittbls", nullptr); }
 WEAK bool Flash_Tables_Changed() { return false; }
@@ -39,9 +36,6 @@ WEAK WORD Lookup_Device_Map_Index(DWORD, DWORD) { return 0xFFFF; }
 WEAK void Clear_Flash_Block(WORD, WORD *s) { Not_Built("block clear", s); }
 WEAK void Save_Flash_Block(WORD, WORD *s) { Not_Built("block save", s); }
 WEAK void Program_Flash_Block(WORD, WORD *s) { Not_Built("block program", s); }
-WEAK void Process_OH_File(WORD *s) { Not_Built("hex files", s); }
-WEAK void Process_Binary_File(WORD *s) { Not_Built("binary files", s); }
-WEAK void Process_Program_File(WORD *s) { Not_Built("program files", s); }
 WEAK void Delete_Temp_Files() {}
 WEAK void Program_Flash_Memory(WORD *s) { Not_Built("program", s); }
 WEAK void Erase_All_Flash_Memory(WORD *s) { Not_Built("eraseall", s); }
