@@ -232,20 +232,6 @@ void Change_Baud_Cmd(const char *first_arg, WORD rest_count, ARG_STRUCT *rest, W
 
 }  // namespace
 
-void Reset_Debug_Args()
-{
-    dwDest = 0;
-    dwSrc = 0;
-    dwCount = 256;
-    dwVal = 0;
-    dwBase = 0;
-    dwBlock = 0;
-    wType = 0;
-    wCode = 0;
-    wID = 0;
-    memset(bData, 0, sizeof bData);
-}
-
 bool Parse_Hex_Number(const char *str, DWORD *value)
 {
     const char *p = str;

@@ -22,9 +22,6 @@ extern WORD wCode;
 extern WORD wID;
 extern BYTE bData[DEBUG_DATA_SIZE];
 
-// Puts every shared argument variable back to its start value.
-void Reset_Debug_Args();
-
 // A number converts when the text begins with one; the value then holds it
 // (0x prefix allowed for hex; values past 32 bits saturate).
 bool Parse_Hex_Number(const char *str, DWORD *value);
