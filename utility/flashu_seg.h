@@ -30,6 +30,12 @@ extern DWORD oh_first_addr;
 extern DWORD oh_last_addr;
 extern DWORD oh_checksum;
 
+// ---- program file access (flashu_binfile.cpp) ---------------------------------
+// Opens a program or segment file by the name as typed (any letter case).
+FILE *Open_Program_File(const char *path, const char *mode);
+// The file's last-access time, 0 when the file system cannot tell.
+DWORD File_Access_Time(const char *path);
+
 // ---- hex reader (flashu_hexfile.cpp) --------------------------------------
 #define OH_COUNT_EOF 0xFFFF
 // Status values the hex reader raises that have no error table entry.
@@ -40,8 +46,6 @@ enum : WORD {
 void Open_OH_File(const char *filepath_ptr, WORD *status_ptr);
 WORD Read_OH_Data(WORD *base_ptr, DWORD *offset_ptr, BYTE *data_ptr, WORD *status_ptr);
 void Close_OH_File();
-// The file's last-access time, 0 when the file system cannot tell.
-DWORD File_Access_Time(const char *path);
 
 // ---- programming pipeline internals (flashu_program.cpp) ----------------------
 void Program_Segment_Blocks(WORD *status_ptr);

@@ -12,8 +12,6 @@ static void Not_Built(const char *what, WORD *status_ptr)
 }
 
 WEAK void Delete_Temp_Files() {}
-WEAK void Program_Flash_Memory(WORD *s) { Not_Built("program", s); }
-WEAK void Erase_All_Flash_Memory(WORD *s) { Not_Built("eraseall", s); }
 WEAK void Display_Command_Info() { Not_Built("help", nullptr); }
 WEAK void Display_Debug_Info() { Not_Built("debug help", nullptr); }
 WEAK void Display_Options() { Not_Built("options", nullptr); }

@@ -1,0 +1,374 @@
+// Hex file processing: one pass over an Intel hex file splits its data
+// records into address-contiguous segments, each kept in a temporary file,
+// and sorts the segment map by address.
+#include <cstring>
+
+#include "OH86_DEC.h"
+#include "flashu.h"
+#include "flashu_seg.h"
+
+SEGMENT_MAP_STRUCT seg_map_tbl[MAX_SEG_MAP_ENTRIES];
+WORD number_seg_map_entries = 0;
+WORD oh_vector_base = 0;
+DWORD oh_vector_offset = 0;
+DWORD oh_date_time = 0;
+DWORD oh_logical_len = 0;
+DWORD oh_first_addr = 0;
+DWORD oh_last_addr = 0;
+DWORD oh_checksum = 0;
+
+// ---- hex reader -----------------------------------------------------------
+static FILE *oh_file = nullptr;
+static DWORD dwULBA = 0;
+static DWORD dwSBA = 0;
+static DWORD dwStartEIP = 0;
+static DWORD lpStartAddress = 0;
+
+void Close_OH_File()
+{
+    if (oh_file) fclose(oh_file);
+    oh_file = nullptr;
+}
+
+void Open_OH_File(const char *filepath_ptr, WORD *status_ptr)
+{
+    lpStartAddress = 0;
+    dwStartEIP = 0;
+    dwULBA = 0;
+    dwSBA = 0;
+    Close_OH_File();
+    oh_file = Open_Program_File(filepath_ptr, "r");
+    if (!oh_file) *status_ptr = E_OH_FILE_OPEN;
+}
+
+static WORD Rec_Word(const OH86_RECORD_STRUCT *rec, unsigned at)
+{
+    return (WORD)((rec->bData[at] << 8) | rec->bData[at + 1]);
+}
+
+static DWORD Rec_Dword(const OH86_RECORD_STRUCT *rec)
+{
+    return ((DWORD)Rec_Word(rec, 0) << 16) | Rec_Word(rec, 2);
+}
+
+static void Extended_Segment_Address_Rec(const OH86_RECORD_STRUCT *rec)
+{
+    dwSBA = (DWORD)Rec_Word(rec, 0) << 4;
+    dwULBA = 0;
+}
+
+static void Extended_Linear_Address_Rec(const OH86_RECORD_STRUCT *rec)
+{
+    dwULBA = (DWORD)Rec_Word(rec, 0) << 16;
+    dwSBA = 0;
+}
+
+static void Start_Segment_Address_Rec(const OH86_RECORD_STRUCT *rec)
+{
+    lpStartAddress = Rec_Dword(rec);
+}
+
+static void Start_Linear_Address_Rec(const OH86_RECORD_STRUCT *rec)
+{
+    dwStartEIP = Rec_Dword(rec);
+}
+
+// Interprets one record. Returns true when it is a result for the caller
+// (data, end of file, start vector or a failure); *count_ptr gets the count.
+static bool Interpret_OH_Record(const OH86_RECORD_STRUCT *rec, WORD *base_ptr, DWORD *offset_ptr,
+                                BYTE *data_ptr, WORD *count_ptr, WORD *status_ptr)
+{
+    *count_ptr = 0;
+    switch (rec->bRecType) {
+    case OH86_DATA_REC:
+        *offset_ptr = dwULBA + dwSBA + rec->wOffset;
+        // An empty data record carries nothing; its count of 0 must not be
+        // mistaken for a start vector.
+        if (rec->bRecLen == 0) return false;
+        memcpy(data_ptr, rec->bData, rec->bRecLen);
+        *count_ptr = rec->bRecLen;
+        return true;
+    case OH86_EOF_REC:
+        Close_OH_File();
+        *count_ptr = OH_COUNT_EOF;
+        return true;
+    case OH86_EXT_SEG_ADDR_REC:
+        Extended_Segment_Address_Rec(rec);
+        *offset_ptr = dwSBA;
+        return false;
+    case OH86_START_SEG_ADDR_REC:
+        // CS:IP as the record carries them: segment first, then offset.
+        Start_Segment_Address_Rec(rec);
+        *base_ptr = (WORD)(lpStartAddress >> 16);
+        *offset_ptr = lpStartAddress & 0xFFFF;
+        return true;
+    case OH86_EXT_LIN_ADDR_REC:
+        Extended_Linear_Address_Rec(rec);
+        *offset_ptr = dwULBA;
+        return false;
+    case OH86_START_LIN_ADDR_REC:
+        Start_Linear_Address_Rec(rec);
+        *offset_ptr = dwStartEIP;
+        return true;
+    default:
+        *status_ptr = E_OH_RECORD_TYPE;
+        return true;
+    }
+}
+
+WORD Read_OH_Data(WORD *base_ptr, DWORD *offset_ptr, BYTE *data_ptr, WORD *status_ptr)
+{
+    OH86_RECORD_STRUCT rec;
+    for (;;) {
+        *base_ptr = 0;
+        *offset_ptr = 0;
+        if (!oh_file) {
+            *status_ptr = E_HEX_EOF;
+            return 0;
+        }
+        // Address records shorter than they should be read missing bytes as 0.
+        memset(&rec, 0, sizeof rec);
+        WORD status = Get_OH86_Record(oh_file, &rec);
+        if (status != E_OK) {
+            *status_ptr = status;
+            return 0;
+        }
+        WORD count;
+        bool result = Interpret_OH_Record(&rec, base_ptr, offset_ptr, data_ptr, &count, status_ptr);
+        Log_Fmt(LOG_OHREC, "Read hex record: type = %hu, base = 0x%04X, offset = 0x%08lX, count = %u\n",
+                (unsigned short)rec.bRecType, *base_ptr, (unsigned long)*offset_ptr, count);
+        if (result) return count;
+    }
+}
+
+// ---- segment building ---------------------------------------------------------
+static FILE *seg_file = nullptr;
+static bool seg_open = false;
+static WORD seg_number = 0;
+static DWORD prev_end_addr = 0;
+static DWORD byte_total = 0;
+
+static void Close_Segment_File()
+{
+    if (seg_file) fclose(seg_file);
+    seg_file = nullptr;
+}
+
+static void Abandon_Pass()
+{
+    Close_OH_File();
+    Close_Segment_File();
+    seg_open = false;
+}
+
+static void Clear_Segment_Map()
+{
+    memset(seg_map_tbl, 0, sizeof seg_map_tbl);
+    number_seg_map_entries = 0;
+    seg_file = nullptr;
+    seg_open = false;
+    seg_number = 0;
+    prev_end_addr = 0xFFFFFFFE;
+    byte_total = 0;
+}
+
+static void Segment_File_Failed(const char *what, WORD *status_ptr)
+{
+    Log_Fmt(LOG_ALWAYS, "\nCannot %s segment file %s!\n", what, seg_map_tbl[seg_number].filepath_str);
+    *status_ptr = E_REPORTED;
+}
+
+static void Log_Read_Progress(const SEGMENT_MAP_STRUCT *seg)
+{
+    Log_Fmt(LOG_NORMAL, "%cRead ...      Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ", 13,
+            (unsigned long)seg->start_addr, (unsigned long)seg->end_addr, (unsigned long)seg->size,
+            (unsigned long)byte_total);
+}
+
+static void Log_Read_Segment(const SEGMENT_MAP_STRUCT *seg)
+{
+    Log_Fmt(LOG_OHSEG, "\nRead hex segment #%u from 0x%08lX to 0x%08lX (%lu bytes)\n", seg->index,
+            (unsigned long)seg->start_addr, (unsigned long)seg->end_addr, (unsigned long)seg->size);
+}
+
+// Ends the open segment: its file must be complete on disk, so a failed
+// flush counts as a failed write.
+static void Close_Segment(bool last, WORD *status_ptr)
+{
+    SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[seg_number];
+    seg->end_addr = prev_end_addr;
+    int rc = fclose(seg_file);
+    seg_file = nullptr;
+    seg_open = false;
+    if (rc != 0) {
+        Segment_File_Failed("write", status_ptr);
+        return;
+    }
+    Log_Read_Progress(seg);
+    if (last) Log_Str(LOG_NORMAL, "\n");
+    Log_Read_Segment(seg);
+}
+
+static void Write_Segment_Bytes(const BYTE *data_ptr, WORD count, WORD *status_ptr)
+{
+    if (fwrite(data_ptr, 1, count, seg_file) != count) Segment_File_Failed("write", status_ptr);
+}
+
+static void Start_Segment(DWORD addr, const BYTE *data_ptr, WORD count, WORD *status_ptr)
+{
+    SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[seg_number];
+    seg->index = seg_number;
+    seg->start_addr = addr;
+    seg->end_addr = 0;
+    seg->size = count;
+    snprintf(seg->filepath_str, sizeof seg->filepath_str, SEG_FILE_NAME_FMT, seg_number);
+    seg_file = fopen(seg->filepath_str, "wb");
+    if (!seg_file) {
+        Segment_File_Failed("create", status_ptr);
+        return;
+    }
+    seg_open = true;
+    Write_Segment_Bytes(data_ptr, count, status_ptr);
+}
+
+static void Add_Data_Record(DWORD addr, const BYTE *data_ptr, WORD count, WORD *status_ptr)
+{
+    byte_total += count;
+    // A run never continues across the top of the 32-bit address space.
+    if (seg_open && prev_end_addr != 0xFFFFFFFF && addr == prev_end_addr + 1) {
+        seg_map_tbl[seg_number].size += count;
+        Write_Segment_Bytes(data_ptr, count, status_ptr);
+    } else {
+        if (seg_open) {
+            Close_Segment(false, status_ptr);
+            if (*status_ptr != E_OK) return;
+            if (seg_number + 1 >= MAX_SEG_MAP_ENTRIES) {
+                *status_ptr = E_SEG_LIMIT;
+                return;
+            }
+            seg_number++;
+        }
+        Start_Segment(addr, data_ptr, count, status_ptr);
+    }
+    prev_end_addr = addr + count - 1;
+}
+
+static void Take_Start_Vector(WORD base, DWORD offset)
+{
+    if (oh_vector_base == 0 && oh_vector_offset == 0) {
+        oh_vector_base = base;
+        oh_vector_offset = offset;
+        Log_Fmt(LOG_OHSEG, "Read hex start vector %04X:%08lX\n", base, (unsigned long)offset);
+    } else {
+        Log_Str(LOG_ALWAYS, "WARNING!  Multiple start vectors found in hex file\n");
+        Log_Fmt(LOG_OHSEG, "Read hex start vector %04X:%08lX (ignored)\n", base, (unsigned long)offset);
+    }
+}
+
+// The reader's own codes 1 and 2 share their values with monitor codes whose
+// texts (communications timeout, target memory) would mislead the user, so
+// they are reported with texts of their own in the same form.
+static void Report_Failure(WORD *status_ptr)
+{
+    if (*status_ptr == E_REPORTED) return;
+    if (*status_ptr == E_OH_FILE_OPEN)
+        Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s\n\n", "Operation", "Cannot open hex file");
+    else if (*status_ptr == E_OH_RECORD_TYPE)
+        Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s\n\n", "Operation", "Invalid record type in hex file");
+    else
+        Process_Error(*status_ptr, "Operation");
+    *status_ptr = E_REPORTED;
+}
+
+// Reads records up to the end-of-file record, building segments on the way.
+static void Read_Hex_Segments(WORD *status_ptr)
+{
+    BYTE data[OH86_MAX_DATA];
+    for (;;) {
+        if (User_Abort()) {
+            *status_ptr = E_USER_ABORT;
+            return;
+        }
+        WORD base;
+        DWORD offset;
+        WORD count = Read_OH_Data(&base, &offset, data, status_ptr);
+        if (*status_ptr != E_OK) {
+            Report_Failure(status_ptr);
+            return;
+        }
+        if (count == OH_COUNT_EOF) return;
+        if (count == 0) {
+            Take_Start_Vector(base, offset);
+            continue;
+        }
+        Add_Data_Record(offset, data, count, status_ptr);
+        if (*status_ptr != E_OK) return;
+    }
+}
+
+// Stable selection sort: among equal start addresses the earlier segment of
+// the file comes first.
+static void Sort_Segment_Map(WORD *status_ptr)
+{
+    SEGMENT_MAP_STRUCT sorted[MAX_SEG_MAP_ENTRIES];
+    memset(sorted, 0, sizeof sorted);
+    for (WORD pos = 0; pos < number_seg_map_entries; pos++) {
+        int best = -1;
+        for (WORD i = 0; i < number_seg_map_entries; i++) {
+            const SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[i];
+            if (seg->size != 0 && (best < 0 || seg->start_addr < seg_map_tbl[best].start_addr)) best = i;
+        }
+        if (best < 0) {
+            Log_Str(LOG_ALWAYS, "Error in OH sort algorithm!\n");
+            *status_ptr = E_REPORTED;
+            return;
+        }
+        sorted[pos] = seg_map_tbl[best];
+        seg_map_tbl[best].size = 0;
+        Log_Fmt(LOG_OHSORT, "Process hex code/data segment #%u from 0x%08lX to 0x%08lX (%lu bytes)\n",
+                sorted[pos].index, (unsigned long)sorted[pos].start_addr,
+                (unsigned long)sorted[pos].end_addr, (unsigned long)sorted[pos].size);
+    }
+    memcpy(seg_map_tbl, sorted, sizeof seg_map_tbl);
+}
+
+void Process_OH_File(WORD *status_ptr)
+{
+    if (filepath_str[0] == '\0') {
+        Log_Str(LOG_ALWAYS, "File not specified!\n");
+        return;
+    }
+    Log_Fmt(LOG_NORMAL, "Process hex file %s ...\n", filepath_str);
+    *status_ptr = E_OK;
+    Delete_Temp_Files();
+    oh_vector_base = 0;
+    oh_vector_offset = 0;
+    oh_logical_len = 0;
+    Clear_Segment_Map();
+
+    Open_OH_File(filepath_str, status_ptr);
+    if (*status_ptr != E_OK) {
+        Report_Failure(status_ptr);
+        return;
+    }
+    Read_Hex_Segments(status_ptr);
+    if (*status_ptr != E_OK) {
+        Abandon_Pass();
+        return;
+    }
+    if (byte_total == 0) {
+        Log_Str(LOG_ALWAYS, "\nHex file contains no code/data!\n");
+        *status_ptr = E_REPORTED;
+        return;
+    }
+    Close_Segment(true, status_ptr);
+    if (*status_ptr != E_OK) return;
+    number_seg_map_entries = seg_number + 1;
+
+    Sort_Segment_Map(status_ptr);
+    if (*status_ptr != E_OK) return;
+    Log_Fmt(LOG_OHSORT, "Process hex start vector %04X:%08lX\n", oh_vector_base,
+            (unsigned long)oh_vector_offset);
+    oh_date_time = File_Access_Time(filepath_str);
+    Log_Str(LOG_NORMAL, "Hex file OK\n");
+}
