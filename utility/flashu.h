@@ -5,6 +5,12 @@
 
 #include "FLCOMMON.h"
 
+// ---- input sources (flashu_main.cpp) ---------------------------------------
+// The command file named last (opened by the command-file command) and its
+// upper-cased path, shown in the echo of each of its lines.
+extern FILE *cmd_file;
+extern char cmd_filepath_str[TEXT_FIELD_SIZE];
+
 // ---- argument records (flashu_parse.cpp) ---------------------------------
 #define MAX_ARGS 20
 #define ARG_STR_SIZE 80
@@ -18,6 +24,8 @@ struct ARG_STRUCT {
 typedef ARG_STRUCT ARG_ARRAY_STRUCT[MAX_ARGS];
 
 void Process_Input_Line(char *in_str_ptr);
+void Parse_Input_Line(char *in_str_ptr, WORD *number_args_ptr, ARG_STRUCT *arg_array_ptr);
+void Parse_Command_Line(char *in_str_ptr, WORD *number_args_ptr, ARG_STRUCT *arg_array_ptr);
 
 // ---- dispatch and options (flashu_cmd.cpp, flashu_options.cpp) ----------------
 void Execute_Command_Array(WORD number_args, ARG_STRUCT *arg_array_ptr, WORD *status_ptr);
@@ -25,6 +33,15 @@ void Execute_Command(WORD user_command, WORD number_args, ARG_STRUCT *arg_array_
                      WORD *status_ptr);
 void Execute_Option(WORD user_option, const char *value_str_ptr, WORD *status_ptr);
 bool File_Found(const char *path);
+
+// ---- user files (userfile.cpp) -----------------------------------------------
+// Typed names are upper case; each path component missing as typed is matched
+// case-insensitively (first match in sorted order). Resolve_User_Path writes
+// the real path of an existing file or directory; false when none matches or
+// it does not fit. Open_User_File opens the resolved file (never a directory
+// for reading); for "w"/"a" modes a missing last component is created as typed.
+bool Resolve_User_Path(const char *typed, char *out, size_t out_size);
+FILE *Open_User_File(const char *typed, const char *mode);
 
 // ---- debug commands (flashu_debug.cpp) ------------------------------------
 // Carries out one debug command (id with its 0x400 bit); the frame and error

@@ -1,7 +1,10 @@
 // Level-filtered output and error reporting.
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 
+#include "CONIO.h"
 #include "FLCOMMON.h"
 
 WORD log_level = LOG_NORMAL;
@@ -27,4 +30,211 @@ void Log_Fmt(WORD this_log_level, const char *fmt, ...)
     vsnprintf(log_str, sizeof log_str, fmt, ap);
     va_end(ap);
     Log_Str(this_log_level, log_str);
+}
+
+// ---- error codes ------------------------------------------------------------
+// Searched from the top; the first row with a code wins.
+const LOOKUP_TBL_STRUCT error_code_lut[] = {
+    {E_REPORTED, "Error already reported"},
+    {E_USER_ABORT, "User aborted command"},
+    {E_SEG_LIMIT, "Hex file segment limit exceeded"},
+    {E_SEG_EOF, "Premature EOF in segment file"},
+    {E_BAD_TABLES, "Invalid flash tables"},
+    {E_NOT_RESPONDING, "Target system not responding"},
+    {E_INVALID_PARAM, "Invalid parameter"},
+    {E_HEX_EOF, "Premature EOF in hex file"},
+    {E_HEX_NUMERIC, "Invalid numeric in hex file"},
+    {E_HEX_CHECKSUM, "Invalid checksum in hex file"},
+    {E_TIME, "Target communications timeout"},
+    {E_NOT_SUPPORTED, "Function not supported"},
+    {E_INVALID_BUFFER, "Invalid buffer"},
+    {E_LIST, "Invalid list"},
+    {E_OVERRUN, "Data overrun error"},
+    {E_PARITY, "Data parity error"},
+    {E_FRAMING, "Data framing error"},
+    {E_BREAK, "Break received"},
+    {E_OPEN_COM, "Couldn't open COM"},
+    {E_GET_STATE, "Failure GetCommState"},
+    {E_SETUP_COMM, "Failure SetupComm"},
+    {E_SET_STATE, "Failure SetCommState"},
+    {E_PURGE, "Failure PurgeComm"},
+    {E_WRITE_COMM, "Failure WriteComm"},
+    {E_READ_COMM, "Failure ReadComm"},
+    {E_CLOSE_COMM, "Failure CloseComm"},
+    {E_FLASH_VPP, "Flash Vpp control error"},
+    {E_FLASH_WRITE, "Flash write error"},
+    {E_FLASH_RAM, "Flash write attempted to RAM"},
+    {E_FLASH_UNERASED, "Flash write attempted to unerased data"},
+    {E_FLASH_WRITE2, "Flash write error"},
+    {E_BAD_WRITE_ADDR, "Invalid write RAM address"},
+    {E_MEM, "Insufficient target memory"},
+    {E_PARAM, "Invalid message parameter"},
+    {0, nullptr},
+};
+
+void Process_Error(WORD status, const char *oper_str_ptr)
+{
+    char error_str[TEXT_FIELD_SIZE];
+    if (status == E_OK) return;
+    if (Id_To_Index(status, error_code_lut) == 0xFFFF)
+        snprintf(error_str, sizeof error_str, "ERROR %04X", (unsigned)status);
+    else
+        Id_To_Str(error_str, status, error_code_lut);
+    Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s\n\n", oper_str_ptr, error_str);
+}
+
+// ---- date/time and level texts ---------------------------------------------
+#define DATE_TIME_STR_SIZE 20
+#define LOG_LEVEL_STR_SIZE 40
+
+static char date_time_str[DATE_TIME_STR_SIZE];
+static char log_level_str[LOG_LEVEL_STR_SIZE];
+
+// Callers hand a buffer of at least 20 characters.
+void Set_Date_Time_Str(char *date_time_str_ptr, DWORD date_time)
+{
+    if (date_time == 0) {
+        snprintf(date_time_str_ptr, DATE_TIME_STR_SIZE, "-");
+        return;
+    }
+    time_t t = (time_t)date_time;
+    struct tm tm_buf;
+    if (localtime_r(&t, &tm_buf) == nullptr) {
+        snprintf(date_time_str_ptr, DATE_TIME_STR_SIZE, "-");
+        return;
+    }
+    unsigned year = (unsigned)tm_buf.tm_year;
+    if (year >= 100) year -= 100;
+    snprintf(date_time_str_ptr, DATE_TIME_STR_SIZE, "%02u/%02u/%02u %02u:%02u",
+             (unsigned)tm_buf.tm_mon + 1, (unsigned)tm_buf.tm_mday, year % 100,
+             (unsigned)tm_buf.tm_hour, (unsigned)tm_buf.tm_min);
+}
+
+const char *Date_Time_Str_Ptr(DWORD date_time)
+{
+    Set_Date_Time_Str(date_time_str, date_time);
+    return date_time_str;
+}
+
+// Callers hand a buffer of at least 40 characters.
+void Set_Log_Level_Str(char *log_level_str_ptr, WORD level)
+{
+    static const char *const plain[] = {"???", "TERSE", "NORMAL", "VERBOSE", "DEBUG"};
+    static const struct { WORD bits; const char *word; } flags[] = {
+        {LOG_ARG, " ARG"}, {LOG_OHREC, " OHREC"}, {LOG_OHSEG, " OHSEG"},
+        {LOG_OHSORT, " OHSORT"}, {LOG_DOWNLOAD, " DOWNLOAD"},
+    };
+    WORD low = level & 0x000F;
+    snprintf(log_level_str_ptr, LOG_LEVEL_STR_SIZE, "%s", low <= 4 ? plain[low] : "???");
+    if (low != LOG_DEBUG) return;
+    for (const auto &f : flags) {
+        if ((level & f.bits) == f.bits)
+            strncat(log_level_str_ptr, f.word, LOG_LEVEL_STR_SIZE - 1 - strlen(log_level_str_ptr));
+    }
+}
+
+const char *Log_Level_Str_Ptr(WORD level)
+{
+    Set_Log_Level_Str(log_level_str, level);
+    return log_level_str;
+}
+
+// ---- console helpers ---------------------------------------------------------
+bool User_Abort()
+{
+    if (!Con_Kbhit()) return false;
+    if (Con_Getch() != CON_ESC) return false;
+    Log_Str(LOG_ALWAYS, "\n");
+    return true;
+}
+
+bool User_Confirmed(const char *prompt_str_ptr, bool default_answer)
+{
+    Log_Fmt(LOG_ALWAYS, "%s [%c]: ", prompt_str_ptr, default_answer ? 'y' : 'n');
+    int key = Con_Getche();
+    Log_Str(LOG_ALWAYS, "\n");
+    if (key == 'y' || key == 'Y') return true;
+    if (key == 'n' || key == 'N' || key == CON_ESC) return false;
+    return default_answer;
+}
+
+void Dump_Bytes(const BYTE *string, WORD count)
+{
+    char line[100];
+    for (DWORD pos = 0; pos < count; pos += 16) {
+        size_t n = 0;
+        for (DWORD col = 0; col < 16; col++) {
+            if (pos + col < count)
+                n += snprintf(line + n, sizeof line - n, " %02X", string[pos + col]);
+            else
+                n += snprintf(line + n, sizeof line - n, "   ");
+            if (col == 7) n += snprintf(line + n, sizeof line - n, "  ");
+        }
+        n += snprintf(line + n, sizeof line - n, "     ");
+        for (DWORD col = 0; col < 16; col++) {
+            char c = ' ';
+            if (pos + col < count) {
+                BYTE b = string[pos + col];
+                c = (b >= 0x21 && b <= 0x7E) ? (char)b : '.';
+            }
+            line[n++] = c;
+        }
+        line[n++] = '\n';
+        line[n] = '\0';
+        fputs(line, stdout);
+    }
+    fflush(stdout);
+}
+
+static int Hex_Digit_Value(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+static char Letter_Escape(char c)
+{
+    switch (c) {
+    case 'n': return 10;
+    case 't': return 9;
+    case 'v': return 11;
+    case 'b': return 8;
+    case 'r': return 13;
+    case 'f': return 12;
+    case 'a': return 7;
+    default: return c;
+    }
+}
+
+// The output is never longer than the input (every escape shrinks), so a
+// destination as large as the source string suffices.
+void Decode_Hex(char *lpDest, const char *lpSrc)
+{
+    enum { PLAIN, ESCAPE, HEX } state = PLAIN;
+    WORD accum = 0;
+    for (; *lpSrc != '\0'; lpSrc++) {
+        char c = *lpSrc;
+        if (state == PLAIN) {
+            if (c == '\\') { state = ESCAPE; accum = 0; }
+            else *lpDest++ = c;
+        } else if (state == ESCAPE) {
+            if (c == 'x' || c == 'X') { state = HEX; continue; }
+            *lpDest++ = (c == '\\') ? '\\' : Letter_Escape(c);
+            state = PLAIN;
+        } else {
+            int digit = Hex_Digit_Value(c);
+            if (digit >= 0) {
+                accum = (WORD)((accum << 4) + digit);
+                continue;
+            }
+            *lpDest++ = (char)(accum & 0xFF);
+            *lpDest++ = c;
+            state = PLAIN;
+        }
+    }
+    if (state == ESCAPE) *lpDest++ = '\\';
+    else if (state == HEX) *lpDest++ = (char)(accum & 0xFF);
+    *lpDest = '\0';
 }

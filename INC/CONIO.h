@@ -1,0 +1,59 @@
+// Console layer: line input, key polls and the terminal's modes.
+//
+// All reads of standard input go through this layer so that a key poll never
+// loses characters that belong to a later command line.
+//
+// Terminal stdin: lines are read in canonical (cooked) mode. Key polls switch
+// to non-canonical, no-echo mode only for the moment they poll, unless a
+// caller holds raw mode with Con_Raw_Begin()/Con_Raw_End(). The terminal's
+// original settings are restored on every way out: normal exit (atexit),
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT.
+//
+// Non-terminal stdin (pipe or file, as in scripts): a key poll sees a key only
+// when the next pending byte is ESC (0x1B); that byte is consumed. Any other
+// pending byte stays for the line reader. Con_Getch() simply takes the next
+// byte of the stream.
+//
+// Standard input is read one byte at a time with read(2), so a child process
+// started with the console (dos) sees exactly the input not yet consumed.
+#ifndef CONIO_H
+#define CONIO_H
+
+#include <cstddef>
+
+#define CON_ESC 0x1B
+#define CON_EOF (-1)
+
+// Saves the terminal settings and installs the restore handlers. Safe to call
+// more than once; every other function calls it on first use.
+void Con_Init();
+
+// Puts the terminal back as Con_Init() found it (idempotent, signal-safe).
+void Con_Restore();
+
+// True when standard input is a terminal.
+bool Con_Is_Tty();
+
+// True when a key is waiting (see the stdin rules above). Never blocks.
+bool Con_Kbhit();
+
+// Reads one key without echo, blocking until one comes. CON_EOF at end of
+// input.
+int Con_Getch();
+
+// As Con_Getch(), echoing a printable key to standard output.
+int Con_Getche();
+
+// Holds the terminal in non-canonical, no-echo mode (keys arrive one by one,
+// signals such as Ctrl-C still work) until Con_Raw_End(). Nested calls count.
+// No effect when stdin is not a terminal.
+void Con_Raw_Begin();
+void Con_Raw_End();
+
+// Reads one line of standard input without its line end (a trailing CR is
+// dropped too) into buf (size bytes including the terminator). Returns false
+// at end of input when nothing was read. A line that does not fit is read to
+// its end all the same, the excess is dropped and *too_long is set.
+bool Con_Read_Line(char *buf, size_t size, bool *too_long);
+
+#endif

@@ -1,0 +1,296 @@
+// The command dispatcher: words of a segment are run as options until the
+// first command, which takes the rest of the words as its arguments.
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "CONIO.h"
+#include "flashu.h"
+
+BYTE debug_cmds_enabled = 0;
+
+enum : WORD {
+    CMD_OPTION_BIT = 0x100,
+    CMD_ONLINE_BIT = 0x200,
+    CMD_DEBUG_BIT = 0x400,
+
+    CMD_INIT = 0x001, CMD_EXIT = 0x002, CMD_ABORT = 0x003, CMD_REINITTBLS = 0x204,
+    CMD_PROGRAM = 0x205, CMD_SETBOOT = 0x206, CMD_NOBOOT = 0x207, CMD_DELETE = 0x208,
+    CMD_ERASEALL = 0x61F, CMD_SHUTDOWN = 0x209, CMD_DOS = 0x00A, CMD_TERM = 0x00B,
+    CMD_HELP = 0x00C, CMD_OPTIONS = 0x00D, CMD_DIR = 0x20E, CMD_MAP = 0x20F,
+    CMD_CHECKHEX = 0x010, CMD_SYSTBL = 0x611, CMD_DEBUG = 0x012,
+    CMD_READRAM = 0x613, CMD_CHGBAUD = 0x61E, CMD_STATUS = 0x420, CMD_CLRSTATUS = 0x421,
+    CMD_CMD_FILE = 0x022,
+
+    OPT_PORT = 0x101, OPT_BAUD = 0x102, OPT_VTPORT = 0x103, OPT_BOARD = 0x306,
+    OPT_FILE = 0x107, OPT_NAME = 0x108,
+};
+
+bool File_Found(const char *path)
+{
+    FILE *f = Open_User_File(path, "r");
+    if (f == nullptr) return false;
+    fclose(f);
+    return true;
+}
+
+static bool Is_Debug_Target_Command(WORD id)
+{
+    return (id >= CMD_READRAM && id <= CMD_CHGBAUD) || id == CMD_STATUS || id == CMD_CLRSTATUS;
+}
+
+// Reports a raw error code once; afterwards the status only says "reported".
+static void Report_Status(WORD *status_ptr)
+{
+    if (*status_ptr != 0 && *status_ptr != E_REPORTED) {
+        Process_Error(*status_ptr, "Operation");
+        *status_ptr = E_REPORTED;
+    }
+}
+
+// A word that is no command or option may name a command file.
+static WORD Command_File_Id(const char *name, WORD *status_ptr)
+{
+    char path[TEXT_FIELD_SIZE];
+    int len = snprintf(path, sizeof path, "%s.FLC", name);
+    if (len > 0 && (size_t)len < sizeof path && File_Found(path)) {
+        // Only a file that exists becomes the path shown in the echo of the
+        // current file's lines.
+        memcpy(cmd_filepath_str, path, (size_t)len + 1);
+        return CMD_CMD_FILE;
+    }
+    Log_Fmt(LOG_ALWAYS, "Invalid command/option %s!\n", name);
+    *status_ptr = E_REPORTED;
+    return 0;
+}
+
+static WORD Lookup_Word(const char *name, WORD *status_ptr)
+{
+    DWORD id = Sub_Str_To_Id(name, user_command_lut);
+    if (id == 0xFFFFFFFF || ((id & CMD_DEBUG_BIT) && !debug_cmds_enabled))
+        return Command_File_Id(name, status_ptr);
+    if ((id & CMD_ONLINE_BIT) && !link_up) {
+        Log_Str(LOG_ALWAYS, "Target system not on-line!\n");
+        *status_ptr = E_REPORTED;
+        return 0;
+    }
+    return (WORD)id;
+}
+
+void Execute_Command_Array(WORD number_args, ARG_STRUCT *arg_array_ptr, WORD *status_ptr)
+{
+    WORD count = number_args > MAX_ARGS ? MAX_ARGS : number_args;
+    for (WORD i = 0; i < count; i++) {
+        ARG_STRUCT *arg = &arg_array_ptr[i];
+        if (arg->name_str[0] == '\0') {
+            Log_Str(LOG_ALWAYS, "Command/option name not specified!\n");
+            *status_ptr = E_REPORTED;
+            return;
+        }
+        WORD lookup_status = 0;
+        WORD id = Lookup_Word(arg->name_str, &lookup_status);
+        if (lookup_status != 0) {
+            *status_ptr = lookup_status;
+            return;
+        }
+        if (!(id & CMD_OPTION_BIT)) {
+            Execute_Command(id, (WORD)(count - i - 1), arg + 1, status_ptr);
+            Report_Status(status_ptr);
+            return;
+        }
+        if (arg->value_str[0] == '\0') {
+            Log_Fmt(LOG_ALWAYS, "Option %s value not specified!\n", arg->name_str);
+            *status_ptr = E_REPORTED;
+            return;
+        }
+        Execute_Option(id, arg->value_str, status_ptr);
+        if (*status_ptr != 0) {
+            Report_Status(status_ptr);
+            return;
+        }
+    }
+}
+
+// ---- argument patterns ----------------------------------------------------------
+struct CMD_ARGS {
+    ARG_ARRAY_STRUCT words;   // the words after the command word, zero-padded
+    WORD count;
+    const char *first;        // name of the first word, "" when there is none
+    ARG_STRUCT *rest;         // the words after the first one
+    WORD rest_count;
+};
+
+static void Collect_Args(WORD number_args, const ARG_STRUCT *arg_array_ptr, CMD_ARGS *a)
+{
+    memset(a->words, 0, sizeof a->words);
+    a->count = number_args > MAX_ARGS ? MAX_ARGS : number_args;
+    if (a->count > 0) memcpy(a->words, arg_array_ptr, a->count * sizeof(ARG_STRUCT));
+    a->first = a->words[0].name_str;
+    a->rest = &a->words[1];
+    a->rest_count = a->count > 0 ? (WORD)(a->count - 1) : 0;
+}
+
+// The first argument sets one option by position, the rest run as a segment.
+static void Positional_Option(WORD option_id, CMD_ARGS *a, WORD *status_ptr)
+{
+    if (a->first[0] != '\0') {
+        Execute_Option(option_id, a->first, status_ptr);
+        if (*status_ptr != 0) return;
+    }
+    Execute_Command_Array(a->rest_count, a->rest, status_ptr);
+}
+
+static void Name_Argument(CMD_ARGS *a, WORD *status_ptr)
+{
+    if (a->first[0] != '\0') Execute_Option(OPT_NAME, a->first, status_ptr);
+}
+
+// ---- commands without a module of their own -----------------------------------------
+static void Exit_Command(WORD *status_ptr)
+{
+    if (link_up) {
+        Shutdown_Host_Target(status_ptr);
+        if (*status_ptr != 0) return;
+    }
+    exit_program = 1;
+}
+
+static void Abort_Command()
+{
+    if (link_up && Flash_Tables_Changed() &&
+        !User_Confirmed("Tables in flash memory require updating.  Abort anyway?", false))
+        return;
+    exit_program = 1;
+}
+
+static void Dos_Command()
+{
+    Log_Str(LOG_ALWAYS, "Type EXIT to return to TORVEX program ...\n");
+    const char *shell = getenv("SHELL");
+    if (shell == nullptr || shell[0] == '\0') shell = "/bin/sh";
+    fflush(stdout);
+    Con_Restore();
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl(shell, shell, (char *)nullptr);
+        _exit(127);
+    }
+    if (pid < 0) return;
+    struct sigaction ignore {}, old_int {}, old_quit {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGINT, &ignore, &old_int);
+    sigaction(SIGQUIT, &ignore, &old_quit);
+    int wstatus;
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {}
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGQUIT, &old_quit, nullptr);
+}
+
+static void Checkhex_Command(CMD_ARGS *a, WORD *status_ptr)
+{
+    Positional_Option(OPT_FILE, a, status_ptr);
+    if (*status_ptr != 0) return;
+    WORD saved_level = log_level;
+    if (log_level <= LOG_DEBUG) log_level = LOG_OHSORT;
+    else log_level = (WORD)((log_level & 0xFFF0) | LOG_OHSORT);
+    Process_Program_File(status_ptr);
+    log_level = saved_level;
+    if (*status_ptr == 0) Delete_Temp_Files();
+}
+
+static void Debug_Command()
+{
+    if (debug_cmds_enabled) {
+        Display_Debug_Info();
+        return;
+    }
+    Log_Str(LOG_TERSE, "Debug commands ENABLED\n");
+    debug_cmds_enabled = 1;
+}
+
+static void Command_File_Command()
+{
+    if (cmd_file != nullptr) fclose(cmd_file);
+    cmd_file = Open_User_File(cmd_filepath_str, "r");
+    Log_Fmt(LOG_NORMAL, "Process %s flash command file ...\n", cmd_filepath_str);
+}
+
+// Commands whose whole action is one call, with or without a status.
+static bool Run_Simple_Command(WORD id, WORD *status_ptr)
+{
+    switch (id) {
+    case CMD_SHUTDOWN: Shutdown_Host_Target(status_ptr); return true;
+    case CMD_NOBOOT: Clear_Flash_Boot(); return true;
+    case CMD_HELP: Display_Command_Info(); return true;
+    case CMD_OPTIONS: Display_Options(); return true;
+    case CMD_DIR: Display_Directory(); return true;
+    case CMD_MAP: Display_Device_Map(); return true;
+    case CMD_SYSTBL: Display_System_Table(); return true;
+    case CMD_DOS: Dos_Command(); return true;
+    case CMD_DEBUG: Debug_Command(); return true;
+    case CMD_CMD_FILE: Command_File_Command(); return true;
+    case CMD_ABORT: Abort_Command(); return true;
+    case CMD_EXIT: Exit_Command(status_ptr); return true;
+    default: return false;
+    }
+}
+
+// Commands that take a positional option or a program name first.
+static bool Run_Argument_Command(WORD id, CMD_ARGS *a, WORD *status_ptr)
+{
+    switch (id) {
+    case CMD_INIT:
+        Positional_Option(OPT_PORT, a, status_ptr);
+        if (*status_ptr == 0) Init_Host_Target(status_ptr);
+        return true;
+    case CMD_TERM:
+        Positional_Option(OPT_VTPORT, a, status_ptr);
+        if (*status_ptr == 0) Emulate_Terminal(status_ptr);
+        return true;
+    case CMD_PROGRAM:
+        Positional_Option(OPT_FILE, a, status_ptr);
+        if (*status_ptr == 0) Program_Flash_Memory(status_ptr);
+        return true;
+    case CMD_REINITTBLS:
+        Positional_Option(OPT_BOARD, a, status_ptr);
+        if (*status_ptr == 0) Init_Flash_Tables();
+        return true;
+    case CMD_CHECKHEX: Checkhex_Command(a, status_ptr); return true;
+    case CMD_SETBOOT:
+        Name_Argument(a, status_ptr);
+        if (*status_ptr == 0) Set_Flash_Boot(status_ptr);
+        return true;
+    case CMD_DELETE:
+        Name_Argument(a, status_ptr);
+        if (*status_ptr == 0) Delete_Dir_Entry(status_ptr);
+        return true;
+    case CMD_ERASEALL:
+        Name_Argument(a, status_ptr);
+        if (*status_ptr == 0) Erase_All_Flash_Memory(status_ptr);
+        return true;
+    default: return false;
+    }
+}
+
+void Execute_Command(WORD user_command, WORD number_args, ARG_STRUCT *arg_array_ptr,
+                     WORD *status_ptr)
+{
+    CMD_ARGS local;
+    CMD_ARGS *a = &local;
+    *status_ptr = 0;
+    Collect_Args(number_args, arg_array_ptr, a);
+    if (Is_Debug_Target_Command(user_command)) {
+        Execute_Debug_Command(user_command, a->first, a->rest_count, a->rest, status_ptr);
+    } else if (!Run_Simple_Command(user_command, status_ptr) &&
+               !Run_Argument_Command(user_command, a, status_ptr)) {
+        Log_Fmt(LOG_ALWAYS, "INTERNAL ERROR!  Unknown command id #%u\n", user_command);
+        *status_ptr = E_REPORTED;
+    }
+    // The compare mismatch of compram reaches the word dispatcher unreported.
+    if (user_command == 0x619 && *status_ptr == E_COMPARE) return;
+    Report_Status(status_ptr);
+}

@@ -1,0 +1,162 @@
+// The help texts and the current-options report; printed whatever the log level.
+#include <cstring>
+
+#include "flashu.h"
+
+// Box-drawing horizontal line, the rule character of the help headings.
+#define RULE_CHAR "\xE2\x94\x80"
+
+struct HELP_ROW {
+    const char *cells[4];
+};
+
+struct HELP_TEXT {
+    const char *heading;
+    int rule[4];            // runs of rule characters; blanks between them below
+    int rule_gap[3];
+    int widths[3];          // padded column widths; the last cell is unpadded
+    int columns;            // cells per row
+    const HELP_ROW *rows;
+    size_t row_count;
+};
+
+static const HELP_ROW command_rows[] = {
+    {{"abort", "a", "Abort program (tables not updated!)"}},
+    {{"checkhex", "chk <file> [format=x] [addr=x]", "Display hex file addresses"}},
+    {{"delete", "del <name>", "Delete program"}},
+    {{"dir", "d", "Display flash directory"}},
+    {{"dos", "-", "Shell to DOS"}},
+    {{"exit", "e,x,quit,q", "Update tables & exit program"}},
+    {{"help", "h,?", "Display commmand/option help"}},
+    {{"init", "i   <port> [baud=x]", "Init link to target & read tables"}},
+    {{"map", "m", "Display flash device map"}},
+    {{"noboot", "nb", "Set no boot program"}},
+    {{"options", "opt", "Display current options"}},
+    {{"program", "pr  <file> [format=x] [addr=x]", "Program flash memory"}},
+    {{"", "    [name=x] [gr=x] [ver=x]", ""}},
+    {{"reinittbls", "rt  <board> [system=x]", "Re-initialize flash tables"}},
+    {{"readio", "rio <ioport>", "Read IO port on target"}},
+    {{"setboot", "sb  <name>", "Set boot program"}},
+    {{"shutdown", "sh", "Update tables & shutdown link"}},
+    {{"term", "vt  <vtport> [vtbaud=x]", "Emulate terminal (VT)"}},
+    {{"writeio", "wio <ioport> <value>", "Write IO port on target"}},
+    {{"<file>", "-", "Execute commands in <file>.FLC"}},
+    {{"//", "-", "Comment (rest of line ignored)"}},
+};
+
+static const HELP_ROW option_rows[] = {
+    {{"addr=", "<hex>", "0", "Set binary file addr"}},
+    {{"baud=", "<number>", "9600", "Set target comms baud rate"}},
+    {{"board=", "", "", "Set target system board"}},
+    {{"file=", "<path>", "-", "Set program file"}},
+    {{"format=", "hex|bin", "hex", "Set file format"}},
+    {{"group=", "<str>", "-", "Set group name"}},
+    {{"log=", "terse|normal|", "NORMAL", "Set logging level"}},
+    {{"", "verbose", "", ""}},
+    {{"name=", "<str>", "<file>", "Set program name"}},
+    {{"port=", "com1|2|3|4", "-", "Set target comms port"}},
+    {{"prompt=", "<str>", "FLASH CMD:", "Set prompt"}},
+    {{"system=", "<str>", "TARGET", "Set target system name"}},
+    {{"vector=", "<b:o>|<phys>", "-", "Set start vector"}},
+    {{"version=", "<str>", "-", "Set program version"}},
+    {{"vtbaud=", "<number>", "9600", "Set terminal emulator baud rate"}},
+    {{"vtport=", "com1|2|3|4", "-", "Set terminal emulator comms port"}},
+    {{";", "", "", "Command separator on single line"}},
+};
+
+static const HELP_ROW debug_rows[] = {
+    {{"log=", "arg|ohrec|ohseg|ohsort|", "Set debug logging level"}},
+    {{"", "download", ""}},
+    {{"eraseall", "-", "Erase all flash blocks (except boot)"}},
+    {{"clrstatus", "cs", "Clear comms status"}},
+    {{"systbl", "st", "Display system tables"}},
+    {{"status", "s", "Display comms status"}},
+    {{"???", "-", "Display debug commmand/option help"}},
+    {{"readram", "rram   <addr> [size]", "Read RAM"}},
+    {{"readio", "rio    <port> <size>", "Read I/O"}},
+    {{"writeram", "wram   <addr> <size> <value>", "Write RAM"}},
+    {{"writeio", "wio    <port> <size> <value>", "Write I/O"}},
+    {{"setram", "sram   <addr> <size> <value>", "Set RAM"}},
+    {{"copyram", "cpram  <dest> <src>  <size>", "Copy RAM"}},
+    {{"compram", "cmpram <dest> <src>  <size>", "Compare RAM"}},
+    {{"wflash", "wfl    <type> <base> <blk>", "Program flash block"}},
+    {{"", "       <dest> <src>  <size>", "Program flash block"}},
+    {{"eflash", "efl    <type> <base> <blk>", "Erase flash block"}},
+    {{"", "       <size>", ""}},
+    {{"getid", "gid    <base>", "Get flash id"}},
+    {{"echo", "-      [size] [count]", "Echo data"}},
+    {{"chgbaud", "cb     <baud>", "Change baud"}},
+};
+
+#define ROWS(a) a, sizeof(a) / sizeof((a)[0])
+
+static const HELP_TEXT command_help = {
+    "Command     Abbrev/Options                 Description",
+    {10, 29, 35, 0}, {2, 2, 0}, {12, 31, 0}, 3, ROWS(command_rows)};
+static const HELP_TEXT option_help = {
+    "Options   Possible Values  Default        Description",
+    {8, 15, 11, 33}, {2, 2, 4}, {10, 17, 15}, 4, ROWS(option_rows)};
+static const HELP_TEXT debug_help = {
+    "Command     Abbrev/Options                 Description",
+    {10, 29, 35, 0}, {2, 2, 0}, {12, 31, 0}, 3, ROWS(debug_rows)};
+
+static void Print_Rule(const HELP_TEXT &h)
+{
+    for (int run = 0; run < 4 && h.rule[run] > 0; run++) {
+        if (run > 0) printf("%*s", h.rule_gap[run - 1], "");
+        for (int i = 0; i < h.rule[run]; i++) fputs(RULE_CHAR, stdout);
+    }
+    putchar('\n');
+}
+
+static void Print_Help_Text(const HELP_TEXT &h)
+{
+    printf("%s\n", h.heading);
+    Print_Rule(h);
+    for (size_t r = 0; r < h.row_count; r++) {
+        const HELP_ROW &row = h.rows[r];
+        for (int c = 0; c < h.columns - 1; c++) printf("%-*s", h.widths[c], row.cells[c]);
+        printf("%s\n", row.cells[h.columns - 1]);
+    }
+    fflush(stdout);
+}
+
+void Display_Command_Info()
+{
+    Print_Help_Text(command_help);
+    if (cmd_mode == cli_cmd_mode && !User_Confirmed("\nDisplay command options?", true)) return;
+    printf("\n");
+    Print_Help_Text(option_help);
+}
+
+void Display_Debug_Info()
+{
+    Print_Help_Text(debug_help);
+}
+
+static void Option_Label(const char *label)
+{
+    printf("%-*s = ", tbl_tab, label);
+}
+
+void Display_Options()
+{
+    printf("Current Options:\n");
+    printf("\n");
+    Option_Label("Addr");    printf("0x%08lX\n", (unsigned long)program_addr);
+    Option_Label("Baud");    printf("%lu\n", (unsigned long)baud_rate);
+    Option_Label("Board");   printf("%s\n", Id_To_Str_Ptr(board_id, board_id_lut));
+    Option_Label("File");    printf("%s\n", filepath_str);
+    Option_Label("Format");  printf("%s\n", Id_To_Str_Ptr(file_format, file_format_lut));
+    Option_Label("Group");   printf("%s\n", group_name_str);
+    Option_Label("Log");     printf("%s\n", Log_Level_Str_Ptr(log_level));
+    Option_Label("Name");    printf("%s\n", prog_name_str);
+    Option_Label("Port");    printf("%s\n", Id_To_Str_Ptr(comm_port, comm_port_lut));
+    Option_Label("Prompt");  printf("%s\n", prompt_str);
+    Option_Label("System");  printf("%s\n", system_name_str);
+    Option_Label("Vector");  printf("%04X:%04lX\n", oh_vector_base, (unsigned long)oh_vector_offset);
+    Option_Label("VT Baud"); printf("%lu\n", (unsigned long)vt_baud_rate);
+    Option_Label("VT Port"); printf("%s\n", Id_To_Str_Ptr(vt_comm_port, comm_port_lut));
+    Option_Label("Version"); printf("%s\n", version_str);
+    fflush(stdout);
+}
