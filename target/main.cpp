@@ -1,0 +1,136 @@
+// torvex-target: a virtual board whose boot monitor answers TORVEX over a
+// pseudo-terminal. See vboard.h for the modules.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include "vboard.h"
+
+using namespace vboard;
+
+namespace {
+
+volatile sig_atomic_t stop_requested;
+
+void On_Signal(int) { stop_requested = 1; }
+
+// SIGINT, SIGTERM and SIGHUP stay blocked except inside ppoll, so a signal
+// can only end the wait, never a half-done step.
+void Setup_Signals(sigset_t *wait_mask)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = On_Signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    sigset_t block;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    sigaddset(&block, SIGTERM);
+    sigaddset(&block, SIGHUP);
+    sigprocmask(SIG_BLOCK, &block, wait_mask);
+    sigdelset(wait_mask, SIGINT);
+    sigdelset(wait_mask, SIGTERM);
+    sigdelset(wait_mask, SIGHUP);
+}
+
+// Bytes taken from the link but not yet accepted by the pty.
+BYTE tx_buf[8192];
+size_t tx_len;
+
+void Flush_Output(int master)
+{
+    while (tx_len) {
+        ssize_t n = write(master, tx_buf, tx_len);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            return;  // pty full: wait for POLLOUT
+        }
+        memmove(tx_buf, tx_buf + n, tx_len - size_t(n));
+        tx_len -= size_t(n);
+    }
+}
+
+void Read_Line(int master, uint64_t now)
+{
+    BYTE buf[4096];
+    ssize_t n = read(master, buf, sizeof buf);
+    if (n > 0) Link_Receive(buf, size_t(n), Pty_Host_Baud(master), now);
+}
+
+int Run(const BOARD_CONFIG &cfg, int master)
+{
+    sigset_t wait_mask;
+    Setup_Signals(&wait_mask);
+    printf("READY %s\n", cfg.link_path);
+    fflush(stdout);
+    while (!stop_requested) {
+        uint64_t now = Now_Us();
+        int wait_ms = Link_Wait_Ms(now);
+        if (wait_ms < 0 || wait_ms > 1000) wait_ms = 1000;
+        pollfd pfd{master, short(POLLIN | (tx_len ? POLLOUT : 0)), 0};
+        timespec ts{wait_ms / 1000, long(wait_ms % 1000) * 1000000L};
+        int r = ppoll(&pfd, 1, &ts, &wait_mask);
+        if (r < 0 && errno != EINTR) break;
+        now = Now_Us();
+        if (r > 0 && (pfd.revents & POLLIN)) Read_Line(master, now);
+        Link_Timer(now);
+        if (tx_len < sizeof tx_buf)
+            tx_len += Link_Take_Output(tx_buf + tx_len, sizeof tx_buf - tx_len,
+                                       Pty_Host_Baud(master), now);
+        Flush_Output(master);
+        if (cfg.image_path[0] && Mem_Take_Dirty() && !Mem_Save_Image(cfg.image_path))
+            fprintf(stderr, "torvex-target: cannot write image %s\n", cfg.image_path);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    BOARD_CONFIG cfg;
+    bool want_help = false;
+    char err[PATH_SIZE + 128] = "";
+    if (!Parse_Args(argc, argv, &cfg, &want_help, err, sizeof err)) {
+        fprintf(stderr, "torvex-target: %s\n%s", err, Usage_Text());
+        return 2;
+    }
+    if (want_help) {
+        fputs(Usage_Text(), stdout);
+        return 0;
+    }
+    Mem_Init(cfg.board);
+    if (cfg.image_path[0] && !Mem_Load_Image(cfg.image_path, err, sizeof err)) {
+        fprintf(stderr, "torvex-target: %s\n", err);
+        return 2;
+    }
+    if (cfg.trace_path[0] && !Trace_Open(cfg.trace_path)) {
+        fprintf(stderr, "torvex-target: cannot write trace %s\n", cfg.trace_path);
+        return 2;
+    }
+    LINK_SETUP setup{{cfg.prog_id, cfg.version, cfg.boot_addr}, cfg.reset_baud, cfg.pace,
+                     cfg.corrupt_rate, cfg.drop_rate, cfg.out_corrupt_rate, cfg.nak_first,
+                     cfg.silent, cfg.seed};
+    Link_Init(&setup);
+    int master = Pty_Open(cfg.link_path, cfg.reset_baud, err, sizeof err);
+    if (master < 0) {
+        fprintf(stderr, "torvex-target: %s\n", err);
+        return 2;
+    }
+    int rc = Run(cfg, master);
+    Pty_Close(master, cfg.link_path);
+    if (cfg.image_path[0] && !Mem_Save_Image(cfg.image_path)) {
+        fprintf(stderr, "torvex-target: cannot write image %s\n", cfg.image_path);
+        rc = 1;
+    }
+    Trace_Close();
+    return rc;
+}

@@ -1,0 +1,161 @@
+// Command line of torvex-target.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "vboard.h"
+
+namespace vboard {
+
+namespace {
+
+bool Copy_Path(char *dst, const char *src)
+{
+    size_t n = strlen(src);
+    if (n == 0 || n >= PATH_SIZE) return false;
+    memcpy(dst, src, n + 1);
+    return true;
+}
+
+// Whole-string unsigned number in the given base (0: C prefixes allowed).
+bool Parse_Number(const char *s, int base, unsigned long long max, unsigned long long *out)
+{
+    if (!*s || *s == '-' || *s == '+') return false;
+    errno = 0;
+    char *end = nullptr;
+    unsigned long long v = strtoull(s, &end, base);
+    if (errno || *end || v > max) return false;
+    *out = v;
+    return true;
+}
+
+bool Parse_Rate(const char *s, double *out)
+{
+    errno = 0;
+    char *end = nullptr;
+    double v = strtod(s, &end);
+    if (errno || end == s || *end || !(v >= 0.0 && v <= 1.0)) return false;
+    *out = v;
+    return true;
+}
+
+// Applies one option that takes a value; false when the value is bad.
+bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
+{
+    unsigned long long n = 0;
+    if (!strcmp(name, "--link")) return Copy_Path(cfg->link_path, val);
+    if (!strcmp(name, "--image")) return Copy_Path(cfg->image_path, val);
+    if (!strcmp(name, "--trace")) return Copy_Path(cfg->trace_path, val);
+    if (!strcmp(name, "--corrupt-rate")) return Parse_Rate(val, &cfg->corrupt_rate);
+    if (!strcmp(name, "--drop-rate")) return Parse_Rate(val, &cfg->drop_rate);
+    if (!strcmp(name, "--out-corrupt-rate")) return Parse_Rate(val, &cfg->out_corrupt_rate);
+    if (!strcmp(name, "--board")) {
+        if (!Parse_Number(val, 10, 4, &n) || n < 1) return false;
+        cfg->board = WORD(n);
+    } else if (!strcmp(name, "--version")) {
+        if (!Parse_Number(val, 16, 0xFFFF, &n)) return false;
+        cfg->version = WORD(n);
+    } else if (!strcmp(name, "--prog-id")) {
+        if (!Parse_Number(val, 0, 0xFFFF, &n)) return false;
+        cfg->prog_id = WORD(n);
+    } else if (!strcmp(name, "--boot-addr")) {
+        if (!Parse_Number(val, 16, 0xFFFFFFFFu, &n)) return false;
+        cfg->boot_addr = DWORD(n);
+    } else if (!strcmp(name, "--baud")) {
+        if (!Parse_Number(val, 10, 4000000, &n) || n < 50) return false;
+        cfg->reset_baud = DWORD(n);
+    } else if (!strcmp(name, "--nak-first")) {
+        if (!Parse_Number(val, 10, 0xFFFFFFFFu, &n)) return false;
+        cfg->nak_first = DWORD(n);
+    } else if (!strcmp(name, "--seed")) {
+        if (!Parse_Number(val, 10, 0xFFFFFFFFu, &n)) return false;
+        cfg->seed = DWORD(n);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool Takes_Value(const char *name)
+{
+    static const char *const names[] = {"--link", "--image", "--trace", "--board", "--version",
+                                        "--prog-id", "--boot-addr", "--baud", "--corrupt-rate",
+                                        "--drop-rate", "--out-corrupt-rate", "--nak-first",
+                                        "--seed"};
+    for (const char *n : names)
+        if (!strcmp(n, name)) return true;
+    return false;
+}
+
+}  // namespace
+
+void Default_Config(BOARD_CONFIG *cfg)
+{
+    memset(cfg, 0, sizeof *cfg);
+    cfg->board = 3;
+    cfg->version = 0x0251;
+    cfg->prog_id = 1;
+    cfg->boot_addr = 0x03FFA000;
+    cfg->reset_baud = 9600;
+    cfg->seed = 1;
+}
+
+const char *Usage_Text()
+{
+    return "usage: torvex-target --link PATH [options]\n"
+           "  --link PATH            make PATH a symbolic link to the board's serial line\n"
+           "  --board N              board model 1..4 (default 3)\n"
+           "  --image FILE           keep the flash in FILE across runs\n"
+           "  --version HEX          monitor version reported by init (default 0251)\n"
+           "  --prog-id N            monitor program id (default 1)\n"
+           "  --boot-addr HEX        boot table address (default 03FFA000)\n"
+           "  --baud N               line rate after reset (default 9600)\n"
+           "  --pace                 take the wire time of every byte at the current rate\n"
+           "  --trace FILE           one JSON line per link event\n"
+           "  --corrupt-rate P       corrupt each received byte with probability P\n"
+           "  --drop-rate P          lose each received byte with probability P\n"
+           "  --out-corrupt-rate P   corrupt each sent byte with probability P\n"
+           "  --nak-first N          answer the first N intact frames with NAK\n"
+           "  --silent               never send anything\n"
+           "  --seed N               seed of the fault injection (default 1)\n";
+}
+
+bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, bool *want_help, char *err,
+                size_t err_size)
+{
+    Default_Config(cfg);
+    *want_help = false;
+    for (int i = 1; i < argc; i++) {
+        const char *a = argv[i];
+        if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
+            *want_help = true;
+            return true;
+        }
+        if (!strcmp(a, "--pace")) {
+            cfg->pace = true;
+        } else if (!strcmp(a, "--silent")) {
+            cfg->silent = true;
+        } else if (Takes_Value(a)) {
+            if (i + 1 >= argc) {
+                snprintf(err, err_size, "%s needs a value", a);
+                return false;
+            }
+            if (!Apply_Value(a, argv[i + 1], cfg)) {
+                snprintf(err, err_size, "bad value for %s: %s", a, argv[i + 1]);
+                return false;
+            }
+            i++;
+        } else {
+            snprintf(err, err_size, "unknown option: %s", a);
+            return false;
+        }
+    }
+    if (!cfg->link_path[0]) {
+        snprintf(err, err_size, "--link PATH is required");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vboard

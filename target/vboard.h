@@ -1,0 +1,190 @@
+// Virtual target board: plays the board's boot monitor over a pseudo-terminal.
+//
+// Modules (all in namespace vboard, so the board links into the same test
+// executables as the host code):
+//   vb_opts    command line
+//   vb_mem     RAM, flash blocks of the board model, image file, I/O ports
+//   vb_cmd     executes one command record and builds the response record
+//   vb_link    frame receiver, ACK/NAK, response sending with resends, line
+//              rate, pacing, fault injection; pure state machine driven by
+//              bytes and a microsecond clock, so tests can feed it directly
+//   vb_trace   one JSON line per event
+//   vb_pty     pseudo-terminal, link symlink, host-side line rate
+#ifndef VBOARD_H
+#define VBOARD_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "CTCOMMON.h"
+
+namespace vboard {
+
+// ---- command line ---------------------------------------------------------
+enum : size_t { PATH_SIZE = 512 };
+
+struct BOARD_CONFIG {
+    char link_path[PATH_SIZE];
+    char image_path[PATH_SIZE];
+    char trace_path[PATH_SIZE];
+    WORD board;             // 1..4
+    WORD version;           // monitor version reported by init
+    WORD prog_id;           // monitor program id reported by init
+    DWORD boot_addr;        // boot table address reported by init
+    DWORD reset_baud;       // line rate after reset
+    bool pace;              // emulate wire time
+    double corrupt_rate;    // per received byte
+    double drop_rate;       // per received byte
+    double out_corrupt_rate;  // per sent byte
+    DWORD nak_first;        // NAK this many intact frames first
+    bool silent;            // never send anything
+    DWORD seed;
+};
+
+void Default_Config(BOARD_CONFIG *cfg);
+// false with a message in err (bounded) on a bad command line; *want_help
+// is set for --help.
+bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, bool *want_help, char *err,
+                size_t err_size);
+const char *Usage_Text();
+
+// ---- memory ---------------------------------------------------------------
+enum : DWORD {
+    RAM_FIRST = 0x00000000,
+    RAM_SIZE = 0x000A0000,   // 0..0x9FFFF, holds the RAM work area at 0x20000
+};
+
+// Monitor status codes the board answers with.
+enum : WORD {
+    ST_OK = 0x0000,
+    ST_BAD_PARAM = 0x0004,     // bad address, size or length
+    ST_NOT_SUPPORTED = 0x0023, // unknown command id
+    ST_FLASH_RAM = 0x002A,     // program flash aimed at RAM
+    ST_UNERASED = 0x006E,      // program flash over bits that are not erased
+    ST_COMPARE = 0x008B,       // compare RAM found a difference
+    ST_BAD_WRITE = 0x800D,     // RAM write aimed outside RAM
+};
+
+struct FLASH_BLOCK {
+    DWORD addr;
+    DWORD size;
+};
+
+// Selects the board model: flash all 0xFF, RAM all 0, ports 0. false for a
+// board outside 1..4.
+bool Mem_Init(WORD board);
+const FLASH_BLOCK *Mem_Blocks(WORD *count);
+void Mem_Flash_Codes(WORD *manufacture_code, WORD *device_code);
+DWORD Mem_Flash_First();
+DWORD Mem_Flash_Size();
+const BYTE *Mem_Flash_Bytes();
+
+bool Mem_In_Ram(DWORD addr, DWORD len);
+bool Mem_In_Flash(DWORD addr, DWORD len);
+// Index of the block holding [addr, addr+len), or -1.
+int Mem_Block_Of(DWORD addr, DWORD len);
+
+WORD Mem_Read(DWORD addr, DWORD len, BYTE *out);       // RAM or flash
+WORD Mem_Write_Ram(DWORD addr, const BYTE *data, DWORD len);
+WORD Mem_Fill_Ram(DWORD addr, DWORD len, BYTE value);
+WORD Mem_Copy(DWORD dest, DWORD src, DWORD len);        // into RAM only
+WORD Mem_Compare(DWORD dest, DWORD src, DWORD len);
+WORD Mem_Erase(DWORD block_addr, DWORD block_size);
+WORD Mem_Program(DWORD dest, DWORD src, DWORD len);
+
+void Mem_Port_Write(WORD port, WORD size, DWORD value);
+DWORD Mem_Port_Read(WORD port, WORD size);
+
+// Image file: the flash bytes from the lowest block upwards. Load returns
+// false with a message when the file exists but does not fit the board.
+bool Mem_Load_Image(const char *path, char *err, size_t err_size);
+bool Mem_Save_Image(const char *path);
+// True once after any erase or program changed the flash.
+bool Mem_Take_Dirty();
+
+// ---- command execution ----------------------------------------------------
+struct MONITOR_ID {
+    WORD prog_id;
+    WORD version;
+    DWORD boot_addr;
+};
+
+struct CMD_OUTCOME {
+    DWORD new_baud;   // non-zero: switch to this rate once the response is through
+    bool shutdown;    // host said goodbye
+};
+
+enum : WORD { MAX_RECORD = 2063 };
+
+// Executes one request record; writes the response record (at most
+// MAX_RECORD bytes) and returns its length.
+WORD Execute_Request(const BYTE *req, WORD req_len, const MONITOR_ID *mon, BYTE *resp,
+                     CMD_OUTCOME *outcome);
+const char *Command_Name(BYTE id);
+// The request's fields as JSON members, each starting with a comma.
+void Describe_Request(const BYTE *req, WORD req_len, char *out, size_t cap);
+
+// ---- link -----------------------------------------------------------------
+struct LINK_SETUP {
+    MONITOR_ID mon;
+    DWORD reset_baud;
+    bool pace;
+    double corrupt_rate;
+    double drop_rate;
+    double out_corrupt_rate;
+    DWORD nak_first;
+    bool silent;
+    DWORD seed;
+};
+
+enum : uint64_t {
+    ACK_WAIT_US = 500000,     // a response is resent when no ACK came within this
+    FRAME_GAP_US = 100000,    // a frame stalled this long is abandoned
+};
+enum : int { MAX_SENDS = 3 };
+
+void Link_Init(const LINK_SETUP *setup);
+// Bytes read from the line while the host's port is set to host_baud (0:
+// unknown, taken as matching).
+void Link_Receive(const BYTE *data, size_t len, DWORD host_baud, uint64_t now_us);
+// Resends and abandons frames whose time has come.
+void Link_Timer(uint64_t now_us);
+// Moves the bytes due by now_us into buf; bytes the host cannot receive at
+// its rate are dropped. Returns the count.
+size_t Link_Take_Output(BYTE *buf, size_t cap, DWORD host_baud, uint64_t now_us);
+// Milliseconds until the link needs attention again, or -1.
+int Link_Wait_Ms(uint64_t now_us);
+DWORD Link_Baud();
+
+struct LINK_COUNTS {
+    DWORD frames_ok;
+    DWORD frames_nak;
+    DWORD frames_skipped;
+    DWORD responses_sent;   // every send, resends included
+    DWORD resends;
+    DWORD give_ups;
+    DWORD garbage_bytes;    // arrived at the wrong rate
+};
+const LINK_COUNTS *Link_Counts();
+
+// ---- trace ----------------------------------------------------------------
+bool Trace_Open(const char *path);
+void Trace_Close();
+bool Trace_On();
+// body is the inside of a JSON object without braces, e.g. "\"ev\":\"x\"";
+// a time stamp is put in front.
+void Trace_Fmt(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// ---- pseudo-terminal ------------------------------------------------------
+// Opens a pty in raw mode at baud, links path to its slave device. Returns
+// the master fd or -1 with a message in err.
+int Pty_Open(const char *path, DWORD baud, char *err, size_t err_size);
+void Pty_Close(int master_fd, const char *path);
+// The line rate the host's side of the pty is set to (0 when unknown).
+DWORD Pty_Host_Baud(int master_fd);
+
+uint64_t Now_Us();
+
+}  // namespace vboard
+
+#endif
