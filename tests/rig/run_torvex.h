@@ -1,0 +1,49 @@
+// Runs the built torvex program with a given standard input, arguments,
+// environment and working directory, and captures what it prints.
+#ifndef RUN_TORVEX_H
+#define RUN_TORVEX_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+struct Torvex_Result {
+    std::string out;     // standard output
+    std::string err;     // standard error
+    int exit_code;       // -1 when it did not end normally (signal, time-out)
+    bool timed_out;
+};
+
+struct Torvex_Run {
+    std::string stdin_text;
+    std::vector<std::string> args;
+    // Added to (or replacing) the inherited environment; FLASHOPT is removed
+    // from the inherited one so the host's setting never leaks in.
+    std::vector<std::pair<std::string, std::string>> env;
+    std::string cwd;             // empty: the caller's directory
+    int timeout_ms = 20000;
+    std::string program;         // empty: TORVEX_BIN_DIR "/torvex"
+};
+
+Torvex_Result Run_Torvex(const Torvex_Run &run);
+
+// A scratch directory removed with everything in it when it goes out of scope.
+class Scratch_Dir {
+public:
+    Scratch_Dir();
+    ~Scratch_Dir();
+    Scratch_Dir(const Scratch_Dir &) = delete;
+    Scratch_Dir &operator=(const Scratch_Dir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+    void write(const std::string &name, const std::string &content) const;
+    bool exists(const std::string &name) const;
+
+private:
+    std::string path_;
+};
+
+// The sign-on text printed at every start.
+extern const char *const TORVEX_SIGNON;
+
+#endif
