@@ -8,7 +8,7 @@
 
 FILE *Open_Program_File(const char *path, const char *mode)
 {
-    return fopen(path, mode);
+    return Open_User_File(path, mode);
 }
 
 static bool Program_File_Stat(const char *path, struct stat *st)
