@@ -52,5 +52,7 @@ const SERPORT_OPS_STRUCT *Serport_Ops();
 // Sets the line rate of an open terminal through the kernel's arbitrary-rate
 // interface (kept apart: its headers clash with <termios.h>).
 bool Serport_Set_Baud(int fd, DWORD dwBaudRate, int *err);
+// The line rate a terminal is set to (on a pseudo-terminal's master: the slave's).
+bool Serport_Get_Baud(int fd, DWORD *dwBaudRate);
 
 #endif

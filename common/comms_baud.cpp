@@ -26,3 +26,11 @@ bool Serport_Set_Baud(int fd, DWORD dwBaudRate, int *err)
     }
     return true;
 }
+
+bool Serport_Get_Baud(int fd, DWORD *dwBaudRate)
+{
+    struct termios2 tio;
+    if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+    *dwBaudRate = tio.c_ospeed;
+    return true;
+}
