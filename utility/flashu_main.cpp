@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "CONIO.h"
+#include "FLDATA.h"
 #include "flashu.h"
 
 CMD_MODE cmd_mode = null_cmd_mode;
@@ -134,6 +135,7 @@ int Torvex_Main(int argc, char **argv)
     Log_Str(LOG_ALWAYS, signon_str_ptr);
     Delete_Temp_Files();
     snprintf(prompt_str, sizeof prompt_str, "%s", default_prompt_str);
+    Reset_Flash_Table_Images();
     Process_Environment();
     Process_Invoke_Line(argc, argv);
     Process_CLI();
