@@ -110,7 +110,7 @@ TEST_F(MsgFuzz, ReadRamNeverWritesPastTheCallersBuffer)
             size_t carried = Pick(r.cmd_data_size + 2);
             r.cmd_data_size = Pick(3) ? static_cast<DWORD>(carried) : static_cast<DWORD>(rng());
             Bytes data = Random_Bytes(carried);
-            memcpy(r.data, data.data(), std::min(carried, sizeof r.data));
+            if (!data.empty()) memcpy(r.data, data.data(), std::min(carried, sizeof r.data));
             r.data_checksum = Pick(2) ? Mem_Sum(data) : static_cast<DWORD>(rng());
             const BYTE *p = reinterpret_cast<const BYTE *>(&r);
             return Bytes(p, p + std::min(15 + carried, sizeof r));
