@@ -229,9 +229,12 @@ void Decode_Hex(char *lpDest, const char *lpSrc)
                 accum = (WORD)((accum << 4) + digit);
                 continue;
             }
+            // The character that ends a hex escape is taken as plain input,
+            // so "\x01\x02" gives two bytes.
             *lpDest++ = (char)(accum & 0xFF);
-            *lpDest++ = c;
-            state = PLAIN;
+            if (c == '\\') accum = 0;
+            else *lpDest++ = c;
+            state = (c == '\\') ? ESCAPE : PLAIN;
         }
     }
     if (state == ESCAPE) *lpDest++ = '\\';
