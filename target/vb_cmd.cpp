@@ -137,7 +137,7 @@ WORD Do_Erase(const BYTE *req, WORD req_len, BYTE *resp)
 {
     ERASE_FLASH_CMD_STRUCT rec = Take<ERASE_FLASH_CMD_STRUCT>(req, req_len);
     rec.status = Mem_Erase(rec.flash_block_address, rec.flash_block_size);
-    Trace_Fmt("\"ev\":\"erase\",\"block\":%u,\"size\":%u,\"status\":%u",
+    Trace_Fmt("\"ev\":\"erase\",\"block\":%u,\"block_size\":%u,\"status\":%u",
               rec.flash_block_address, rec.flash_block_size, rec.status);
     return Give(rec, sizeof rec, resp);
 }
@@ -247,7 +247,7 @@ void Describe_Request(const BYTE *req, WORD req_len, char *out, size_t cap)
         break;
     case ERASE_FLASH_CMD: {
         ERASE_FLASH_CMD_STRUCT r = Take<ERASE_FLASH_CMD_STRUCT>(req, req_len);
-        snprintf(out, cap, ",\"base\":%u,\"block\":%u,\"size\":%u", r.flash_base_address,
+        snprintf(out, cap, ",\"base\":%u,\"block\":%u,\"block_size\":%u", r.flash_base_address,
                  r.flash_block_address, r.flash_block_size);
         break;
     }

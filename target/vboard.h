@@ -168,6 +168,22 @@ struct LINK_COUNTS {
 const LINK_COUNTS *Link_Counts();
 
 // ---- trace ----------------------------------------------------------------
+// Every line is {"t_ms":N,"ev":"...",...}; numbers are decimal.
+//   rx_frame   intact frame: seq, size (whole frame), cmd, name, and the
+//              request's fields (addr, len, src, dest, value, port, io_size,
+//              baud, base, block, block_size)
+//   tx_ack / tx_nak   seq; tx_nak has why: checksum, complement, nak_first
+//   rx_skip    why: size, end_char, stalled
+//   tx_frame   response sent: seq, size, cmd, name, status, send (1..3)
+//   rx_ack / rx_nak / rx_poll   control bytes from the host
+//   resend / give_up   why: nak, no_ack
+//   drop_response      a new frame arrived while an answer waited for ACK
+//   baud       from, to, why
+//   garbage    bytes that arrived while the host's rate differed: bytes,
+//              host_baud, board_baud; tx_lost the same for sent bytes
+//   erase      block, block_size, status
+//   program    block, dest, src, len, status
+//   fault      injected: dir rx/tx, kind drop/corrupt
 bool Trace_Open(const char *path);
 void Trace_Close();
 bool Trace_On();
