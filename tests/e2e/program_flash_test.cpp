@@ -216,4 +216,159 @@ TEST(ProgramFlash, BinaryStraddlingTwoBlocksIsSentOnce)
     EXPECT_EQ(e.program_mem.start_vector_offset, 0u);
 }
 
+TEST(ProgramFlash, TwoSegmentsInOneBlockSaveAndProgramItOnce)
+{
+    Bytes low = Pattern(0x100, 3), high = Pattern(0x300, 4);
+    // Listed high first: the sorted map downloads both into one assembly.
+    std::string hex = Hex_File({{0xD8000, high}, {0xD0100, low}});
+    RIG_RESULT r = Session("init com1\nlog=download\nprogram two\nexit\n", {{"two.hex", hex}});
+    ASSERT_TRUE(r.started) << r.error;
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_NE(r.out.find("Flash programming complete\n"), std::string::npos) << r.out;
+    EXPECT_EQ(As_String(Flash_At(r, 0x03FD0100, 0x100)), As_String(low));
+    EXPECT_EQ(As_String(Flash_At(r, 0x03FD8000, 0x300)), As_String(high));
+    EXPECT_TRUE(All_Bytes(Flash_At(r, 0x03FD0200, 0x7E00), 0xFF));
+    EXPECT_EQ(Block_Events(r, "rx_frame", "copy_ram", "src", 0x03FD0000), 1);
+    EXPECT_EQ(Block_Events(r, "program", "", "block", 0x03FD0000), 1);
+    // The trace of the download names both work-area places.
+    EXPECT_NE(r.out.find("\nWrite WA from 0x00020100 to 0x000201FF ...   Size: 256   \n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\nWrite WA from 0x00028000 to 0x000282FF ...   Size: 768   \n"), std::string::npos);
+    EXPECT_NE(r.out.find("\nDownload segment from 0x000D0100 to 0x000D01FF (256 bytes)\n"
+                         "   using device  from 0x000D0000 to 0x000DFFFF (65536 bytes)\n"),
+              std::string::npos);
+
+    const FLASH_DIR_ENTRY_STRUCT &e = Directory(r)[FIRST_PROG_DIR_ENTRY];
+    EXPECT_EQ(e.program_mem.first_phys_addr, 0xD0100u);
+    EXPECT_EQ(e.program_mem.last_phys_addr, 0xD82FFu);
+    EXPECT_EQ(e.program_mem.logical_len, 0x400u);
+    EXPECT_EQ(e.program_mem.checksum, Sum(low) + Sum(high));
+}
+
+TEST(ProgramFlash, SegmentPartlyOutsideEveryBlockKeepsOnlyItsBlockBytes)
+{
+    // 0x03EFF100-0x03F010FF: the first 0xF00 bytes lie below the lowest block,
+    // and one 1024-byte piece straddles its start.
+    Bytes image = Pattern(0x2000, 5);
+    RIG_RESULT r = Session("init com1\nlog=download\nprogram edge.bin addr=3eff100\nexit\n",
+                           {{"edge.bin", As_String(image)}});
+    ASSERT_TRUE(r.started) << r.error;
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_NE(r.out.find("Flash programming complete\n"), std::string::npos) << r.out;
+    Bytes second(image.begin() + 0xF00, image.end());
+    EXPECT_EQ(As_String(Flash_At(r, 0x03F00000, 0x1100)), As_String(second));
+    EXPECT_TRUE(All_Bytes(Flash_At(r, 0x03F01100, 0xEF00), 0xFF));
+    EXPECT_EQ(Write_Ram_Bytes_Before(r, 0x03F00000), 0x1100);
+    EXPECT_NE(r.out.find("\nDownload segment from 0x03EFFD00 to 0x03F000FF (1024 bytes)\n"
+                         "   using device  from 0x03F00000 to 0x03F0FFFF (65536 bytes)\n"
+                         "Adjusted start addr   0x03F00000 to 0x03F000FF (256 bytes)\n"
+                         "\nWrite WA from 0x00020000 to 0x000200FF ...   Size: 256   \n"),
+              std::string::npos)
+        << r.out;
+
+    const FLASH_DIR_ENTRY_STRUCT &e = Directory(r)[FIRST_PROG_DIR_ENTRY];
+    EXPECT_EQ(e.program_mem.first_phys_addr, 0x03F00000u);
+    EXPECT_EQ(e.program_mem.last_phys_addr, 0x03F010FFu);
+    EXPECT_EQ(e.program_mem.logical_len, 0x1100u);
+    EXPECT_EQ(e.program_mem.checksum, Sum(second));
+}
+
+TEST(ProgramFlash, NothingInAnyBlockIsAFailureWithoutDirectoryEntry)
+{
+    RIG_RESULT r = Session("init com1\nprogram void.bin addr=200000\ndir\nexit\n",
+                           {{"void.bin", As_String(Pattern(100, 6))}});
+    ASSERT_TRUE(r.started) << r.error;
+    EXPECT_NE(r.out.find("\nNo code/data located in flash memory!\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Flash programming complete"), std::string::npos);
+    EXPECT_EQ(Programs_In(Directory(r)), 0);
+}
+
+TEST(ProgramFlash, NameTakenAndDirectoryFullAreRefusals)
+{
+    std::map<std::string, std::string> files;
+    std::string lines = "init com1\n";
+    for (int i = 1; i <= 9; i++) {
+        std::string name = "p" + std::to_string(i) + ".bin";
+        files[name] = As_String(Pattern(64, 10 + i));
+        lines += "program " + name + " addr=c0000\n";
+    }
+    lines += "program p3.bin addr=c0000\nexit\n";
+    RIG_RESULT r = Session(lines, files);
+    ASSERT_TRUE(r.started) << r.error;
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_NE(r.out.find("Directory full!\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Program name already in flash directory!\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("FAILED"), std::string::npos);
+    std::vector<FLASH_DIR_ENTRY_STRUCT> dir = Directory(r);
+    EXPECT_EQ(Programs_In(dir), 8);
+    for (int i = 0; i < 8; i++)
+        EXPECT_EQ(std::string(dir[FIRST_PROG_DIR_ENTRY + i].program_name_str), "P" + std::to_string(i + 1));
+    // The refused ninth program never reached the board.
+    EXPECT_EQ(Block_Events(r, "program", "", "block", 0x03FC0000), 8);
+}
+
+TEST(ProgramFlash, EscapeDuringDownloadAbortsWithoutDirectoryEntry)
+{
+    RIG_RESULT r = Session("init com1\nprogram big.bin addr=c0000\n\x1b\nexit\n",
+                           {{"big.bin", As_String(Pattern(0x8000, 7))}});
+    ASSERT_TRUE(r.started) << r.error;
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_NE(r.out.find("\nOperation FAILED!  User aborted command\n\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Flash programming complete"), std::string::npos);
+    EXPECT_EQ(Block_Events(r, "program", "", "block", 0x03FC0000), 0);
+    EXPECT_TRUE(All_Bytes(Flash_At(r, 0x03FC0000, 0x10000), 0xFF));
+    EXPECT_EQ(Programs_In(Directory(r)), 0);
+}
+
+TEST(ProgramFlash, EraseallErasesEveryBlockAndRebuildsTables)
+{
+    Bytes initial(0x100000, 0x00);
+    RIG_RESULT r = Session("init com1\ndebug\neraseall\nexit\n", {}, {}, initial);
+    ASSERT_TRUE(r.started) << r.error;
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_NE(r.out.find("Flash erasure complete\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Erase flash block at 0x03F00000 ...\n"), std::string::npos);
+    std::vector<TRACE_EVENT> erases = Events(r.trace, "erase");
+    // 19 blocks by eraseall, then the table block once more for the tables.
+    EXPECT_EQ(erases.size(), 20u);
+    // Everything but the rewritten table block is erased.
+    Bytes below = Flash_At(r, 0x03F00000, 0x03FFA000 - 0x03F00000);
+    Bytes above = Flash_At(r, 0x03FFC000, 0x4000);
+    EXPECT_TRUE(All_Bytes(below, 0xFF));
+    EXPECT_TRUE(All_Bytes(above, 0xFF));
+    EXPECT_EQ(Flash_At(r, 0x03FFA000, 4), (Bytes{0xD4, 0xC3, 0xB2, 0xA1}));
+    EXPECT_EQ(Programs_In(Directory(r)), 0);
+}
+
+// Faults on the line may make a run fail, but a run that says it succeeded
+// must have put every byte in place.
+TEST(ProgramFlash, LineFaultsNeverLeaveWrongBytesWithSuccess)
+{
+    Bytes code = Pattern(0x3000, 8);
+    std::string hex = Hex_File({{0xE0000, code}});
+    const std::vector<std::vector<std::string>> faults = {
+        {"--nak-first", "3"},
+        {"--corrupt-rate", "0.0005", "--seed", "3"},
+        {"--drop-rate", "0.0005", "--seed", "4"},
+        {"--out-corrupt-rate", "0.002", "--seed", "5"},
+    };
+    int successes = 0;
+    for (const auto &args : faults) {
+        RIG_RESULT r = Session("init com1\nprogram app\nexit\n", {{"app.hex", hex}}, args);
+        ASSERT_TRUE(r.started) << r.error;
+        ASSERT_FALSE(r.timed_out) << args[0];
+        bool said_ok = r.out.find("Flash programming complete\n") != std::string::npos;
+        if (said_ok) {
+            successes++;
+            EXPECT_EQ(As_String(Flash_At(r, 0x03FE0000, 0x3000)), As_String(code)) << args[0];
+        } else {
+            EXPECT_NE(r.out.find("FAILED"), std::string::npos) << args[0] << r.out;
+        }
+        if (args[0] == "--nak-first") {
+            EXPECT_TRUE(said_ok) << r.out;
+        }
+    }
+    EXPECT_GE(successes, 1);
+}
+
 }  // namespace
