@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include <poll.h>
 #include <unistd.h>
@@ -26,9 +27,15 @@ void Setup_Signals(sigset_t *wait_mask)
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = On_Signal;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
+    // A board started in the background of a script inherits SIGINT and
+    // SIGHUP ignored; it keeps them so, else the Ctrl-C typed at TORVEX in
+    // the same terminal would stop the board under it.
+    for (int sig : {SIGINT, SIGHUP}) {
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &sa, nullptr);
+    }
     sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
     sigset_t block;
     sigemptyset(&block);

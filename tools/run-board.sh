@@ -1,0 +1,46 @@
+#!/bin/sh
+# `make run`: a virtual board (model 3) on a pseudo-terminal and TORVEX
+# attached to it as COM1, working in examples/. The board keeps its flash in
+# build/board3-flash.img, so programs stay stored from one run to the next
+# (delete the file for a blank board). The board stops when TORVEX ends.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/${BUILD:-build}"
+board="$build/torvex-target"
+torvex="$build/torvex"
+if [ ! -x "$board" ] || [ ! -x "$torvex" ]; then
+    echo "run-board: build first (make)" >&2
+    exit 1
+fi
+
+link="$build/board-com1"
+image="$build/board3-flash.img"
+trace="$build/board-trace.jsonl"
+ready="$build/board.out"
+: > "$ready"
+
+"$board" --link "$link" --board 3 --image "$image" --trace "$trace" \
+    < /dev/null > "$ready" 2> "$build/board.err" &
+board_pid=$!
+stop_board() {
+    kill "$board_pid" 2> /dev/null || true
+    wait "$board_pid" 2> /dev/null || true
+}
+trap stop_board EXIT
+trap 'exit 130' INT TERM
+
+tries=0
+until grep -q '^READY ' "$ready"; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 50 ] || ! kill -0 "$board_pid" 2> /dev/null; then
+        echo "run-board: the virtual board did not start:" >&2
+        cat "$build/board.err" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
+
+echo "Virtual board 3 listening on $link (flash kept in $image)."
+echo "Sample files: hello.hex, table.bin; type 'demo' to run demo.flc, 'exit' to leave."
+cd "$root/examples"
+TORVEX_COM1="$link" "$torvex" "$@"
