@@ -126,10 +126,14 @@ WORD Do_Port(const BYTE *req, WORD req_len, BYTE *resp, bool output)
 WORD Do_Flash_Id(const BYTE *req, WORD req_len, BYTE *resp)
 {
     GET_FLASH_ID_CMD_STRUCT rec = Take<GET_FLASH_ID_CMD_STRUCT>(req, req_len);
-    if (Mem_In_Flash(rec.flash_base_address, 1))
-        Mem_Flash_Codes(&rec.manufacture_code, &rec.device_code);
-    else
+    if (Mem_In_Flash(rec.flash_base_address, 1)) {
+        WORD manufacture_code = 0, device_code = 0;  // the record's fields are unaligned
+        Mem_Flash_Codes(&manufacture_code, &device_code);
+        rec.manufacture_code = manufacture_code;
+        rec.device_code = device_code;
+    } else {
         rec.status = ST_BAD_PARAM;
+    }
     return Give(rec, sizeof rec, resp);
 }
 

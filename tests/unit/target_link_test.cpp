@@ -95,7 +95,7 @@ TEST_F(BoardLink, IntactFrameGetsAckThenOneResponseFrame)
     INIT_CMD_STRUCT r;
     memcpy(&r, rec.data(), sizeof r);
     EXPECT_EQ(r.id, INIT_CMD);
-    EXPECT_EQ(r.program_version, 0x0251);
+    EXPECT_EQ(+r.program_version, 0x0251);
     EXPECT_EQ(out[1 + 3], 5) << "the response carries the request's sequence number";
     Send({MSG_ACK});
     Advance(2 * ACK_WAIT_US);

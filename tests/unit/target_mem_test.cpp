@@ -184,10 +184,10 @@ TEST_F(BoardMem, InitAnswersIdVersionAndBootTable)
     ASSERT_EQ(Exec(req, sizeof req, resp), sizeof(INIT_CMD_STRUCT));
     INIT_CMD_STRUCT r;
     memcpy(&r, resp, sizeof r);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.program_id, 7);
-    EXPECT_EQ(r.program_version, 0x0251);
-    EXPECT_EQ(r.boot_phys_address, 0x03FFA000u);
+    EXPECT_EQ(+r.status, 0);
+    EXPECT_EQ(+r.program_id, 7);
+    EXPECT_EQ(+r.program_version, 0x0251);
+    EXPECT_EQ(+r.boot_phys_address, 0x03FFA000u);
 }
 
 TEST_F(BoardMem, WriteThenReadRamWithDataChecksums)
@@ -219,9 +219,9 @@ TEST_F(BoardMem, WriteThenReadRamWithDataChecksums)
     ASSERT_EQ(Exec(r, 15, resp), 18);
     READ_RAM_CMD_STRUCT got;
     memcpy(&got, resp, 18);
-    EXPECT_EQ(got.status, 0);
-    EXPECT_EQ(got.cmd_data_size, 3u);
-    EXPECT_EQ(got.data_checksum, 0x126u);
+    EXPECT_EQ(+got.status, 0);
+    EXPECT_EQ(+got.cmd_data_size, 3u);
+    EXPECT_EQ(+got.data_checksum, 0x126u);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(got.data), 3), "abc");
 
     r.cmd_data_size = 2049;
@@ -261,16 +261,16 @@ TEST_F(BoardMem, RecordCommandsMapToMemoryRules)
     in.io_size = 2;
     Exec(in, sizeof in, resp);
     memcpy(&in, resp, sizeof in);
-    EXPECT_EQ(in.io_value, 0xABCDu);
+    EXPECT_EQ(+in.io_value, 0xABCDu);
 
     GET_FLASH_ID_CMD_STRUCT id{};
     id.id = GET_FLASH_ID_CMD;
     id.flash_base_address = 0x03FFA000;
     Exec(id, sizeof id, resp);
     memcpy(&id, resp, sizeof id);
-    EXPECT_EQ(id.status, 0);
-    EXPECT_EQ(id.manufacture_code, 0x0101);
-    EXPECT_EQ(id.device_code, 0x00DA);
+    EXPECT_EQ(+id.status, 0);
+    EXPECT_EQ(+id.manufacture_code, 0x0101);
+    EXPECT_EQ(+id.device_code, 0x00DA);
 
     CHANGE_BAUD_CMD_STRUCT cb{};
     cb.id = CHANGE_BAUD_CMD;
