@@ -418,6 +418,45 @@ TEST_F(Wrappers, ResponseAllowances)
     }
 }
 
+// The monitor starts a response frame and stalls before its first data byte:
+// the host waits exactly the response allowance for that byte, then hunts
+// again and polls after 500 ms. The allowance shows to the 10 ms unit.
+TEST_F(Wrappers, ExactResponseAllowances)
+{
+    struct Case {
+        const char *what;
+        std::function<void(WORD *)> run;
+        DWORD allowance;
+    };
+    static BYTE block[2048];
+    Case cases[] = {
+        {"write 2048", [](WORD *s) { Write_RAM(0x20000, 2048, block, s); }, 6876},
+        {"write 1785", [](WORD *s) { Write_RAM(0x20000, 1785, block, s); }, 6000},
+        {"program 65536", [](WORD *s) { Program_Flash(1, 0, 0, 0, 0x20000, 65536, s); }, 12400},
+        {"erase 131072", [](WORD *s) { Flash_Erase(1, 0, 0, 131072, s); }, 18800},
+        {"erase 1023", [](WORD *s) { Flash_Erase(1, 0, 0, 1023, s); }, 6000},
+        {"init", [](WORD *s) { WORD a, b; DWORD c; Init_Command(&a, &b, &c, s); }, 6000},
+    };
+    for (const Case &c : cases) {
+        SetUp();
+        DWORD stalled_at = 0, first_poll_at = 0;
+        Mem_Port_On_Frames([&stalled_at](const Bytes &) {
+            stalled_at = Mem_Port().now;
+            Mem_Port_Deliver({MSG_ACK, MSG_STX, 14, 0, 0});
+        });
+        auto frames = Mem_Port().on_write;
+        Mem_Port().on_write = [frames, &first_poll_at](const BYTE *b, size_t n) {
+            if (n == 1 && b[0] == MSG_POLL && first_poll_at == 0) first_poll_at = Mem_Port().now;
+            frames(b, n);
+        };
+        WORD s = 0;
+        c.run(&s);
+        EXPECT_EQ(s, E_TIME) << c.what;
+        EXPECT_EQ(first_poll_at - stalled_at, c.allowance * 10 + 1 + 501) << c.what;
+        TearDown();
+    }
+}
+
 TEST_F(Wrappers, EchoAndWriteLimitToOneBlock)
 {
     Monitor([](const Bytes &req) { return req; });
