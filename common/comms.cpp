@@ -67,7 +67,8 @@ static void Report_Open_Failure(WORD comm_port, const char *path, int err)
     } else if (err == EBUSY) {
         snprintf(hint, sizeof hint, " (in use by another program)");
     }
-    Log_Fmt(LOG_TERSE, "COM%u is %s: %s%s\n", comm_port + 1u, path, strerror(err), hint);
+    Log_Fmt(LOG_TERSE, "COM%u is %s: %s%s\n", comm_port + 1u, path,
+            err ? strerror(err) : "cannot be used", hint);
 }
 
 static void Close_Port_Handle()

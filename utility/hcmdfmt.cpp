@@ -108,12 +108,12 @@ bool Echo_Msg(const void *lpData, WORD wCount, WORD *wStatus)
 {
     WORD n = Limit_Data_Size(wCount);
     SET_HEADER(echo_cmd, ECHO_CMD, n);
-    memcpy(echo_cmd.data, lpData, n);
+    if (n > 0) memcpy(echo_cmd.data, lpData, n);
     WORD length = static_cast<WORD>(n + CMD_HEADER_SIZE);
     Send_Command_Response(&echo_cmd, &echo_cmd, length, length, CMD_TX_TIMEOUT,
                           Transfer_Allowance(length), wStatus);
     if (*wStatus != E_OK) return false;
-    if (memcmp(lpData, echo_cmd.data, n) != 0) {
+    if (n > 0 && memcmp(lpData, echo_cmd.data, n) != 0) {
         *wStatus = ECHO_MISMATCH;
         return false;
     }
