@@ -82,12 +82,16 @@ int Run(const BOARD_CONFIG &cfg, int master)
         uint64_t now = Now_Us();
         int wait_ms = Link_Wait_Ms(now);
         if (wait_ms < 0 || wait_ms > 1000) wait_ms = 1000;
+        // Bytes held back by a full pty wake us through POLLOUT; the link's
+        // due bytes cannot go out before that, so they are no reason to spin.
+        if (tx_len && wait_ms < 20) wait_ms = 20;
         pollfd pfd{master, short(POLLIN | (tx_len ? POLLOUT : 0)), 0};
         timespec ts{wait_ms / 1000, long(wait_ms % 1000) * 1000000L};
         int r = ppoll(&pfd, 1, &ts, &wait_mask);
         if (r < 0 && errno != EINTR) break;
         now = Now_Us();
         if (r > 0 && (pfd.revents & POLLIN)) Read_Line(master, now);
+        else if (r > 0 && (pfd.revents & (POLLHUP | POLLERR))) poll(nullptr, 0, 20);
         Link_Timer(now);
         if (tx_len < sizeof tx_buf)
             tx_len += Link_Take_Output(tx_buf + tx_len, sizeof tx_buf - tx_len,
