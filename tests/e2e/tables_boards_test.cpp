@@ -48,8 +48,8 @@ TEST(TablesBoards, EachBoardGetsItsOwnMap)
 
         TABLE_SET t = Fresh_Tables(WORD(c.board));
         DEVICE_MAP_STRUCT stamped = Map_Entry_In_Flash(r, c.table_block);
-        EXPECT_EQ(stamped.block_addr, 0x03FFA000u);
-        EXPECT_EQ(stamped.reprogram_count, 1u);
+        EXPECT_EQ(DWORD(stamped.block_addr), 0x03FFA000u);
+        EXPECT_EQ(DWORD(stamped.reprogram_count), 1u);
         t.map[c.table_block].reprogram_count = 1;
         t.map[c.table_block].reprogram_date_time = stamped.reprogram_date_time;
         EXPECT_EQ(Flash_At(r, BOOT_ADDR + 0x800, 1224), Bytes(t.map, 1224));

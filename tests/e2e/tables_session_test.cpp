@@ -68,9 +68,9 @@ TEST(TablesSession, BlankBoardRebuiltThenWrittenThenReadBack)
     ASSERT_EQ(row.size(), 34u);
     DEVICE_MAP_STRUCT stamped;
     memcpy(&stamped, row.data(), sizeof stamped);
-    EXPECT_EQ(stamped.reprogram_count, 1u);
-    EXPECT_GE(stamped.reprogram_date_time, before);
-    EXPECT_LE(stamped.reprogram_date_time, after);
+    EXPECT_EQ(DWORD(stamped.reprogram_count), 1u);
+    EXPECT_GE(DWORD(stamped.reprogram_date_time), before);
+    EXPECT_LE(DWORD(stamped.reprogram_date_time), after);
     t.map[17].reprogram_count = 1;
     t.map[17].reprogram_date_time = stamped.reprogram_date_time;
     std::vector<uint8_t> block = Flash_At(r, 0x03FFA000, 0x2000);
@@ -119,7 +119,7 @@ TEST(TablesSession, ReinittblsAfterReadWritesAllFourAndCountsTheBlockAgain)
     DEVICE_MAP_STRUCT row;
     std::vector<uint8_t> bytes = Flash_At(r, BOOT_ADDR + 0x800 + 17 * 34, 34);
     memcpy(&row, bytes.data(), sizeof row);
-    EXPECT_EQ(row.reprogram_count, 1u);
+    EXPECT_EQ(DWORD(row.reprogram_count), 1u);
 }
 
 }  // namespace

@@ -10,6 +10,13 @@
 
 namespace {
 
+// Packed fields are read by value, never bound to a reference.
+template <typename T>
+T V(T v)
+{
+    return v;
+}
+
 DWORD Fixed_Clock() { return 1700000000; }
 
 class Directory : public testing::Test {
@@ -64,23 +71,23 @@ TEST_F(Directory, NewEntryRecordsTheDownload)
     Set_Text(version_str, "1.2.3");
     ASSERT_EQ(Add_Program("ABCDEFGH", 0xF000, 0xFFF0), 2);
     const FLASH_DIR_ENTRY_STRUCT &e = dir_tbl[2];
-    EXPECT_EQ(e.dir_flags, DIR_IN_USE);
-    EXPECT_EQ(std::string(e.program_name_str), "ABCDEFGH");
-    EXPECT_EQ(e.program_name_str[8], '\0');
-    EXPECT_EQ(std::string(e.group_name_str), "0123456789");
-    EXPECT_EQ(std::string(e.version_str), "1.2.3");
-    EXPECT_EQ(e.file_date_time, 1600000000u);
-    EXPECT_EQ(e.program_mem.mem_valid, 0u);
-    EXPECT_EQ(e.program_mem.first_phys_addr, 0x000C0000u);
-    EXPECT_EQ(e.program_mem.last_phys_addr, 0x000C0FFFu);
-    EXPECT_EQ(e.program_mem.phys_size, 0x1000u);
-    EXPECT_EQ(e.program_mem.logical_len, 0x1000u);
-    EXPECT_EQ(e.program_mem.checksum, 0x12345u);
-    EXPECT_EQ(e.program_mem.reprogram_count, 1u);
-    EXPECT_EQ(e.program_mem.reprogram_date_time, 1700000000u);
-    EXPECT_EQ(e.program_mem.start_vector_base, 0xF000);
-    EXPECT_EQ(e.program_mem.start_vector_offset, 0xFFF0u);
-    EXPECT_EQ(e.pad, 0);
+    EXPECT_EQ(V(e.dir_flags), DIR_IN_USE);
+    EXPECT_EQ(std::string(V(e.program_name_str)), "ABCDEFGH");
+    EXPECT_EQ(V(e.program_name_str[8]), '\0');
+    EXPECT_EQ(std::string(V(e.group_name_str)), "0123456789");
+    EXPECT_EQ(std::string(V(e.version_str)), "1.2.3");
+    EXPECT_EQ(V(e.file_date_time), 1600000000u);
+    EXPECT_EQ(V(e.program_mem.mem_valid), 0u);
+    EXPECT_EQ(V(e.program_mem.first_phys_addr), 0x000C0000u);
+    EXPECT_EQ(V(e.program_mem.last_phys_addr), 0x000C0FFFu);
+    EXPECT_EQ(V(e.program_mem.phys_size), 0x1000u);
+    EXPECT_EQ(V(e.program_mem.logical_len), 0x1000u);
+    EXPECT_EQ(V(e.program_mem.checksum), 0x12345u);
+    EXPECT_EQ(V(e.program_mem.reprogram_count), 1u);
+    EXPECT_EQ(V(e.program_mem.reprogram_date_time), 1700000000u);
+    EXPECT_EQ(V(e.program_mem.start_vector_base), 0xF000);
+    EXPECT_EQ(V(e.program_mem.start_vector_offset), 0xFFF0u);
+    EXPECT_EQ(V(e.pad), 0);
 }
 
 TEST_F(Directory, NamesMatchWithoutRegardToCaseAndOnlyInProgramEntries)
@@ -104,11 +111,11 @@ TEST_F(Directory, FullDirectoryFreesTheLowestEntryOnDelete)
     WORD status;
     EXPECT_EQ(Run(Delete_Dir_Entry, &status, "P7"), "Program P7 deleted\n");
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(dir_tbl[7].dir_flags, DIR_DELETED);
+    EXPECT_EQ(V(dir_tbl[7].dir_flags), DIR_DELETED);
     EXPECT_EQ(Run(Delete_Dir_Entry, &status, "p4"), "Program p4 deleted\n");
     EXPECT_EQ(Find_Alloc_Dir_Entry("P4"), NO_DIR_INDEX);
     // The deleted entry keeps its contents but is free again.
-    EXPECT_EQ(std::string(dir_tbl[4].program_name_str), "P4");
+    EXPECT_EQ(std::string(V(dir_tbl[4].program_name_str)), "P4");
     EXPECT_EQ(Add_Program("NEW"), 4);
     EXPECT_EQ(Find_Alloc_Dir_Entry("NEW"), 4);
     EXPECT_EQ(Find_Free_Dir_Entry(), 7);
@@ -131,12 +138,12 @@ TEST_F(Directory, DeletingTheBootProgramClearsTheBootTableSilently)
     Add_Program("APP", 0xF000, 0x100);
     WORD status;
     Run(Set_Flash_Boot, &status, "APP");
-    ASSERT_EQ(boot_tbl.boot_flags, 1);
+    ASSERT_EQ(V(boot_tbl.boot_flags), 1);
     EXPECT_EQ(Run(Delete_Dir_Entry, &status, "APP"), "Program APP deleted\n");
-    EXPECT_EQ(boot_tbl.boot_flags, 0);
-    EXPECT_EQ(boot_tbl.boot_base, 0);
-    EXPECT_EQ(boot_tbl.boot_offset, 0u);
-    EXPECT_EQ(dir_tbl[2].dir_flags, DIR_DELETED);
+    EXPECT_EQ(V(boot_tbl.boot_flags), 0);
+    EXPECT_EQ(V(boot_tbl.boot_base), 0);
+    EXPECT_EQ(V(boot_tbl.boot_offset), 0u);
+    EXPECT_EQ(V(dir_tbl[2].dir_flags), DIR_DELETED);
 }
 
 struct Vector_Case {
@@ -164,11 +171,11 @@ TEST_F(Directory, SetbootFoldsLargeOffsetsIntoTheSegment)
         WORD status;
         std::string out = Run(Set_Flash_Boot, &status, "APP");
         EXPECT_EQ(status, 0);
-        EXPECT_EQ(boot_tbl.boot_flags, 1);
-        EXPECT_EQ(boot_tbl.boot_base, c.boot_base);
-        EXPECT_EQ(boot_tbl.boot_offset, c.boot_offset);
+        EXPECT_EQ(V(boot_tbl.boot_flags), 1);
+        EXPECT_EQ(V(boot_tbl.boot_base), V(c.boot_base));
+        EXPECT_EQ(V(boot_tbl.boot_offset), V(c.boot_offset));
         // Both forms name the same linear address.
-        EXPECT_EQ((DWORD(boot_tbl.boot_base) * 16 + boot_tbl.boot_offset) & 0xFFFFF,
+        EXPECT_EQ((DWORD(V(boot_tbl.boot_base)) * 16 + V(boot_tbl.boot_offset)) & 0xFFFFF,
                   (DWORD(c.base) * 16 + c.offset) & 0xFFFFF);
         char expect[200];
         snprintf(expect, sizeof expect, "Boot program set to APP (start vector = %04X:%04lX)\n",
@@ -193,14 +200,14 @@ TEST_F(Directory, SetbootMovesTheMarkEvenWithoutAVector)
     Add_Program("TWO");
     WORD status;
     Run(Set_Flash_Boot, &status, "ONE");
-    EXPECT_EQ(dir_tbl[2].dir_flags, DIR_IN_USE | DIR_BOOT);
+    EXPECT_EQ(V(dir_tbl[2].dir_flags), DIR_IN_USE | DIR_BOOT);
     EXPECT_EQ(Run(Set_Flash_Boot, &status, "TWO"), "No start vector available for program TWO\n");
     EXPECT_EQ(status, E_REPORTED);
-    EXPECT_EQ(dir_tbl[2].dir_flags, DIR_IN_USE);
-    EXPECT_EQ(dir_tbl[3].dir_flags, DIR_IN_USE | DIR_BOOT);
+    EXPECT_EQ(V(dir_tbl[2].dir_flags), DIR_IN_USE);
+    EXPECT_EQ(V(dir_tbl[3].dir_flags), DIR_IN_USE | DIR_BOOT);
     // The boot table still starts ONE until a vector is set and setboot repeated.
-    EXPECT_EQ(boot_tbl.boot_base, 0xF000);
-    EXPECT_EQ(boot_tbl.boot_offset, 0x10u);
+    EXPECT_EQ(V(boot_tbl.boot_base), 0xF000);
+    EXPECT_EQ(V(boot_tbl.boot_offset), 0x10u);
 
     oh_vector_base = 0xE000;
     oh_vector_offset = 0x20;
@@ -211,7 +218,7 @@ TEST_F(Directory, SetbootMovesTheMarkEvenWithoutAVector)
               "Program two start vector set to E000:0020\n");
     Run(Set_Flash_Boot, &status, "TWO");
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(boot_tbl.boot_base, 0xE000);
+    EXPECT_EQ(V(boot_tbl.boot_base), 0xE000);
 }
 
 TEST_F(Directory, NobootClearsMarkAndVector)
@@ -222,10 +229,10 @@ TEST_F(Directory, NobootClearsMarkAndVector)
     testing::internal::CaptureStdout();
     Clear_Flash_Boot();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Boot program set to NONE\n");
-    EXPECT_EQ(dir_tbl[2].dir_flags, DIR_IN_USE);
-    EXPECT_EQ(boot_tbl.boot_flags, 0);
-    EXPECT_EQ(boot_tbl.boot_base, 0);
-    EXPECT_EQ(boot_tbl.boot_offset, 0u);
+    EXPECT_EQ(V(dir_tbl[2].dir_flags), DIR_IN_USE);
+    EXPECT_EQ(V(boot_tbl.boot_flags), 0);
+    EXPECT_EQ(V(boot_tbl.boot_base), 0);
+    EXPECT_EQ(V(boot_tbl.boot_offset), 0u);
 }
 
 TEST_F(Directory, VectorOfAnUnknownProgramIsRefused)
@@ -242,11 +249,11 @@ TEST_F(Directory, NineCharacterSystemNameSpillsItsTerminatorIntoTheGroupField)
 {
     Set_System_Name_Entry("ABCDEFGHI");
     EXPECT_EQ(memcmp(dir_tbl[0].program_name_str, "ABCDEFGHI", 9), 0);
-    EXPECT_EQ(dir_tbl[0].group_name_str[0], '\0');
-    EXPECT_EQ(std::string(dir_tbl[0].program_name_str), "ABCDEFGHI");
+    EXPECT_EQ(V(dir_tbl[0].group_name_str[0]), '\0');
+    EXPECT_EQ(std::string(V(dir_tbl[0].program_name_str)), "ABCDEFGHI");
     Set_System_Name_Entry("AB");
-    EXPECT_EQ(std::string(dir_tbl[0].program_name_str), "AB");
-    EXPECT_EQ(dir_tbl[0].program_name_str[8], '\0');
+    EXPECT_EQ(std::string(V(dir_tbl[0].program_name_str)), "AB");
+    EXPECT_EQ(V(dir_tbl[0].program_name_str[8]), '\0');
 }
 
 }  // namespace

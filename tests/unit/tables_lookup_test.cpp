@@ -8,6 +8,13 @@
 
 namespace {
 
+// Packed fields are read by value, never bound to a reference.
+template <typename T>
+T V(T v)
+{
+    return v;
+}
+
 class DeviceMaps : public testing::Test {
 protected:
     void SetUp() override
@@ -29,12 +36,12 @@ TEST_F(DeviceMaps, EveryBoardEndsWithAnEndEntry)
     for (WORD board = 1; board <= 4; board++) {
         Load_Board(board);
         EXPECT_EQ(number_device_map_entries, expected[board]) << "board " << board;
-        EXPECT_EQ(device_map_tbl[number_device_map_entries].flash_id, 0);
+        EXPECT_EQ(V(device_map_tbl[number_device_map_entries].flash_id), 0);
     }
     // An unknown board leaves an empty map.
     Load_Board(5);
     EXPECT_EQ(number_device_map_entries, 0);
-    EXPECT_EQ(device_map_tbl[0].flash_id, 0);
+    EXPECT_EQ(V(device_map_tbl[0].flash_id), 0);
 }
 
 TEST_F(DeviceMaps, ProtectedWindowIsThePhysicalBlockAndRealWindowTheTopMegabyte)
@@ -43,55 +50,55 @@ TEST_F(DeviceMaps, ProtectedWindowIsThePhysicalBlockAndRealWindowTheTopMegabyte)
         Load_Board(board);
         for (WORD i = 0; i < number_device_map_entries; i++) {
             const DEVICE_MAP_STRUCT &e = device_map_tbl[i];
-            EXPECT_EQ(e.user_prot_addr, e.block_addr);
-            EXPECT_EQ(e.reprogram_count, 0u);
-            EXPECT_EQ(e.reprogram_date_time, 0u);
+            EXPECT_EQ(V(e.user_prot_addr), V(e.block_addr));
+            EXPECT_EQ(V(e.reprogram_count), 0u);
+            EXPECT_EQ(V(e.reprogram_date_time), 0u);
             if (e.user_real_addr != NO_USER_ADDR) {
-                EXPECT_EQ(e.user_real_addr + 0x03F00000, e.block_addr) << board << "/" << i;
+                EXPECT_EQ(V(e.user_real_addr) + 0x03F00000, V(e.block_addr)) << board << "/" << i;
             }
             // The next block follows on without gap or overlap.
             if (i + 1 < number_device_map_entries) {
-                EXPECT_EQ(e.block_addr + e.block_size, device_map_tbl[i + 1].block_addr);
+                EXPECT_EQ(V(e.block_addr) + V(e.block_size), V(device_map_tbl[i + 1].block_addr));
             }
         }
         // Every board's flash ends at the top of the 64 M space with 8 K + 16 K blocks.
         const DEVICE_MAP_STRUCT &top = device_map_tbl[number_device_map_entries - 1];
-        EXPECT_EQ(top.block_addr, 0x03FFC000u);
-        EXPECT_EQ(top.user_real_addr, NO_USER_ADDR);
-        EXPECT_EQ(device_map_tbl[number_device_map_entries - 2].user_real_addr, NO_USER_ADDR);
+        EXPECT_EQ(V(top.block_addr), 0x03FFC000u);
+        EXPECT_EQ(V(top.user_real_addr), NO_USER_ADDR);
+        EXPECT_EQ(V(device_map_tbl[number_device_map_entries - 2].user_real_addr), NO_USER_ADDR);
     }
 }
 
 TEST_F(DeviceMaps, TabulatedRowsAsStored)
 {
     Load_Board(1);
-    EXPECT_EQ(device_map_tbl[3].flash_id, 0x70);
-    EXPECT_EQ(device_map_tbl[3].block_size, 0x18000u);
-    EXPECT_EQ(device_map_tbl[3].user_real_addr, 0x000E0000u);
-    EXPECT_EQ(device_map_tbl[6].device_addr, 0x03F80000u);
+    EXPECT_EQ(V(device_map_tbl[3].flash_id), 0x70);
+    EXPECT_EQ(V(device_map_tbl[3].block_size), 0x18000u);
+    EXPECT_EQ(V(device_map_tbl[3].user_real_addr), 0x000E0000u);
+    EXPECT_EQ(V(device_map_tbl[6].device_addr), 0x03F80000u);
 
     Load_Board(2);
-    EXPECT_EQ(device_map_tbl[3].user_real_addr, NO_USER_ADDR);
-    EXPECT_EQ(device_map_tbl[4].user_real_addr, 0x00080000u);
-    EXPECT_EQ(device_map_tbl[10].number_blocks, 11);
+    EXPECT_EQ(V(device_map_tbl[3].user_real_addr), NO_USER_ADDR);
+    EXPECT_EQ(V(device_map_tbl[4].user_real_addr), 0x00080000u);
+    EXPECT_EQ(V(device_map_tbl[10].number_blocks), 11);
 
     // Board 3 keeps the numbering of board 4's last block in its row 18 and
     // the device base below its first block.
     Load_Board(3);
-    EXPECT_EQ(device_map_tbl[0].block_addr, 0x03F00000u);
-    EXPECT_EQ(device_map_tbl[0].device_addr, 0x03E00000u);
-    EXPECT_EQ(device_map_tbl[11].block_addr, 0x03FB0000u);
-    EXPECT_EQ(device_map_tbl[15].block_size, 0x08000u);
-    EXPECT_EQ(device_map_tbl[17].relative_block, 17);
-    EXPECT_EQ(device_map_tbl[17].number_blocks, 18);
-    EXPECT_EQ(device_map_tbl[18].relative_block, 34);
-    EXPECT_EQ(device_map_tbl[18].number_blocks, 35);
+    EXPECT_EQ(V(device_map_tbl[0].block_addr), 0x03F00000u);
+    EXPECT_EQ(V(device_map_tbl[0].device_addr), 0x03E00000u);
+    EXPECT_EQ(V(device_map_tbl[11].block_addr), 0x03FB0000u);
+    EXPECT_EQ(V(device_map_tbl[15].block_size), 0x08000u);
+    EXPECT_EQ(V(device_map_tbl[17].relative_block), 17);
+    EXPECT_EQ(V(device_map_tbl[17].number_blocks), 18);
+    EXPECT_EQ(V(device_map_tbl[18].relative_block), 34);
+    EXPECT_EQ(V(device_map_tbl[18].number_blocks), 35);
 
     Load_Board(4);
-    EXPECT_EQ(device_map_tbl[27].block_addr, 0x03FB0000u);
-    EXPECT_EQ(device_map_tbl[27].relative_block, 27);
-    EXPECT_EQ(device_map_tbl[28].user_real_addr, 0x000C0000u);
-    EXPECT_EQ(device_map_tbl[34].flash_id, 0xC4);
+    EXPECT_EQ(V(device_map_tbl[27].block_addr), 0x03FB0000u);
+    EXPECT_EQ(V(device_map_tbl[27].relative_block), 27);
+    EXPECT_EQ(V(device_map_tbl[28].user_real_addr), 0x000C0000u);
+    EXPECT_EQ(V(device_map_tbl[34].flash_id), 0xC4);
 }
 
 TEST_F(DeviceMaps, RowBytesAreLittleEndianAtTheirOffsets)

@@ -10,6 +10,13 @@
 
 namespace {
 
+// Packed fields are read by value, never bound to a reference.
+template <typename T>
+T V(T v)
+{
+    return v;
+}
+
 DWORD Fixed_Clock() { return 1700000000; }
 
 class TableWrite : public testing::Test {
@@ -65,7 +72,7 @@ TEST_F(TableWrite, NoBlockHoldingTheSystemTableStopsTheShutdown)
     EXPECT_EQ(status, E_REPORTED);
     EXPECT_TRUE(Flash_Tables_Changed());
     for (WORD i = 0; i < number_device_map_entries; i++)
-        EXPECT_EQ(device_map_tbl[i].reprogram_count, 0u);
+        EXPECT_EQ(V(device_map_tbl[i].reprogram_count), 0u);
 }
 
 TEST_F(TableWrite, TablesOutsideTheirBlockAreNotWritten)
@@ -78,7 +85,7 @@ TEST_F(TableWrite, TablesOutsideTheirBlockAreNotWritten)
               "Flash table at 0x03FFBF00 (700 bytes) lies outside its flash block at 0x03FFA000"
               " - tables not written\n");
     EXPECT_EQ(status, E_REPORTED);
-    EXPECT_EQ(device_map_tbl[9].reprogram_count, 0u);
+    EXPECT_EQ(V(device_map_tbl[9].reprogram_count), 0u);
     EXPECT_TRUE(Flash_Tables_Changed());
 }
 
@@ -90,8 +97,8 @@ TEST_F(TableWrite, UnsupportedFlashTypeFailsWithoutStamp)
     Program_Flash_Block(3, &status);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Flash device not supported!\n");
     EXPECT_EQ(status, E_REPORTED);
-    EXPECT_EQ(device_map_tbl[3].reprogram_count, 0u);
-    EXPECT_EQ(device_map_tbl[3].reprogram_date_time, 0u);
+    EXPECT_EQ(V(device_map_tbl[3].reprogram_count), 0u);
+    EXPECT_EQ(V(device_map_tbl[3].reprogram_date_time), 0u);
 }
 
 }  // namespace
