@@ -59,6 +59,24 @@ TEST(BoardSession, SilentBoardIsReportedOnceAndTorvexCarriesOn)
     EXPECT_EQ(Count_Events(r.trace, "tx_frame"), 0);
 }
 
+TEST(BoardSession, RejectedFramesShowInTheLinkStatusCounters)
+{
+    RIG_SETUP s;
+    s.board_args = {"--nak-first", "2"};
+    s.stdin_text = "init com1\ndebug\nstatus\nexit\n";
+    RIG_RESULT r = Run_Session(s);
+    ASSERT_TRUE(r.started) << r.error;
+    ASSERT_FALSE(r.timed_out) << r.out;
+    EXPECT_TRUE(Has(r.out, "Initialization complete\n")) << r.out;
+    // The first init went out three times: two NAKs, then ACK.
+    EXPECT_TRUE(Has(r.out, "Send Retry         =        2\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Send Rx Nak        =        2\n")) << r.out;
+    auto naks = Events(r.trace, "tx_nak");
+    ASSERT_EQ(naks.size(), 2u);
+    EXPECT_EQ(naks[0].Str("why"), "nak_first");
+    EXPECT_EQ(naks[0].Num("seq"), naks[1].Num("seq")) << "retransmissions keep their number";
+}
+
 TEST(BoardSession, PacedLineSpendsTheWireTimeOfEveryExchange)
 {
     RIG_SETUP s;
