@@ -29,15 +29,18 @@ struct LIVE_TORVEX {
     std::string out;
 };
 
+// Standard input is a pipe the test types into, or the given terminal.
 bool Start_Torvex(LIVE_TORVEX *t, const std::string &cwd,
-                  const std::vector<std::pair<std::string, std::string>> &env)
+                  const std::vector<std::pair<std::string, std::string>> &env,
+                  const std::string &console_tty = "")
 {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return false;
     t->pid = fork();
     if (t->pid < 0) return false;
     if (t->pid == 0) {
-        dup2(in[0], 0);
+        int in_fd = console_tty.empty() ? in[0] : open(console_tty.c_str(), O_RDWR | O_NOCTTY);
+        dup2(in_fd, 0);
         dup2(out[1], 1);
         int null_fd = open("/dev/null", O_WRONLY);
         dup2(null_fd, 2);
@@ -202,6 +205,61 @@ TEST(DebugTerm, PeerTalksKeysGoOutAndTheTargetLinkSurvives)
     int inits = 0;
     for (const TRACE_EVENT &e : Events(trace, "rx_frame")) inits += e.Str("name") == "init";
     EXPECT_EQ(inits, 1);
+}
+
+// Whether the console's line settings have reached the wanted state.
+bool Wait_Console_Mode(int master, bool canonical, int timeout_ms = 3000)
+{
+    for (int waited = 0; waited <= timeout_ms; waited += 10) {
+        struct termios tio;
+        if (tcgetattr(master, &tio) == 0) {
+            bool cooked = (tio.c_lflag & ICANON) && (tio.c_lflag & ECHO);
+            bool raw = !(tio.c_lflag & ICANON) && !(tio.c_lflag & ECHO);
+            if (canonical ? cooked : raw) return true;
+        }
+        usleep(10000);
+    }
+    return false;
+}
+
+TEST(DebugTerm, KeysFromATerminalAreRawAndTheTerminalIsRestored)
+{
+    PEER_PTY console, peer;
+    ASSERT_TRUE(Open_Peer(&console));
+    ASSERT_TRUE(Open_Peer(&peer));
+    struct termios cooked;
+    ASSERT_EQ(tcgetattr(console.master, &cooked), 0);
+    cooked.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(tcsetattr(console.master, TCSANOW, &cooked), 0);
+    Scratch_Dir dir;
+
+    LIVE_TORVEX t;
+    ASSERT_TRUE(Start_Torvex(&t, dir.path(), {{"TORVEX_COM2", peer.slave}}, console.slave));
+    const char line[] = "term com2\n";
+    ASSERT_EQ(write(console.master, line, sizeof line - 1), ssize_t(sizeof line - 1));
+    ASSERT_TRUE(Read_Until(t.out_r, &t.out, "Type ESC to exit ...\n\n")) << t.out;
+    ASSERT_TRUE(Wait_Console_Mode(console.master, false));
+
+    // A key without a line end goes out at once and is not echoed.
+    std::string echoed;
+    Read_Until(console.master, &echoed, "never", 100);   // the typed line's echo
+    ASSERT_EQ(write(console.master, "k", 1), 1);
+    std::string at_peer;
+    EXPECT_TRUE(Read_Until(peer.master, &at_peer, "k")) << at_peer;
+    std::string after_key;
+    Read_Until(console.master, &after_key, "never", 100);
+    EXPECT_EQ(after_key.find('k'), std::string::npos);
+
+    ASSERT_EQ(write(console.master, "\x1b", 1), 1);
+    ASSERT_TRUE(Read_Until(t.out_r, &t.out, "End terminal emulation\n")) << t.out;
+    EXPECT_TRUE(Wait_Console_Mode(console.master, true));
+
+    const char quit[] = "exit\n";
+    ASSERT_EQ(write(console.master, quit, sizeof quit - 1), ssize_t(sizeof quit - 1));
+    EXPECT_EQ(Finish_Torvex(&t), 0) << t.out;
+    EXPECT_EQ(at_peer, "k");
+    close(console.master);
+    close(peer.master);
 }
 
 }  // namespace
