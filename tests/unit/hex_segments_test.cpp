@@ -221,6 +221,20 @@ TEST_F(HexSegments, ExtendedAddressRecords)
     EXPECT_EQ(lines, 7u);
 }
 
+TEST_F(HexSegments, SegmentAtTheVeryTopOfTheAddressSpaceSorts)
+{
+    // A start address of 0xFFFFFFFF equals the sort's "nothing found" mark.
+    Bytes top = {0x42}, low = Pattern(4, 9);
+    std::string text = Record(4, 0, {0xFF, 0xFF}) + Data(0xFFFF, top) + Record(4, 0, {0x00, 0x00}) +
+                       Data(0x0100, low) + kEnd;
+    WORD status;
+    std::string out = Run(text, &status);
+    ASSERT_EQ(status, E_OK) << out;
+    ASSERT_EQ(number_seg_map_entries, 2);
+    Expect_Segment(0, 1, 0x100, 4, low);
+    Expect_Segment(1, 0, 0xFFFFFFFF, 1, top);
+}
+
 TEST_F(HexSegments, StartLinearVectorAndMultipleVectorWarning)
 {
     std::string text = Data(0, Pattern(4, 0)) + Record(5, 0, {0x00, 0x01, 0x23, 0x45}) +
