@@ -175,18 +175,18 @@ TEST(ProgramFlash, RealModeHexLandsInBlockAt03FC0000AndFillsDirectory)
 
     std::vector<FLASH_DIR_ENTRY_STRUCT> dir = Directory(r);
     const FLASH_DIR_ENTRY_STRUCT &e = dir[FIRST_PROG_DIR_ENTRY];
-    EXPECT_EQ(e.dir_flags, DIR_IN_USE);
+    EXPECT_EQ(+e.dir_flags, DIR_IN_USE);
     EXPECT_STREQ(e.program_name_str, "APP");
     EXPECT_STREQ(e.group_name_str, "TOOLS");
     EXPECT_STREQ(e.version_str, "1.2");
-    EXPECT_EQ(e.program_mem.first_phys_addr, 0xC0000u);
-    EXPECT_EQ(e.program_mem.last_phys_addr, 0xC0000u + 2999);
-    EXPECT_EQ(e.program_mem.logical_len, 3000u);
-    EXPECT_EQ(e.program_mem.checksum, Sum(code));
-    EXPECT_EQ(e.program_mem.start_vector_base, 0xC000);
-    EXPECT_EQ(e.program_mem.start_vector_offset, 0x0010u);
+    EXPECT_EQ(+e.program_mem.first_phys_addr, 0xC0000u);
+    EXPECT_EQ(+e.program_mem.last_phys_addr, 0xC0000u + 2999);
+    EXPECT_EQ(+e.program_mem.logical_len, 3000u);
+    EXPECT_EQ(+e.program_mem.checksum, Sum(code));
+    EXPECT_EQ(+e.program_mem.start_vector_base, 0xC000);
+    EXPECT_EQ(+e.program_mem.start_vector_offset, 0x0010u);
     long long now = (long long)time(nullptr);
-    EXPECT_LT(std::llabs((long long)e.file_date_time - now), 3600);
+    EXPECT_LT(std::llabs((long long)+e.file_date_time - now), 3600);
     EXPECT_EQ(Programs_In(dir), 1);
     EXPECT_TRUE(No_Temp_Files(r));
 }
@@ -206,14 +206,15 @@ TEST(ProgramFlash, BinaryStraddlingTwoBlocksIsSentOnce)
     // Each byte crosses the wire once although the segment is read for both blocks.
     EXPECT_EQ(Write_Ram_Bytes_Before(r, 0x03FD0000), 0x2000);
 
-    const FLASH_DIR_ENTRY_STRUCT &e = Directory(r)[FIRST_PROG_DIR_ENTRY];
+    std::vector<FLASH_DIR_ENTRY_STRUCT> dir = Directory(r);
+    const FLASH_DIR_ENTRY_STRUCT &e = dir[FIRST_PROG_DIR_ENTRY];
     EXPECT_STREQ(e.program_name_str, "SPAN");
-    EXPECT_EQ(e.program_mem.first_phys_addr, 0xCF000u);
-    EXPECT_EQ(e.program_mem.last_phys_addr, 0xD0FFFu);
-    EXPECT_EQ(e.program_mem.logical_len, 0x2000u);
-    EXPECT_EQ(e.program_mem.checksum, Sum(image));
-    EXPECT_EQ(e.program_mem.start_vector_base, 0);
-    EXPECT_EQ(e.program_mem.start_vector_offset, 0u);
+    EXPECT_EQ(+e.program_mem.first_phys_addr, 0xCF000u);
+    EXPECT_EQ(+e.program_mem.last_phys_addr, 0xD0FFFu);
+    EXPECT_EQ(+e.program_mem.logical_len, 0x2000u);
+    EXPECT_EQ(+e.program_mem.checksum, Sum(image));
+    EXPECT_EQ(+e.program_mem.start_vector_base, 0);
+    EXPECT_EQ(+e.program_mem.start_vector_offset, 0u);
 }
 
 TEST(ProgramFlash, TwoSegmentsInOneBlockSaveAndProgramItOnce)
@@ -238,11 +239,12 @@ TEST(ProgramFlash, TwoSegmentsInOneBlockSaveAndProgramItOnce)
                          "   using device  from 0x000D0000 to 0x000DFFFF (65536 bytes)\n"),
               std::string::npos);
 
-    const FLASH_DIR_ENTRY_STRUCT &e = Directory(r)[FIRST_PROG_DIR_ENTRY];
-    EXPECT_EQ(e.program_mem.first_phys_addr, 0xD0100u);
-    EXPECT_EQ(e.program_mem.last_phys_addr, 0xD82FFu);
-    EXPECT_EQ(e.program_mem.logical_len, 0x400u);
-    EXPECT_EQ(e.program_mem.checksum, Sum(low) + Sum(high));
+    std::vector<FLASH_DIR_ENTRY_STRUCT> dir = Directory(r);
+    const FLASH_DIR_ENTRY_STRUCT &e = dir[FIRST_PROG_DIR_ENTRY];
+    EXPECT_EQ(+e.program_mem.first_phys_addr, 0xD0100u);
+    EXPECT_EQ(+e.program_mem.last_phys_addr, 0xD82FFu);
+    EXPECT_EQ(+e.program_mem.logical_len, 0x400u);
+    EXPECT_EQ(+e.program_mem.checksum, Sum(low) + Sum(high));
 }
 
 TEST(ProgramFlash, SegmentPartlyOutsideEveryBlockKeepsOnlyItsBlockBytes)
@@ -266,11 +268,12 @@ TEST(ProgramFlash, SegmentPartlyOutsideEveryBlockKeepsOnlyItsBlockBytes)
               std::string::npos)
         << r.out;
 
-    const FLASH_DIR_ENTRY_STRUCT &e = Directory(r)[FIRST_PROG_DIR_ENTRY];
-    EXPECT_EQ(e.program_mem.first_phys_addr, 0x03F00000u);
-    EXPECT_EQ(e.program_mem.last_phys_addr, 0x03F010FFu);
-    EXPECT_EQ(e.program_mem.logical_len, 0x1100u);
-    EXPECT_EQ(e.program_mem.checksum, Sum(second));
+    std::vector<FLASH_DIR_ENTRY_STRUCT> dir = Directory(r);
+    const FLASH_DIR_ENTRY_STRUCT &e = dir[FIRST_PROG_DIR_ENTRY];
+    EXPECT_EQ(+e.program_mem.first_phys_addr, 0x03F00000u);
+    EXPECT_EQ(+e.program_mem.last_phys_addr, 0x03F010FFu);
+    EXPECT_EQ(+e.program_mem.logical_len, 0x1100u);
+    EXPECT_EQ(+e.program_mem.checksum, Sum(second));
 }
 
 TEST(ProgramFlash, NothingInAnyBlockIsAFailureWithoutDirectoryEntry)

@@ -101,10 +101,10 @@ protected:
     void Expect_Segment(int pos, WORD index, DWORD start, DWORD size, const Bytes &bytes)
     {
         const SEGMENT_MAP_STRUCT &seg = seg_map_tbl[pos];
-        EXPECT_EQ(seg.index, index) << "entry " << pos;
-        EXPECT_EQ(seg.start_addr, start) << "entry " << pos;
-        EXPECT_EQ(seg.end_addr, start + size - 1) << "entry " << pos;
-        EXPECT_EQ(seg.size, size) << "entry " << pos;
+        EXPECT_EQ(+seg.index, index) << "entry " << pos;
+        EXPECT_EQ(+seg.start_addr, start) << "entry " << pos;
+        EXPECT_EQ(+seg.end_addr, start + size - 1) << "entry " << pos;
+        EXPECT_EQ(+seg.size, size) << "entry " << pos;
         char name[16];
         snprintf(name, sizeof name, "seg%03u.~~~", index);
         EXPECT_STREQ(seg.filepath_str, name);
@@ -127,7 +127,7 @@ TEST_F(HexSegments, ContiguousRecordsMergeAndGapStartsNewSegment)
     ASSERT_EQ(number_seg_map_entries, 2);
     Expect_Segment(0, 0, 0x0000, 0x200, low);
     Expect_Segment(1, 1, 0x1000, 16, high);
-    EXPECT_EQ(seg_map_tbl[2].size, 0u);
+    EXPECT_EQ(+seg_map_tbl[2].size, 0u);
     // The progress line of the first segment counts the record that ended it.
     EXPECT_NE(out.find("\rRead ...      Addr: 00000000 - 000001FF   Size: 512      Total: 528     "),
               std::string::npos) << out;
@@ -270,7 +270,7 @@ TEST_F(HexSegments, EmptyDataRecordIsNeitherDataNorVector)
     EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
     EXPECT_EQ(oh_vector_offset, 0x1000u);
     ASSERT_EQ(number_seg_map_entries, 1);
-    EXPECT_EQ(seg_map_tbl[0].size, 4u);
+    EXPECT_EQ(+seg_map_tbl[0].size, 4u);
 
     std::string only_empty = Data(0x40, {}) + kEnd;
     out = Run(only_empty, &status);
@@ -344,9 +344,9 @@ TEST_F(HexSegments, BinaryImageIsOneSegmentAtLoadAddress)
     std::string out = testing::internal::GetCapturedStdout();
     ASSERT_EQ(status, E_OK) << out;
     ASSERT_EQ(number_seg_map_entries, 1);
-    EXPECT_EQ(seg_map_tbl[0].start_addr, 0x8000u);
-    EXPECT_EQ(seg_map_tbl[0].end_addr, 0x83E7u);
-    EXPECT_EQ(seg_map_tbl[0].size, 1000u);
+    EXPECT_EQ(+seg_map_tbl[0].start_addr, 0x8000u);
+    EXPECT_EQ(+seg_map_tbl[0].end_addr, 0x83E7u);
+    EXPECT_EQ(+seg_map_tbl[0].size, 1000u);
     EXPECT_STREQ(seg_map_tbl[0].filepath_str, "IMAGE.BIN");
     EXPECT_EQ(oh_vector_base, 0);
     EXPECT_EQ(oh_vector_offset, 0u);
