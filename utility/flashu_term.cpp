@@ -116,7 +116,9 @@ bool Stdin_Readable(int wait_ms)
 const int VT_NO_KEY = -2;
 
 // The next typed key, VT_NO_KEY when none is waiting. On a terminal the keys
-// come raw; from a pipe or file every byte of standard input is a key.
+// come raw; from a pipe or file every byte of standard input is a key. The
+// console's own key poll is not used on a pipe: it only reports escape and
+// would hold back any other byte it had looked at.
 int Poll_Key(bool tty)
 {
     if (tty) return Con_Kbhit() ? Con_Getch() : VT_NO_KEY;
