@@ -7,7 +7,7 @@
 // to non-canonical, no-echo mode only for the moment they poll, unless a
 // caller holds raw mode with Con_Raw_Begin()/Con_Raw_End(). The terminal's
 // original settings are restored on every way out: normal exit (atexit),
-// SIGINT, SIGTERM, SIGHUP and SIGQUIT.
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE.
 //
 // Non-terminal stdin (pipe or file, as in scripts): a key poll sees a key only
 // when the next pending byte is ESC (0x1B); that byte is consumed. Any other

@@ -37,7 +37,7 @@ void Con_Init()
     if (!con_tty || tcgetattr(STDIN_FILENO, &con_saved_tio) != 0) return;
     con_saved = 1;
     atexit(Con_Restore);
-    const int sigs[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    const int sigs[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
     for (int sig : sigs) {
         struct sigaction sa {};
         sa.sa_handler = Con_Signal_Exit;

@@ -38,7 +38,7 @@ bool File_Found(const char *path);
 // Typed names are upper case; each path component missing as typed is matched
 // case-insensitively (first match in sorted order). Resolve_User_Path writes
 // the real path of an existing file or directory; false when none matches or
-// it does not fit. Open_User_File opens the resolved file (never a directory
+// it does not fit. Open_User_File opens the resolved file (only a regular file
 // for reading); for "w"/"a" modes a missing last component is created as typed.
 bool Resolve_User_Path(const char *typed, char *out, size_t out_size);
 FILE *Open_User_File(const char *typed, const char *mode);

@@ -79,8 +79,10 @@ FILE *Open_User_File(const char *typed, const char *mode)
     bool creating = strchr(mode, 'w') != nullptr || strchr(mode, 'a') != nullptr;
     if (!Resolve_Components(typed, &real, creating)) return nullptr;
     if (!creating) {
+        // Only regular files: a directory, FIFO or device would be read as
+        // an endless or blocking stream of lines.
         struct stat st;
-        if (stat(real.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+        if (stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     }
     return fopen(real.c_str(), mode);
 }

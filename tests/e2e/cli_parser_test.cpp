@@ -152,6 +152,14 @@ TEST(CliParser, OverlongCommandLineIsRefused)
                      "\nType h or ? for help\n\n" + PROMPT + Seg(Options_Report()) + END_OF_INPUT);
 }
 
+TEST(CliParser, OverlongFlashoptIsRefused)
+{
+    auto r = Run_Lines("", "", {}, {{"FLASHOPT", std::string(255, ';')}});
+    EXPECT_EQ(r.out, std::string(TORVEX_SIGNON) + "Process environment variable FLASHOPT ...\n" +
+                     "FLASHOPT longer than 254 characters, line ignored!\n" +
+                     "\nType h or ? for help\n\n" + END_OF_INPUT);
+}
+
 TEST(CliParser, CarriageReturnsAndOddBytesAreHarmless)
 {
     auto r = Run_Lines("port=com3\r\n\x01\xff\x7f\nprompt=\xe2\x94\x80\n");

@@ -55,6 +55,8 @@ TEST_F(UserFiles, OpenReadsFilesNeverDirectoriesAndCreatesAsTyped)
     EXPECT_FALSE(File_Found((base + "PROG").c_str()));
     EXPECT_TRUE(File_Found((base + "B.TXT").c_str()));
     EXPECT_FALSE(File_Found((base + "MISSING").c_str()));
+    ASSERT_EQ(mkfifo(dir.file("pipe.flc").c_str(), 0644), 0);
+    EXPECT_FALSE(File_Found((base + "PIPE.FLC").c_str()));   // would block or never end
 
     FILE *w = Open_User_File((base + "DATA/NEW.BIN").c_str(), "wb");
     ASSERT_NE(w, nullptr);
