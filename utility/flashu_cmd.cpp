@@ -22,10 +22,11 @@ enum : WORD {
     CMD_ERASEALL = 0x61F, CMD_SHUTDOWN = 0x209, CMD_DOS = 0x00A, CMD_TERM = 0x00B,
     CMD_HELP = 0x00C, CMD_OPTIONS = 0x00D, CMD_DIR = 0x20E, CMD_MAP = 0x20F,
     CMD_CHECKHEX = 0x010, CMD_SYSTBL = 0x611, CMD_DEBUG = 0x012,
-    CMD_READRAM = 0x613, CMD_CHGBAUD = 0x61E, CMD_STATUS = 0x420, CMD_CLRSTATUS = 0x421,
+    CMD_READRAM = 0x613, CMD_COMPRAM = 0x619, CMD_CHGBAUD = 0x61E,
+    CMD_STATUS = 0x420, CMD_CLRSTATUS = 0x421,
     CMD_CMD_FILE = 0x022,
 
-    OPT_PORT = 0x101, OPT_BAUD = 0x102, OPT_VTPORT = 0x103, OPT_BOARD = 0x306,
+    OPT_PORT = 0x101, OPT_VTPORT = 0x103, OPT_BOARD = 0x306,
     OPT_FILE = 0x107, OPT_NAME = 0x108,
 };
 
@@ -291,6 +292,6 @@ void Execute_Command(WORD user_command, WORD number_args, ARG_STRUCT *arg_array_
         *status_ptr = E_REPORTED;
     }
     // The compare mismatch of compram reaches the word dispatcher unreported.
-    if (user_command == 0x619 && *status_ptr == E_COMPARE) return;
+    if (user_command == CMD_COMPRAM && *status_ptr == E_COMPARE) return;
     Report_Status(status_ptr);
 }

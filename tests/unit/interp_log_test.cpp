@@ -128,16 +128,6 @@ TEST(DumpBytes, FullWordCountDoesNotWrap)
     EXPECT_EQ(last, hex8 + "  " + hex8.substr(3) + "   " + "     " + std::string(15, 'A') + " \n");
 }
 
-std::string Decode(const char *src)
-{
-    char dest[256];
-    memset(dest, 0x55, sizeof dest);
-    Decode_Hex(dest, src);
-    size_t n = strlen(src);   // the output is never longer than the input
-    std::string out(dest, n + 1);
-    return out.substr(0, out.find('\x55') == std::string::npos ? n + 1 : out.find('\x55'));
-}
-
 TEST(DecodeHex, EscapesAndHexBytes)
 {
     char d[256];
@@ -171,7 +161,6 @@ TEST(DecodeHex, LongestArgumentStaysWithinItsLength)
     char d[80];
     Decode_Hex(d, src.c_str());
     EXPECT_EQ(std::string(d), std::string(40, '\\'));
-    EXPECT_EQ(Decode("\\x41"), std::string("A\0", 2));
 }
 
 }  // namespace
