@@ -44,4 +44,24 @@ TEST(CliBoard, RestOfAnExitLineRunsOffLine)
     EXPECT_EQ(Shutdown_Requests(r), 1);
 }
 
+TEST(CliBoard, CommandAmongAProgramsArgumentsRunsBeforeIt)
+{
+    RIG_SETUP s;
+    s.files["app.hex"] = Read_Source_File("examples/hello.hex");
+    s.stdin_text = "init com1\nprogram app dir gr=late\n";
+    RIG_RESULT r = Run_Session(s);
+    ASSERT_TRUE(r.started) << r.error;
+    ASSERT_FALSE(r.timed_out);
+    size_t file = r.out.find("Program file set to APP.HEX\nProgram name set to APP\n");
+    size_t dir = r.out.find("Name      Group       Ver    Date/Time");
+    size_t download = r.out.find("Download ...");
+    ASSERT_NE(file, std::string::npos);
+    ASSERT_NE(dir, std::string::npos);
+    ASSERT_NE(download, std::string::npos);
+    EXPECT_LT(file, dir);
+    EXPECT_LT(dir, download);
+    // The directory command ended the nested words: the group was never set.
+    EXPECT_EQ(r.out.find("Group name set to LATE"), std::string::npos);
+}
+
 }  // namespace
