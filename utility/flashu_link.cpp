@@ -90,6 +90,19 @@ void Change_Link_Baud(WORD *status_ptr)
     Log_Str(LOG_VERBOSE, "Change baud OK\n");
 }
 
+// A second init re-reads the tables from the board, so table changes not yet
+// written (the directory entries of programs just stored, a new boot program)
+// would be thrown away while their programs stay in flash. Ask first, as abort
+// does; declining leaves everything as it is.
+static bool Reinit_Confirmed(WORD *status_ptr)
+{
+    if (!link_up || !Flash_Tables_Changed()) return true;
+    if (User_Confirmed("Tables in flash memory require updating.  Initialize anyway?", false))
+        return true;
+    *status_ptr = E_REPORTED;
+    return false;
+}
+
 void Init_Host_Target(WORD *status_ptr)
 {
     if (comm_port == NO_PORT) {
@@ -97,6 +110,7 @@ void Init_Host_Target(WORD *status_ptr)
         *status_ptr = E_REPORTED;
         return;
     }
+    if (!Reinit_Confirmed(status_ptr)) return;
     Log_Str(LOG_VERBOSE, "Start initialization ...\n");
     Synch_Host_Target_Link(status_ptr);
     if (*status_ptr != E_OK) {
