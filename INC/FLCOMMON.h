@@ -89,7 +89,8 @@ enum CMD_MODE {
     cli_cmd_mode = 3,
 };
 extern CMD_MODE cmd_mode;
-extern BYTE exit_program;
+extern BYTE exit_program;   // 0 runs on; EXIT_BY_ABORT when abort ended it
+const BYTE EXIT_BY_ABORT = 2;
 extern BYTE debug_cmds_enabled;
 extern char prompt_str[TEXT_FIELD_SIZE];
 extern WORD tbl_tab;

@@ -164,7 +164,7 @@ static void Abort_Command()
     if (link_up && Flash_Tables_Changed() &&
         !User_Confirmed("Tables in flash memory require updating.  Abort anyway?", false))
         return;
-    exit_program = 1;
+    exit_program = EXIT_BY_ABORT;   // the link is left as it is, whatever follows
 }
 
 static void Dos_Command()

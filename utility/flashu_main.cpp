@@ -27,6 +27,25 @@ static void Refuse_Long_Line(const char *source)
             INPUT_LINE_SIZE - 1);
 }
 
+// Shuts a link that is still up down, writing the tables. When that fails
+// the program ends all the same, but says what is lost.
+static void Shutdown_On_Way_Out(const char *way_out)
+{
+    if (!link_up) return;
+    WORD status = 0;
+    Shutdown_Host_Target(&status);
+    if (status != 0 && status != E_REPORTED) Process_Error(status, "Operation");
+    if (status != 0) Log_Fmt(LOG_ALWAYS, "%s: flash tables NOT written to the target!\n", way_out);
+}
+
+// A command after exit on the same line ("exit ; init com1 ; program app")
+// may bring the link up again; exit still promises written tables.
+static void Run_Line(char *in_str)
+{
+    Process_Input_Line(in_str);
+    if (exit_program != 0 && exit_program != EXIT_BY_ABORT) Shutdown_On_Way_Out("Exit");
+}
+
 static void Process_Environment()
 {
     const char *value = getenv(environ_var_name);
@@ -39,7 +58,7 @@ static void Process_Environment()
         return;
     }
     snprintf(in_str, sizeof in_str, "%s", value);
-    Process_Input_Line(in_str);
+    Run_Line(in_str);
 }
 
 static void Process_Invoke_Line(int argc, char **argv)
@@ -60,7 +79,7 @@ static void Process_Invoke_Line(int argc, char **argv)
         in_str[len] = '\0';
     }
     cmd_mode = invoke_cmd_mode;
-    Process_Input_Line(in_str);
+    Run_Line(in_str);
 }
 
 // False at the end of standard input.
@@ -94,18 +113,11 @@ static void Get_Cmd_File_Input(char *in_str)
     Log_Str(LOG_NORMAL, "\n");
 }
 
-// End of standard input counts as exit. When the link cannot be shut down the
-// program ends all the same, but says what is lost.
+// End of standard input counts as exit.
 static void End_Of_Input()
 {
     Log_Str(LOG_ALWAYS, "\n");
-    if (link_up) {
-        WORD status = 0;
-        Shutdown_Host_Target(&status);
-        if (status != 0 && status != E_REPORTED) Process_Error(status, "Operation");
-        if (status != 0)
-            Log_Str(LOG_ALWAYS, "End of input: flash tables NOT written to the target!\n");
-    }
+    Shutdown_On_Way_Out("End of input");
     exit_program = 1;
 }
 
@@ -121,7 +133,7 @@ static void Process_CLI()
             End_Of_Input();
             break;
         }
-        Process_Input_Line(in_str);
+        Run_Line(in_str);
     }
     if (cmd_file != nullptr) {
         fclose(cmd_file);
