@@ -1,38 +1,10 @@
-// End-to-end rig: TORVEX against the virtual board over a pseudo-terminal.
-//
-// One call runs a whole session: it starts torvex-target on a private link
-// path in a scratch directory, waits for its READY line, runs torvex there
-// with TORVEX_COM1 pointing at the link and a scripted stdin, stops the
-// board (so its flash image is flushed) and hands back what TORVEX printed,
-// the board's trace and the flash image.
-//
-//   #include "board_rig.h"
-//
-//   RIG_SETUP s;
-//   s.torvex_args = {"init com1 ; program app ; exit"};   // or use stdin_text
-//   s.stdin_text = "status\nexit\n";
-//   s.files["app.hex"] = Read_Source_File("examples/hello.hex");
-//   s.board_args = {"--board", "3", "--nak-first", "2"};
-//   RIG_RESULT r = Run_Session(s);
-//   ASSERT_TRUE(r.started) << r.error;
-//   EXPECT_FALSE(r.timed_out);
-//   EXPECT_NE(r.out.find("Initialization complete"), std::string::npos);
-//   EXPECT_EQ(Count_Events(r.trace, "erase"), 1);
-//   EXPECT_EQ(Flash_At(r, 0x03FFA000, 4), (std::vector<uint8_t>{0xD4, 0xC3, 0xB2, 0xA1}));
-//
-// Tests that drive the host's link layer in-process start a board on their
-// own and point comm_port 1 at it:
-//
-//   BOARD_PROC b;
-//   ASSERT_TRUE(Board_Start(&b, {"--drop-rate", "0.01"}, &err)) << err;
-//   setenv("TORVEX_COM1", b.link.c_str(), 1);
-//   ... Init_Message_Link(1, 9600, &status); Init_Command(...) ...
-//   Board_Stop(&b);                 // flushes the image
-//   auto trace = Board_Trace(b);
-//   auto image = Board_Image(b);
-//   Board_Cleanup(&b);              // removes the scratch directory
-//
-// Set TORVEX_RIG_KEEP=1 to keep scratch directories for a look afterwards.
+// End-to-end rig. Run_Session starts torvex-target on a private link in a
+// scratch directory, runs torvex in <dir>/work with TORVEX_COM1 pointing at
+// it, the given files and a scripted stdin, stops the board (flushing its
+// image) and returns TORVEX's output, the board's trace and its flash.
+// In-process tests of the host's link use Board_Start, point TORVEX_COM1 at
+// b.link, and end with Board_Stop, Board_Trace / Board_Image, Board_Cleanup.
+// TORVEX_RIG_KEEP=1 keeps the scratch directories for a look afterwards.
 #ifndef BOARD_RIG_H
 #define BOARD_RIG_H
 
@@ -54,20 +26,16 @@ struct TRACE_EVENT {
 
 struct BOARD_PROC {
     pid_t pid = -1;
-    std::string dir;    // scratch directory
-    std::string link;   // dir + "/com1": give it to TORVEX as TORVEX_COM1
-    std::string trace;  // dir + "/trace.jsonl"
-    std::string image;  // dir + "/flash.img"
-    std::string err_file;  // the board's stderr
+    std::string dir;                     // scratch directory
+    std::string link, trace, image;      // dir + "/com1", "/trace.jsonl", "/flash.img"
+    std::string err_file;                // the board's stderr
 };
 
-// Starts torvex-target with the given extra options (--link, --trace and
-// --image are supplied) and waits for READY. initial_image, when not empty,
-// is the flash the board starts with.
+// Starts torvex-target with extra options (--link, --trace and --image are
+// supplied) and waits for READY; initial_image, when given, is its flash.
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
                  const std::vector<uint8_t> &initial_image = {});
-// SIGTERM and wait; the board writes its image on the way out.
-void Board_Stop(BOARD_PROC *b);
+void Board_Stop(BOARD_PROC *b);  // SIGTERM and wait; the image is written on the way out
 void Board_Cleanup(BOARD_PROC *b);
 std::vector<TRACE_EVENT> Board_Trace(const BOARD_PROC &b);
 std::vector<uint8_t> Board_Image(const BOARD_PROC &b);
@@ -84,11 +52,10 @@ struct RIG_SETUP {
 };
 
 struct RIG_RESULT {
-    bool started = false;     // false: error says why
+    bool started = false;  // false: error says why
     std::string error;
-    std::string out;          // TORVEX's stdout
-    std::string err;          // TORVEX's stderr
-    int exit_code = -1;       // -1 when killed
+    std::string out, err;  // TORVEX's stdout and stderr
+    int exit_code = -1;    // -1 when killed
     bool timed_out = false;
     std::vector<TRACE_EVENT> trace;
     std::vector<uint8_t> image;   // the board's flash, lowest block first
@@ -98,7 +65,6 @@ struct RIG_RESULT {
 
 RIG_RESULT Run_Session(const RIG_SETUP &setup);
 
-// Helpers for assertions.
 int Count_Events(const std::vector<TRACE_EVENT> &trace, const std::string &ev);
 std::vector<TRACE_EVENT> Events(const std::vector<TRACE_EVENT> &trace, const std::string &ev);
 // len bytes of the image at physical address addr (empty when outside).
