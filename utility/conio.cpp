@@ -147,6 +147,26 @@ int Con_Getch()
     return c;
 }
 
+int Con_Wait_Key(int wait_ms)
+{
+    Con_Init();
+    if (con_pending >= 0) return Con_Take_Pending();
+    if (con_eof) return CON_EOF;
+    // Outside raw mode a terminal would hold keys back until a line end.
+    bool key_mode = con_tty && con_raw_depth == 0;
+    if (key_mode) Con_Set_Key_Mode(0);
+    struct pollfd pfd {STDIN_FILENO, POLLIN, 0};
+    unsigned char c;
+    int got = poll(&pfd, 1, wait_ms) > 0 ? Con_Read_Byte(&c) : 0;
+    if (key_mode) Con_Leave_Key_Mode();
+    if (got == 1) return c;
+    if (got < 0) {
+        con_eof = true;
+        return CON_EOF;
+    }
+    return CON_NO_KEY;
+}
+
 int Con_Getche()
 {
     int c = Con_Getch();

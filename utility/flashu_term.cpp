@@ -1,8 +1,5 @@
 // Link echo test through the target's RAM work area, and a plain serial
 // terminal on a second port.
-#include <poll.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -107,42 +104,26 @@ WORD Show_Port_Input(WORD *last_read_status)
     return count;
 }
 
-bool Stdin_Readable(int wait_ms)
-{
-    struct pollfd pfd = {STDIN_FILENO, POLLIN, 0};
-    return poll(&pfd, 1, wait_ms) > 0;
-}
-
-const int VT_NO_KEY = -2;
-
-// The next typed key, VT_NO_KEY when none is waiting. On a terminal the keys
-// come raw; from a pipe or file every byte of standard input is a key. The
-// console's own key poll is not used on a pipe: it only reports escape and
-// would hold back any other byte it had looked at.
-int Poll_Key(bool tty)
-{
-    if (tty) return Con_Kbhit() ? Con_Getch() : VT_NO_KEY;
-    return Stdin_Readable(0) ? Con_Getch() : VT_NO_KEY;
-}
-
+// Keys go through the console layer even on a pipe: a byte an earlier key
+// poll (echo's escape check) held back there is a key too, and must not wait
+// for more input to arrive behind it.
 void Run_Terminal_Loop()
 {
     bool tty = Con_Is_Tty();
-    if (tty) Con_Raw_Begin();
+    if (tty) Con_Raw_Begin();   // keys one by one, unechoed
     WORD last_read_status = 0;
     for (;;) {
         WORD shown = Show_Port_Input(&last_read_status);
-        int key = Poll_Key(tty);
+        // Nothing moved on the port: rest in the key wait for a short while.
+        int wait_ms = shown != 0               ? 0
+                      : last_read_status != 0 ? VT_ERROR_WAIT_MS
+                                              : VT_IDLE_WAIT_MS;
+        int key = Con_Wait_Key(wait_ms);
         if (key == CON_ESC || key == CON_EOF) break;
-        if (key != VT_NO_KEY) {
-            BYTE ch = (BYTE)key;
-            WORD write_status = 0;
-            Comms_Write_Char(&ch, &write_status);   // typed-key failures are not shown
-            continue;
-        }
-        // Nothing moved: rest until a key comes or a short while has passed.
-        if (shown == 0)
-            Stdin_Readable(last_read_status != 0 ? VT_ERROR_WAIT_MS : VT_IDLE_WAIT_MS);
+        if (key == CON_NO_KEY) continue;
+        BYTE ch = (BYTE)key;
+        WORD write_status = 0;
+        Comms_Write_Char(&ch, &write_status);   // typed-key failures are not shown
     }
     if (tty) Con_Raw_End();
 }
