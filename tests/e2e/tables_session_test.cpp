@@ -1,125 +1,392 @@
-// A blank board brought on-line, its tables rebuilt and written at exit;
-// then a second session that finds them valid and leaves flash alone.
-#include <ctime>
+// Transcripts of torvex against the virtual board: bringing the link up, the
+// flash tables read, rebuilt and written back, the commands that edit them,
+// and what lands in the board's flash.
+#include <gtest/gtest.h>
 
-#include "tables_e2e.h"
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "FLCOMMON.h"
+#include "FLDATA.h"
+#include "board_rig.h"
+#include "cli_common.h"
 
 namespace {
 
-using namespace tables_e2e;
+const DWORD BOOT_ADDR = 0x03FFA000;  // where the board's monitor keeps the boot table
+const DWORD SYS_ADDR = BOOT_ADDR + 0x400, MAP_ADDR = BOOT_ADDR + 0x800, DIR_ADDR = BOOT_ADDR + 0x1000;
 
-// Board 3's map as tabulated, printed from the top block down.
-std::string Board3_Map_Rows(unsigned long table_block_count, const std::string &table_block_date)
+struct TABLE_SET {
+    BOOT_ADDRESS_STRUCT boot;
+    SYSTEM_TBL sys;
+    DEVICE_MAP_TBL map;
+    FLASH_DIR_TBL dir;
+};
+
+// The four tables as a rebuild for a board lays them out behind BOOT_ADDR.
+TABLE_SET Fresh_Tables(WORD board, WORD map_size = 1224)
 {
-    std::string rows;
-    rows += Map_Row("29LV800T", "       -", "03FFC000", 16, 34, 35);
-    rows += Map_Row("29LV800T", "       -", "03FFA000", 8, 17, 18, table_block_date,
-                    table_block_count);
-    rows += Map_Row("29LV800T", "000F8000", "03FF8000", 8, 16, 18);
-    rows += Map_Row("29LV800T", "000F0000", "03FF0000", 32, 15, 18);
-    rows += Map_Row("29LV800T", "000E0000", "03FE0000", 64, 14, 18);
-    rows += Map_Row("29LV800T", "000D0000", "03FD0000", 64, 13, 18);
-    rows += Map_Row("29LV800T", "000C0000", "03FC0000", 64, 12, 18);
-    for (int n = 11; n >= 0; n--) {
-        char prot[9];
-        snprintf(prot, sizeof prot, "%08X", 0x03F00000 + n * 0x10000);
-        rows += Map_Row("29LV800T", "       -", prot, 64, n, 18);
-    }
-    return rows;
+    TABLE_SET t{};
+    t.boot = {0xA1B2C3D4, 0, 0, 0, SYS_ADDR, board, 9600, 1};
+    t.sys.tbl_valid = 0xA1B2C3D4;
+    t.sys.device_tbl = {0xA1B2C3D4, MAP_ADDR, 0, map_size, 0, 0, 0, 0, 0, 0};
+    t.sys.directory_tbl = {0xA1B2C3D4, DIR_ADDR, DIR_ADDR + 699, 700, 700, 0, 0, 0, 0, 0};
+    WORD rows = 0;
+    const DEVICE_MAP_STRUCT *builtin = Builtin_Device_Map(board, &rows);
+    memcpy(t.map, builtin, rows * sizeof(DEVICE_MAP_STRUCT));
+    memcpy(t.dir[0].program_name_str, "TARGET", 6);
+    return t;
 }
 
-TEST(TablesSession, BlankBoardRebuiltThenWrittenThenReadBack)
+void Put_Bytes(std::vector<uint8_t> &image, int board, DWORD addr, const void *data, size_t len)
+{
+    memcpy(image.data() + (addr - Board_Flash_First(board)), data, len);
+}
+
+// An erased board with the tables in place.
+std::vector<uint8_t> Image_With(int board, const TABLE_SET &t)
+{
+    std::vector<uint8_t> image(0x04000000 - Board_Flash_First(board), 0xFF);
+    Put_Bytes(image, board, BOOT_ADDR, &t.boot, sizeof t.boot);
+    Put_Bytes(image, board, SYS_ADDR, &t.sys, sizeof t.sys);
+    Put_Bytes(image, board, MAP_ADDR, t.map, sizeof t.map);
+    Put_Bytes(image, board, DIR_ADDR, t.dir, sizeof t.dir);
+    return image;
+}
+
+RIG_RESULT Session(const std::string &stdin_text, const std::vector<std::string> &board_args = {},
+                   const std::vector<uint8_t> &image = {})
+{
+    RIG_SETUP setup;
+    setup.board_args = board_args;
+    setup.initial_image = image;
+    setup.stdin_text = stdin_text;
+    RIG_RESULT r = Run_Session(setup);
+    EXPECT_TRUE(r.started && !r.timed_out) << r.error;
+    return r;
+}
+
+size_t Sent(const RIG_RESULT &r, const std::string &name)
+{
+    size_t n = 0;
+    for (const TRACE_EVENT &e : Events(r.trace, "rx_frame")) n += e.Str("name") == name;
+    return n;
+}
+
+size_t Count(const std::string &text, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+    return n;
+}
+
+// The date in the reprogramming stamp of one block in the board's map.
+DWORD Stamp_Date(const RIG_RESULT &r, WORD index)
+{
+    std::vector<uint8_t> b = Flash_At(r, MAP_ADDR + index * 34u + 30, 4);
+    return b.size() == 4 ? b[0] | b[1] << 8 | b[2] << 16 | DWORD(b[3]) << 24 : 0;
+}
+
+const std::string ON_LINE = "Target system on-line (id = 1, version = 2.51)\n";
+const std::string NOT_ON_LINE = "Target system not on-line!\n";
+const std::string REBUILT = "Flash tables INVALID!\nPerforming reinittbls command ...\n"
+                            "8 MBit Boot Block Flash detected (x8)\nFlash tables initialized\n"
+                            "Initialization complete\n";
+const std::string EXIT_WRITTEN = "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\n"
+                                 "Shutdown complete\n";
+
+std::string Init_Head(const std::string &baud, bool verbose = false)
+{
+    return std::string("Port set to COM1\nVT Port set to COM1\n") +
+           (verbose ? "Start initialization ...\n" : "") +
+           "Establish link to target system on COM1 at " + baud + " baud ...\n";
+}
+
+// The start of a session, then one prompt and segment per typed line.
+std::string Transcript(const std::vector<std::string> &segments, bool ends_with_exit = true)
+{
+    std::string s = Cli_Start();
+    for (const std::string &seg : segments) s += PROMPT + Seg(seg);
+    return ends_with_exit ? s : s + END_OF_INPUT;
+}
+
+// Board 3's map as tabulated, top block first: 16 K, 8 K, 8 K, 32 K, then
+// 64 K blocks; blocks 12 to 16 have a real-mode window.
+std::string Board3_Map(unsigned long table_block_count, const std::string &table_block_date)
+{
+    std::string s = "Flash device map of PELLAR board (TARGET system):\n\n"
+                    "              Real Mode  Prot Mode    Block  Blk  Tot  Program           Prog \n"
+                    "Device        Address    Address       Size  Num  Blk  Date/Time         Count\n";
+    for (int n : {12, 8, 8, 7, 3, 3, 14}) s += Rule_Run(n) + (n == 8 ? "   " : "  ");
+    s += Rule_Run(7) + "\n";
+    for (unsigned n = 18; n <= 18; n--) {
+        DWORD prot = n == 18 ? 0x03FFC000 : n == 17 ? BOOT_ADDR : 0x03F00000 + n * 0x10000;
+        prot = n == 16 ? 0x03FF8000 : prot;
+        char real[9] = "-", line[160];
+        if (n >= 12 && n <= 16) snprintf(real, sizeof real, "%08lX", (unsigned long)(prot - 0x03F00000));
+        snprintf(line, sizeof line, "29LV800T      %8s   %08lX   %6uK  %3u  %3u  %-14s  %7lu\n", real,
+                 (unsigned long)prot, n == 18 ? 16 : n >= 16 ? 8 : n == 15 ? 32 : 64,
+                 n == 18 ? 34 : n, n == 18 ? 35 : 18, n == 17 ? table_block_date.c_str() : "-",
+                 n == 17 ? table_block_count : 0UL);
+        s += line;
+    }
+    return s;
+}
+
+TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
 {
     DWORD before = DWORD(time(nullptr));
     RIG_RESULT r = Session("init com1 ; map\nmap\nexit\n");
-    DWORD after = DWORD(time(nullptr));
-    ASSERT_TRUE(r.started) << r.error;
-    ASSERT_FALSE(r.timed_out);
-
     // Init fails (the tables were invalid), so the rest of its line is
     // skipped, but the link stays up and map runs on the next line.
-    std::string init = Init_Lines() + ON_LINE +
-                       "Flash tables INVALID!\nPerforming reinittbls command ...\n"
-                       "8 MBit Boot Block Flash detected (x8)\nFlash tables initialized\n"
-                       "Initialization complete\n";
-    std::string map = Map_Head("PELLAR") + Board3_Map_Rows(0, "-");
-    std::string exit = "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\n"
-                       "Shutdown complete\n";
-    EXPECT_EQ(r.out, Transcript({init, map, exit}));
-
-    // All four tables went into the work area image of the 8 K table block in
-    // one save / erase / program cycle.
-    auto writes = Requests(r, "write_ram");
-    ASSERT_EQ(writes.size(), 4u);
-    const long long addrs[] = {0x20000, 0x20400, 0x20800, 0x21000};
-    const long long lens[] = {26, 118, 1224, 700};
-    for (int i = 0; i < 4; i++) {
-        EXPECT_EQ(writes[i].Num("addr"), addrs[i]);
-        EXPECT_EQ(writes[i].Num("len"), lens[i]);
-    }
-    ASSERT_EQ(Requests(r, "copy_ram").size(), 1u);
-    EXPECT_EQ(Requests(r, "copy_ram")[0].Num("src"), 0x03FFA000);
-    EXPECT_EQ(Requests(r, "erase_flash").size(), 1u);
-    EXPECT_EQ(Requests(r, "program_flash").size(), 1u);
-
-    // The image holds the tables byte for byte; the table block carries its stamp.
+    EXPECT_EQ(r.out, Transcript({Init_Head("9600") + ON_LINE + REBUILT, Board3_Map(0, "-"),
+                                 EXIT_WRITTEN}));
+    // All four tables patched into one save / erase / program of the block.
+    for (const char *name : {"write_ram", "copy_ram", "erase_flash", "program_flash"})
+        EXPECT_EQ(Sent(r, name), std::string(name) == "write_ram" ? 4u : 1u) << name;
+    // The flash holds the tables and nothing else; the table block is stamped.
     TABLE_SET t = Fresh_Tables(3);
-    std::vector<uint8_t> row = Flash_At(r, BOOT_ADDR + 0x800 + 17 * 34, 34);
-    ASSERT_EQ(row.size(), 34u);
-    DEVICE_MAP_STRUCT stamped;
-    memcpy(&stamped, row.data(), sizeof stamped);
-    EXPECT_EQ(DWORD(stamped.reprogram_count), 1u);
-    EXPECT_GE(DWORD(stamped.reprogram_date_time), before);
-    EXPECT_LE(DWORD(stamped.reprogram_date_time), after);
+    DWORD stamp = Stamp_Date(r, 17);
+    EXPECT_GE(stamp, before);
     t.map[17].reprogram_count = 1;
-    t.map[17].reprogram_date_time = stamped.reprogram_date_time;
-    std::vector<uint8_t> block = Flash_At(r, 0x03FFA000, 0x2000);
-    std::vector<uint8_t> expected(0x2000, 0xFF);
-    memcpy(expected.data(), &t.boot, 26);
-    memcpy(expected.data() + 0x400, &t.sys, 118);
-    memcpy(expected.data() + 0x800, t.map, 1224);
-    memcpy(expected.data() + 0x1000, t.dir, 700);
-    EXPECT_EQ(block, expected);
-    EXPECT_EQ(Flash_At(r, 0x03FFA000, 4), (std::vector<uint8_t>{0xD4, 0xC3, 0xB2, 0xA1}));
-    EXPECT_EQ(Flash_At(r, 0x03FFB001, 7), Bytes("TARGET", 7));
-
-    // Second session: the tables are read back and nothing is written.
-    RIG_RESULT r2 = Session("log=v\ninit com1\nmap\nexit\n", {}, r.image);
-    ASSERT_TRUE(r2.started) << r2.error;
-    std::string init2 = "Port set to COM1\nVT Port set to COM1\nStart initialization ...\n"
-                        "Establish link to target system on COM1 at 9600 baud ...\n" +
-                        ON_LINE + "Read flash tables ...\nFlash tables OK\nInitialization complete\n";
-    std::string map2 = Map_Head("PELLAR") +
-                       Board3_Map_Rows(1, Date_Time_Str_Ptr(stamped.reprogram_date_time));
-    std::string exit2 = "Start shutdown ...\nProcess flash tables ...\nFlash tables not changed\n"
-                        "Shutdown communications link ...\nShutdown complete\n";
-    EXPECT_EQ(r2.out, Transcript({"Log level set to VERBOSE\n", init2, map2, exit2}));
-    auto reads = Requests(r2, "read_ram");
-    ASSERT_EQ(reads.size(), 4u);
-    EXPECT_EQ(reads[2].Num("addr"), 0x03FFA800);
-    EXPECT_EQ(reads[2].Num("len"), 1224);
+    t.map[17].reprogram_date_time = stamp;
+    EXPECT_EQ(r.image, Image_With(3, t));
+    // Second session, at 38400 against the board at 9600: the first init
+    // reaches the board as garbage, the second comes at 9600, then the board
+    // is moved up; the tables are read back and nothing is written.
+    RIG_RESULT r2 = Session("log=v\nbaud=38400\ninit com1\nmap\nexit\n", {}, r.image);
+    EXPECT_EQ(r2.out,
+              Transcript({"Log level set to VERBOSE\n", "Baud rate set to 38400\n",
+                          Init_Head("38.4K", true) + "Re-synch with target system at 9600 baud ...\n"
+                              "Change host/target baud to 38.4K ...\nChange baud OK\n" + ON_LINE +
+                              "Read flash tables ...\nFlash tables OK\nInitialization complete\n",
+                          Board3_Map(1, Date_Time_Str_Ptr(stamp)),
+                          "Start shutdown ...\nProcess flash tables ...\nFlash tables not changed\n"
+                          "Shutdown communications link ...\nShutdown complete\n"}));
+    EXPECT_EQ(Sent(r2, "change_baud"), 1u);
+    int after = 0;  // frames after the change: init, four table reads, shutdown, none garbled
+    bool changed = false;
+    for (const TRACE_EVENT &e : r2.trace) {
+        changed = e.Is("baud") ? e.Num("to") == 38400 : changed;
+        after += changed && e.Is("rx_frame") ? 1 : changed && e.Is("garbage") ? 100 : 0;
+    }
+    EXPECT_EQ(after, 6);
     for (const char *name : {"write_ram", "copy_ram", "set_ram", "erase_flash", "program_flash"})
-        EXPECT_TRUE(Requests(r2, name).empty()) << name;
-    EXPECT_EQ(Requests(r2, "shutdown").size(), 1u);
+        EXPECT_EQ(Sent(r2, name), 0u) << name;
     EXPECT_EQ(r2.image, r.image);
 }
 
-TEST(TablesSession, ReinittblsAfterReadWritesAllFourAndCountsTheBlockAgain)
+TEST(TablesE2e, SilentBoardIsReportedOnceWithAdviceAndTheLinkStaysDown)
 {
+    RIG_RESULT r = Session("log=v\nbaud=38400\ninit\ninit com1\nsystem=bench\nboard=pellar\n"
+                           "vector=f000:0\nsetboot app\nnoboot\ndelete app\ndir\nmap\n",
+                           {"--silent"});
+    std::vector<std::string> segments = {"Log level set to VERBOSE\n", "Baud rate set to 38400\n",
+                                         "Target comms port not specified!\n"};
+    segments.push_back(Init_Head("38.4K", true) + "Re-synch with target system at 9600 baud ...\n"
+                  "\nInitialize host/target comms FAILED!  Target system not responding\n"
+                       "\nReset target system and perform init command again\n");
+    segments.resize(12, NOT_ON_LINE);
+    EXPECT_EQ(r.out, Transcript(segments, false));
+    // Init exchanges (each with the link's own resends), nothing else.
+    EXPECT_GE(Sent(r, "init"), 1u);
+    EXPECT_EQ(Sent(r, "init"), Events(r.trace, "rx_frame").size());
+}
+
+// Board 4's tables as an old monitor keeps them: the first 20 map entries.
+TABLE_SET Old_Monitor_Tables()
+{
+    TABLE_SET t = Fresh_Tables(4, 680);
+    memset(&t.map[20], 0xFF, 16 * sizeof(DEVICE_MAP_STRUCT));
+    return t;
+}
+
+TEST(TablesE2e, EachBoardModelGetsItsOwnMapInItsFlash)
+{
+    const struct {
+        int board;
+        const char *detected, *device;
+        size_t blocks;
+        WORD table_block;  // index of the block at BOOT_ADDR
+    } boards[] = {{1, "4 MBit Boot Block Flash detected (x16)\n", "28F400CV-T", 7, 5},
+                  {2, "8 MBit Boot Block Flash detected (x16)\n", "28F800CV-T", 11, 9},
+                  {3, "8 MBit Boot Block Flash detected (x8)\n", "29LV800T", 19, 17},
+                  {4, "16 MBit Boot Block Flash detected (x8)\n", "29LV160T", 35, 33}};
+    for (const auto &c : boards) {
+        SCOPED_TRACE(c.board);
+        bool old = c.board == 4;  // a monitor before 2.50 on board 4
+        RIG_RESULT r = Session("baud=38400\ninit com1\nmap\nexit\n",
+                               {"--board", std::to_string(c.board), "--baud", "38400", "--version",
+                                old ? "0240" : "0251"});
+        EXPECT_NE(r.out.find(c.detected), std::string::npos);
+        EXPECT_EQ(Count(r.out, c.device), c.blocks);  // the host keeps the whole map
+        EXPECT_EQ(Sent(r, "init"), 1u);  // already at the host's rate: one init, no change
+        EXPECT_EQ(Sent(r, "change_baud"), 0u);
+        TABLE_SET t = old ? Old_Monitor_Tables() : Fresh_Tables(WORD(c.board));
+        if (!old) {  // the table block's stamp; an old monitor's map does not reach it
+            t.map[c.table_block].reprogram_count = 1;
+            t.map[c.table_block].reprogram_date_time = Stamp_Date(r, c.table_block);
+        }
+        EXPECT_EQ(r.image, Image_With(c.board, t));
+    }
+}
+
+TEST(TablesE2e, OldMonitorWithoutTheTableBlockInItsMapStopsExitWithNothingLost)
+{
+    std::vector<uint8_t> image = Image_With(4, Old_Monitor_Tables());
+    RIG_RESULT r = Session("init com1\nmap\nsystem=NEW\nexit\n", {"--board", "4", "--version", "0240"},
+                           image);
+    EXPECT_EQ(Count(r.out, "29LV160T"), 20u);
+    EXPECT_NE(r.out.find(PROMPT + Seg("Start shutdown ...\n"
+                                      "Internal Error - Bad program map lookup (0x03FFA400)\n")),
+              std::string::npos);
+    EXPECT_EQ(Sent(r, "write_ram") + Sent(r, "shutdown"), 0u);
+    EXPECT_EQ(r.image, image);
+}
+
+void Put_Program(FLASH_DIR_ENTRY_STRUCT &e, const char *name, WORD base, DWORD offset)
+{
+    e.dir_flags = DIR_IN_USE;
+    snprintf(e.program_name_str, sizeof e.program_name_str, "%s", name);
+    memcpy(e.group_name_str, "TOOLS", 5);
+    memcpy(e.version_str, "1.0", 3);
+    e.program_mem = {0, 0x000C0000, 0x000C0FFF, 0x1000, 3000, 0x1234, 1, 0, base, offset};
+}
+
+std::string Dir_Listing(const std::string &system, const std::vector<std::string> &names_flags)
+{
+    std::string s = "Flash directory of PELLAR board (" + system + " system):\n\n" +
+                    "                             File/Program    Strt/End  Log/Phy              \n"
+                    "Name      Group       Ver    Date/Time       Address      Size  Flg  Checksum\n";
+    for (int n : {8, 10, 5, 14, 8, 7, 3}) s += Rule_Run(n) + "  ";
+    s += Rule_Run(8) + "\n";
+    for (size_t i = 0; i + 1 < names_flags.size(); i += 2) {
+        char line[200];
+        snprintf(line, sizeof line,
+                 "%-8s  TOOLS       1.0    -               000C0000     3000  %s  00001234\n"
+                 "                             -               000C0FFF     4096\n\n",
+                 names_flags[i].c_str(), names_flags[i + 1].c_str());
+        s += line;
+    }
+    return s;
+}
+
+TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
+{
+    // Board 3 with APP (start F000:0100), BIG (a linear start) and NOVEC (none).
     TABLE_SET t = Fresh_Tables(3);
-    t.map[17].reprogram_count = 5;
-    RIG_RESULT r = Session("init com1\nreinittbls\nexit\n", {}, Image_With(3, t));
-    ASSERT_TRUE(r.started) << r.error;
-    EXPECT_EQ(r.out, Transcript({Init_Lines() + ON_LINE + "Flash tables OK\nInitialization complete\n",
-                                 "8 MBit Boot Block Flash detected (x8)\nFlash tables initialized\n",
-                                 "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\n"
-                                 "Shutdown complete\n"}));
-    EXPECT_EQ(Requests(r, "write_ram").size(), 4u);
-    // The rebuilt map starts from the built-in one: the old count is gone.
-    DEVICE_MAP_STRUCT row;
-    std::vector<uint8_t> bytes = Flash_At(r, BOOT_ADDR + 0x800 + 17 * 34, 34);
-    memcpy(&row, bytes.data(), sizeof row);
-    EXPECT_EQ(DWORD(row.reprogram_count), 1u);
+    Put_Program(t.dir[2], "APP", 0xF000, 0x0100);
+    Put_Program(t.dir[3], "BIG", 0x0000, 0x000F8000);
+    Put_Program(t.dir[4], "NOVEC", 0, 0);
+    RIG_RESULT r = Session("init com1\nsetboot app\nsetboot big\nsetboot novec\ndir\n"
+                           "vector=1000:20\nsetboot novec\nnoboot\nsetboot app ; delete app\n"
+                           "vector=f000:0\nsystem=benchtop1\nstatus\ndebug\nsystbl\nstatus\n"
+                           "setboot big\nabort\nn"  // answered at once, like a key press
+                           "dir\nexit\n",
+                           {}, Image_With(3, t));
+    const std::string set_big =
+        "Program name set to BIG\n"
+        "WARNING!  Boot program start vector adjusted from linear address 0000:000F8000\n"
+        "          to real-mode address E801:FFF0\n"
+        "Boot program set to BIG (start vector = E801:FFF0)\n";
+    const std::string set_app =
+        "Program name set to APP\nBoot program set to APP (start vector = F000:0100)\n";
+    const std::string systbl =
+        "System Tables:\n\n"
+        "Boot Valid         = 0xA1B2C3D4\nBoot Addr          = 0x03FFA000\n"
+        "Boot Size          = 0x0000001A (26)\nBoot Flags         = 0x00\n"
+        "Boot Vector        = 0x0000:0x00000000\nBoot Board Id      = 3\n"
+        "Boot Baud          = 9600\nBoot Tbl Ver       = 1\n\n"
+        "System Valid       = 0xA1B2C3D4\nSystem Addr        = 0x03FFA400\n"
+        "System Size        = 0x00000076 (118)\n\n"
+        "Device Valid       = 0xA1B2C3D4\nDevice Addr        = 0x03FFA800\n"
+        "Device Size        = 0x000004C8 (1224)\n\n"
+        "Directory Valid    = 0xA1B2C3D4\nDirectory Addr     = 0x03FFB000\n"
+        "Directory Size     = 0x000002BC (700)\n";
+    // Five exchanges so far: init and the four table reads.
+    const std::string status =
+        "Comms Status:\n\nSend Msg           =        5\nSend Retry         =        0\n"
+        "Send Rx Flush      =        0\nSend Rx Ack        =        5\n"
+        "Send Rx Nak        =        0\nSend Rx Spur       =        0\n"
+        "Send No TO         =        0\nSend Rx TO         =        0\n"
+        "Send Total TO      =        0\nSend Bad Stat      =        0\n";
+    // A setboot without a vector still moves the mark; noboot and deleting
+    // the boot program clear the boot table (systbl).
+    EXPECT_EQ(r.out,
+              Transcript({Init_Head("9600") + ON_LINE + "Flash tables OK\nInitialization complete\n",
+                          set_app, set_big,
+                          "Program name set to NOVEC\nNo start vector available for program NOVEC\n",
+                          Dir_Listing("TARGET", {"APP", "---", "BIG", "---", "NOVEC", "B1-"}),
+                          "Program NOVEC start vector set to 1000:0020\n",
+                          "Program name set to NOVEC\n"
+                          "Boot program set to NOVEC (start vector = 1000:0020)\n",
+                          "Boot program set to NONE\n",
+                          set_app + "\nProgram name set to APP\nProgram APP deleted\n",
+                          "Program APP not found in directory!\n", "System name set to BENCHTOP1\n",
+                          "Invalid command/option STATUS!\n", "Debug commands ENABLED\n", systbl,
+                          status, set_big,
+                          "Tables in flash memory require updating.  Abort anyway? [n]: n\n",
+                          Dir_Listing("BENCHTOP1", {"BIG", "B1-", "NOVEC", "---"}), EXIT_WRITTEN}));
+    // The system table is as read and stays put; the device map goes along
+    // for the table block's stamp.
+    EXPECT_EQ(Sent(r, "write_ram"), 3u);
+    t.boot = {0xA1B2C3D4, 1, 0xE801, 0xFFF0, SYS_ADDR, 3, 9600, 1};
+    t.dir[2].dir_flags = DIR_DELETED;
+    t.dir[3].dir_flags = DIR_IN_USE | DIR_BOOT;
+    t.dir[4].program_mem.start_vector_base = 0x1000;
+    t.dir[4].program_mem.start_vector_offset = 0x20;
+    memcpy(t.dir[0].program_name_str, "BENCHTOP1", 9);
+    t.map[17].reprogram_count = 1;
+    t.map[17].reprogram_date_time = Stamp_Date(r, 17);
+    EXPECT_EQ(r.image, Image_With(3, t));
+}
+
+TEST(TablesE2e, EachFailedReadCheckIsSaidAtVerboseAndTheTablesRebuilt)
+{
+    // The spoilt word's address and value; the table reads up to the check.
+    const struct {
+        const char *why;
+        DWORD addr, value;
+        size_t reads;
+    } cases[] = {{"Boot table flag not found\n", BOOT_ADDR, 0, 1},
+                 {"Invalid tables version\n", BOOT_ADDR + 22, 2, 1},
+                 {"System table flag not found\n", SYS_ADDR, 0x12345678, 2},
+                 {"Device table flag not found\n", SYS_ADDR + 42, 0, 3},
+                 {"Directory table flag not found\n", SYS_ADDR + 80, 0xFFFFFFFF, 4}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        std::vector<uint8_t> image = Image_With(3, Fresh_Tables(3));
+        Put_Bytes(image, 3, c.addr, &c.value, 4);
+        RIG_RESULT r = Session("log=v\ninit com1\nabort\ny", {}, image);
+        EXPECT_NE(r.out.find(PROMPT + Seg(Init_Head("9600", true) + ON_LINE +
+                                          "Read flash tables ...\n" + c.why + REBUILT)),
+                  std::string::npos) << r.out;
+        EXPECT_EQ(Sent(r, "read_ram"), c.reads);
+        EXPECT_EQ(Sent(r, "write_ram"), 0u);  // abort leaves the rebuilt tables unwritten
+    }
+}
+
+TEST(TablesE2e, TablesOutsideTheTableBlockAreNeverWrittenElsewhere)
+{
+    // A directory kept in the 16 K block above the table block.
+    TABLE_SET t = Fresh_Tables(3);
+    t.sys.directory_tbl.first_phys_addr = 0x03FFC000;
+    std::vector<uint8_t> image = Image_With(3, t);
+    Put_Bytes(image, 3, 0x03FFC000, t.dir, sizeof t.dir);
+    RIG_RESULT r = Session("init com1\nboard=kestrel\nboard=pellar\nsystem=other\nexit\nshutdown\n"
+                           "abort\ny", {}, image);
+    const std::string refusal =
+        "Start shutdown ...\n"
+        "Flash table at 0x03FFC000 (700 bytes) lies outside its flash block at 0x03FFA000"
+        " - tables not written\n";
+    EXPECT_NE(r.out.find(PROMPT + Seg("Invalid board name!\n") + PROMPT + Seg("Board set to PELLAR\n") +
+                         PROMPT + Seg("System name set to OTHER\n") + PROMPT + Seg(refusal) +
+                         PROMPT + Seg(refusal) + PROMPT + "\nTables in flash memory"),
+              std::string::npos) << r.out;
+    EXPECT_EQ(Sent(r, "write_ram") + Sent(r, "erase_flash") + Sent(r, "shutdown"), 0u);
+    EXPECT_EQ(r.image, image);
 }
 
 }  // namespace
