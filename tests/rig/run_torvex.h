@@ -3,22 +3,23 @@
 #ifndef RUN_TORVEX_H
 #define RUN_TORVEX_H
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 struct Torvex_Result {
-    std::string out;     // standard output
-    std::string err;     // standard error
-    int exit_code;       // -1 when it did not end normally (signal, time-out)
+    std::string out, err;   // standard output and standard error
+    int exit_code;          // -1 when it did not end normally (signal, time-out)
     bool timed_out;
 };
 
 struct Torvex_Run {
-    std::string stdin_text;
+    std::string stdin_text;      // sits whole in a pipe before the start: 1 MB at most
     std::vector<std::string> args;
-    // Added to (or replacing) the inherited environment; FLASHOPT is removed
-    // from the inherited one so the host's setting never leaks in.
+    // Added to (or replacing) the inherited environment, which loses FLASHOPT.
     std::vector<std::pair<std::string, std::string>> env;
     std::string cwd;             // empty: the caller's directory
     int timeout_ms = 20000;
@@ -30,14 +31,20 @@ Torvex_Result Run_Torvex(const Torvex_Run &run);
 // A scratch directory removed with everything in it when it goes out of scope.
 class Scratch_Dir {
 public:
-    Scratch_Dir();
-    ~Scratch_Dir();
+    Scratch_Dir() : path_(std::filesystem::temp_directory_path() / "torvex-test-XXXXXX")
+    {
+        if (mkdtemp(&path_[0]) == nullptr) path_.clear();
+    }
+    ~Scratch_Dir() { std::error_code ec; if (!path_.empty()) std::filesystem::remove_all(path_, ec); }
     Scratch_Dir(const Scratch_Dir &) = delete;
     Scratch_Dir &operator=(const Scratch_Dir &) = delete;
     const std::string &path() const { return path_; }
     std::string file(const std::string &name) const { return path_ + "/" + name; }
-    void write(const std::string &name, const std::string &content) const;
-    bool exists(const std::string &name) const;
+    void write(const std::string &name, const std::string &content) const
+    {
+        std::ofstream(file(name), std::ios::binary) << content;
+    }
+    bool exists(const std::string &name) const { return std::filesystem::exists(file(name)); }
 
 private:
     std::string path_;
