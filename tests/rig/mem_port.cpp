@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
+#include <numeric>
+#include <utility>
 
 #include "SERPORT.h"
 
@@ -13,80 +14,47 @@ MEM_PORT_STATE &Mem_Port() { return state; }
 static void Deliver_Due()
 {
     auto &p = state.pending;
-    std::stable_sort(p.begin(), p.end(),
-                     [](const std::pair<DWORD, Bytes> &a, const std::pair<DWORD, Bytes> &b) {
-                         return a.first < b.first;
-                     });
-    while (!p.empty() && p.front().first <= state.now) {
+    std::stable_sort(p.begin(), p.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (; !p.empty() && p.front().first <= state.now; p.erase(p.begin()))
         state.rx.insert(state.rx.end(), p.front().second.begin(), p.front().second.end());
-        p.erase(p.begin());
-    }
 }
 
-static void Advance(DWORD ms)
-{
-    state.now += ms;
-    Deliver_Due();
-}
+static void Advance(DWORD ms) { state.waits++, state.now += ms, Deliver_Due(); }
+static bool Ok_Unless(bool fail, int *err) { return fail ? (*err = EIO, false) : true; }
 
 static int Mem_Open(const char *path, int *err)
 {
-    if (state.fail_open_errno) {
-        *err = state.fail_open_errno;
-        return -1;
-    }
-    if (state.is_open) {  // the driver must close before it re-opens
-        *err = EBUSY;
-        return -1;
-    }
-    state.is_open = true;
-    state.opens++;
-    state.path = path;
+    if (state.fail_open_errno || state.is_open)  // the driver must close before it re-opens
+        return *err = state.fail_open_errno ? state.fail_open_errno : EBUSY, -1;
+    state.is_open = true, state.opens++, state.path = path;
     return 3;
 }
 
-static bool Fail_If(bool fail, int *err)
-{
-    if (fail) *err = EIO;
-    return !fail;
-}
-
-static bool Mem_Get_State(int, int *err) { return Fail_If(state.fail_get_state, err); }
-static bool Mem_Setup(int, WORD, WORD, int *err) { return Fail_If(state.fail_setup, err); }
-
+static bool Mem_Get_State(int, int *err) { return Ok_Unless(state.fail_get_state, err); }
+static bool Mem_Setup(int, WORD, WORD, int *err) { return Ok_Unless(state.fail_setup, err); }
 static bool Mem_Set_State(int, DWORD baud, int *err)
 {
-    if (!Fail_If(state.fail_set_state, err)) return false;
-    state.baud = baud;
-    return true;
+    return Ok_Unless(state.fail_set_state, err) && (state.baud = baud, true);
 }
 
 static bool Mem_Purge(int, int which, int *err)
 {
-    if (!Fail_If(state.fail_purge, err)) return false;
-    if (which & SERPORT_PURGE_RX) {
-        Deliver_Due();
-        state.rx.clear();
-        state.rx_purges++;
-    }
+    if (!Ok_Unless(state.fail_purge, err)) return false;
+    Deliver_Due();
+    if (which & SERPORT_PURGE_RX) state.rx.clear();
     if (which & SERPORT_PURGE_TX) state.out_queued = 0;
     return true;
 }
 
 static bool Mem_Close(int, int *err)
 {
-    if (!state.is_open) state.close_when_closed++;
-    state.is_open = false;
-    state.closes++;
-    return Fail_If(state.fail_close, err);
+    state.close_when_closed += !state.is_open, state.closes++, state.is_open = false;
+    return Ok_Unless(state.fail_close, err);
 }
 
 static long Mem_Write(int, const void *buffer, size_t count, int *err)
 {
-    if (state.fail_write) {
-        *err = EIO;
-        return -1;
-    }
+    if (!Ok_Unless(state.fail_write, err)) return -1;
     if (state.no_write_room) return 0;
     const BYTE *bytes = static_cast<const BYTE *>(buffer);
     state.tx.insert(state.tx.end(), bytes, bytes + count);
@@ -97,146 +65,85 @@ static long Mem_Write(int, const void *buffer, size_t count, int *err)
 
 static long Mem_Read(int, void *buffer, size_t count, int *err)
 {
-    if (state.fail_read) {
-        *err = EIO;
-        return -1;
-    }
+    if (!Ok_Unless(state.fail_read, err)) return -1;
     Deliver_Due();
     size_t n = std::min(count, state.rx.size());
-    BYTE *out = static_cast<BYTE *>(buffer);
-    for (size_t i = 0; i < n; i++) {
-        out[i] = state.rx.front();
-        state.rx.pop_front();
-    }
+    std::copy_n(state.rx.begin(), n, static_cast<BYTE *>(buffer));
+    state.rx.erase(state.rx.begin(), state.rx.begin() + static_cast<long>(n));
     return static_cast<long>(n);
 }
 
 static bool Mem_Queue_Counts(int, DWORD *in_count, DWORD *out_count)
 {
     Deliver_Due();
-    *in_count = static_cast<DWORD>(state.rx.size());
-    *out_count = state.out_queued;
+    *in_count = static_cast<DWORD>(state.rx.size()), *out_count = state.out_queued;
     return true;
 }
 
-static DWORD Mem_Now() { return state.now; }
-
+// Blocks until input arrives: jumps to the next delivery when it falls within ms.
 static void Mem_Wait_Readable(int, DWORD ms)
 {
-    state.waits++;
     Deliver_Due();
-    if (!state.rx.empty()) return;
-    DWORD target = state.now + ms;
-    if (!state.pending.empty() && state.pending.front().first - state.now <= ms) target = state.pending.front().first;
-    state.now = target;
-    Deliver_Due();
+    const auto &p = state.pending;
+    DWORD step = !p.empty() && p.front().first - state.now <= ms ? p.front().first - state.now : ms;
+    Advance(state.rx.empty() ? step : 0);
 }
 
-static void Mem_Wait_Writable(int, DWORD ms)
-{
-    state.waits++;
-    Advance(ms);
-}
-
-static void Mem_Sleep(DWORD ms)
-{
-    state.waits++;
-    Advance(ms);
-}
+static DWORD Mem_Now() { return state.now; }
+static void Mem_Wait_Writable(int, DWORD ms) { Advance(ms); }
+static void Mem_Sleep(DWORD ms) { Advance(ms); }
 
 static const SERPORT_OPS_STRUCT mem_ops = {
-    Mem_Open,  Mem_Get_State, Mem_Setup,        Mem_Set_State,     Mem_Purge,
-    Mem_Close, Mem_Write,     Mem_Read,         Mem_Queue_Counts,  Mem_Now,
-    Mem_Wait_Readable, Mem_Wait_Writable, Mem_Sleep,
+    Mem_Open, Mem_Get_State,    Mem_Setup, Mem_Set_State,     Mem_Purge,         Mem_Close, Mem_Write,
+    Mem_Read, Mem_Queue_Counts, Mem_Now,   Mem_Wait_Readable, Mem_Wait_Writable, Mem_Sleep,
 };
 
-void Mem_Port_Install(DWORD start_ms)
-{
-    state = MEM_PORT_STATE();
-    state.now = start_ms;
-    Serport_Install(&mem_ops);
-}
-
-void Mem_Port_Remove()
-{
-    Serport_Install(nullptr);
-    state = MEM_PORT_STATE();
-}
-
+void Mem_Port_Install(DWORD start_ms) { state = MEM_PORT_STATE(), state.now = start_ms, Serport_Install(&mem_ops); }
+void Mem_Port_Remove() { Serport_Install(nullptr), state = MEM_PORT_STATE(); }
 void Mem_Port_Deliver(const Bytes &bytes) { state.rx.insert(state.rx.end(), bytes.begin(), bytes.end()); }
+void Mem_Port_Deliver_At(DWORD at, const Bytes &b) { state.pending.emplace_back(at, b), Deliver_Due(); }
 
-void Mem_Port_Deliver_At(DWORD when_ms, const Bytes &bytes) { state.pending.emplace_back(when_ms, bytes); Deliver_Due(); }
+// ---- frames ---------------------------------------------------------------------
 
-// ---- frames --------------------------------------------------------------------
+DWORD Mem_Sum(const Bytes &bytes) { return std::accumulate(bytes.begin(), bytes.end(), DWORD(0)); }
 
-DWORD Mem_Sum(const Bytes &bytes)
+Bytes Mem_Frame_Raw(BYTE stx, WORD msg_size, BYTE seq, const Bytes &data, DWORD checksum, DWORD inverse, BYTE etx)
 {
-    DWORD sum = 0;
-    for (BYTE b : bytes) sum += b;
-    return sum;
-}
-
-static void Put_Le(Bytes *out, DWORD value, int bytes)
-{
-    for (int i = 0; i < bytes; i++) out->push_back(static_cast<BYTE>(value >> (8 * i)));
-}
-
-Bytes Mem_Frame_Raw(BYTE stx, WORD msg_size, BYTE seq, const Bytes &data, DWORD checksum,
-                    DWORD inverse, BYTE etx)
-{
-    Bytes f;
-    f.push_back(stx);
-    Put_Le(&f, msg_size, 2);
-    f.push_back(seq);
+    Bytes f = {stx, static_cast<BYTE>(msg_size), static_cast<BYTE>(msg_size >> 8), seq};
+    f.reserve(data.size() + 13);
     f.insert(f.end(), data.begin(), data.end());
-    Put_Le(&f, checksum, 4);
-    Put_Le(&f, inverse, 4);
-    f.push_back(etx);
-    return f;
+    for (DWORD v : {checksum, inverse})
+        for (int bit = 0; bit < 32; bit += 8) f.push_back(static_cast<BYTE>(v >> bit));
+    return f.push_back(etx), f;
 }
 
 Bytes Mem_Frame(BYTE seq, const Bytes &data)
 {
     WORD size = static_cast<WORD>(data.size() + 13);
-    Bytes header = {0x02, static_cast<BYTE>(size), static_cast<BYTE>(size >> 8), seq};
-    DWORD sum = Mem_Sum(header) + Mem_Sum(data);
+    DWORD sum = 0x02 + (size & 0xFF) + (size >> 8) + seq + Mem_Sum(data);
     return Mem_Frame_Raw(0x02, size, seq, data, sum, ~sum, 0x03);
 }
 
-Bytes Mem_Frame_Data(const Bytes &frame)
-{
-    if (frame.size() < 13) return Bytes();
-    return Bytes(frame.begin() + 4, frame.end() - 9);
-}
+Bytes Mem_Frame_Data(const Bytes &f) { return f.size() < 13 ? Bytes() : Bytes(f.begin() + 4, f.end() - 9); }
 
 void Mem_Port_On_Frames(std::function<void(const Bytes &frame)> on_frame)
 {
-    auto partial = std::make_shared<Bytes>();
-    state.on_write = [partial, on_frame](const BYTE *bytes, size_t count) {
+    state.on_write = [on_frame, partial = Bytes()](const BYTE *bytes, size_t count) mutable {
         for (size_t i = 0; i < count; i++) {
-            if (partial->empty() && bytes[i] != 0x02) continue;  // ACK, poll, noise
-            partial->push_back(bytes[i]);
-            if (partial->size() < 3) continue;
-            size_t want = (*partial)[1] | ((*partial)[2] << 8);
-            if (want < 13) {
-                partial->clear();
-                continue;
-            }
-            if (partial->size() == want) {
-                Bytes frame;
-                frame.swap(*partial);
-                on_frame(frame);
-            }
+            if (partial.empty() && bytes[i] != 0x02) continue;  // ACK, poll, noise
+            partial.push_back(bytes[i]);
+            size_t want = partial.size() < 3 ? 0 : partial[1] | (partial[2] << 8);
+            if (partial.size() >= 3 && want < 13) partial.clear();  // a bad length: hunt again
+            if (want >= 13 && partial.size() == want) on_frame(std::exchange(partial, Bytes()));
         }
     };
 }
 
 void Mem_Port_Monitor(std::function<Bytes(const Bytes &request)> respond)
 {
-    auto seq = std::make_shared<BYTE>(0);
-    Mem_Port_On_Frames([respond, seq](const Bytes &frame) {
+    Mem_Port_On_Frames([respond, seq = BYTE(0)](const Bytes &frame) mutable {
         Mem_Port_Deliver({0x06});
         Bytes answer = respond(Mem_Frame_Data(frame));
-        if (!answer.empty()) Mem_Port_Deliver(Mem_Frame((*seq)++, answer));
+        if (!answer.empty()) Mem_Port_Deliver(Mem_Frame(seq++, answer));
     });
 }

@@ -5,61 +5,65 @@
 #ifndef MEM_PORT_H
 #define MEM_PORT_H
 
-#include <cstddef>
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "CTCOMMON.h"
+#include "MSG.h"
 
 typedef std::vector<BYTE> Bytes;
 
 struct MEM_PORT_STATE {
-    DWORD now = 0;                 // virtual milliseconds
-    std::deque<BYTE> rx;           // queued for the host to read
-    Bytes tx;                      // everything the host wrote
-    std::vector<std::pair<DWORD, Bytes>> pending;  // deliveries at a virtual time
+    DWORD now = 0;                                       // virtual milliseconds
+    std::deque<BYTE> rx;                                 // queued for the host to read
+    Bytes tx;                                            // everything the host wrote
+    std::vector<std::pair<DWORD, Bytes>> pending;        // deliveries at a virtual time
     std::function<void(const BYTE *, size_t)> on_write;  // the peer's reaction
-
-    bool hold_output = false;      // output queue never drains
+    bool hold_output = false, no_write_room = false;     // output never drains; writes accept nothing
     DWORD out_queued = 0;
-    bool no_write_room = false;    // writes accept nothing
-
-    int fail_open_errno = 0;       // open fails with this errno
+    int fail_open_errno = 0;                             // open fails with this errno
     bool fail_get_state = false, fail_setup = false, fail_set_state = false;
     bool fail_purge = false, fail_close = false, fail_write = false, fail_read = false;
-
-    bool is_open = false;
-    int opens = 0, closes = 0, close_when_closed = 0, rx_purges = 0;
-    std::string path;
+    bool is_open = false;  // counts below: calls of open and close, close of a closed port
+    int opens = 0, closes = 0, close_when_closed = 0;
+    std::string path;                                    // as opened, at the rate last set
     DWORD baud = 0;
-    unsigned long waits = 0;       // wait and sleep calls
+    unsigned long waits = 0;                             // wait and sleep calls
 };
 
 MEM_PORT_STATE &Mem_Port();
-// Resets the state, installs the in-memory table with the clock at start_ms.
+// Resets the state, installs the in-memory table with the clock at start_ms;
+// Remove puts the POSIX table back.
 void Mem_Port_Install(DWORD start_ms = 0);
-// Puts the POSIX table back.
 void Mem_Port_Remove();
-
 void Mem_Port_Deliver(const Bytes &bytes);
-void Mem_Port_Deliver_At(DWORD when_ms, const Bytes &bytes);
+void Mem_Port_Deliver_At(DWORD at_ms, const Bytes &bytes);
 
 // Independent frame encoder for expectations: header, data, trailer.
 Bytes Mem_Frame(BYTE seq, const Bytes &data);
-Bytes Mem_Frame_Raw(BYTE stx, WORD msg_size, BYTE seq, const Bytes &data, DWORD checksum,
-                    DWORD inverse, BYTE etx);
+Bytes Mem_Frame_Raw(BYTE stx, WORD msg_size, BYTE seq, const Bytes &data, DWORD checksum, DWORD inverse, BYTE etx);
 DWORD Mem_Sum(const Bytes &bytes);
-
+Bytes Mem_Frame_Data(const Bytes &frame);  // the data part of a whole frame
 // Splits the host's byte stream into frames (bytes outside frames are
 // skipped) and hands each whole frame to the callback.
 void Mem_Port_On_Frames(std::function<void(const Bytes &frame)> on_frame);
 // A monitor: ACKs every frame and answers with respond(request data) as the
 // next frame; an empty answer sends nothing after the ACK.
 void Mem_Port_Monitor(std::function<Bytes(const Bytes &request)> respond);
-// Data part of a whole frame.
-Bytes Mem_Frame_Data(const Bytes &frame);
+
+class Mem_Link_Test : public ::testing::Test {  // the peer behind an open message link on COM1
+protected:
+    WORD link_status = 0xFFFF;
+    void SetUp() override
+    {
+        Mem_Port_Install(0), Init_Message_Link(0, 9600, &link_status);
+        ASSERT_EQ(link_status, E_OK);
+    }
+    void TearDown() override { Shutdown_Message_Link(&link_status), Mem_Port_Remove(); }
+};
 
 #endif

@@ -1,64 +1,55 @@
-// Message link over the in-memory peer: exact frames, sequence numbers, the
-// sender's retry/allowance rules with their counters, and the receiver's
-// handling of good, defective and absent frames.
+// Message link over the in-memory peer: exact frames, sequence numbers, the sender's retries with
+// all ten counters, the receiver's handling of good, defective and absent frames, malformed input.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "COMMS.h"
-#include "MSG.h"
 #include "mem_port.h"
 
-namespace {
+typedef Mem_Link_Test MsgLink;
 
-class MsgLink : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        Mem_Port_Install(0);
-        Clear_Comms_Status();
-        WORD s = 0xFFFF;
-        Init_Message_Link(0, 9600, &s);
-        ASSERT_EQ(s, E_OK);
-    }
-    void TearDown() override
-    {
-        WORD s;
-        Shutdown_Message_Link(&s);
-        Mem_Port_Remove();
-    }
-    // The peer answers every frame with these bytes, once the frame is whole.
-    void Reply_Each_Frame(std::vector<Bytes> replies)
-    {
-        auto idx = std::make_shared<size_t>(0);
-        Mem_Port_On_Frames([replies, idx](const Bytes &) {
-            if (*idx < replies.size()) Mem_Port_Deliver(replies[(*idx)++]);
-        });
-    }
-    std::vector<Bytes> Sent_Frames()
-    {
-        std::vector<Bytes> frames;
-        Mem_Port_On_Frames([&frames](const Bytes &f) { frames.push_back(f); });
-        Mem_Port().on_write(Mem_Port().tx.data(), Mem_Port().tx.size());
-        return frames;
-    }
-    static size_t Count(const Bytes &b, BYTE v) { return std::count(b.begin(), b.end(), v); }
-};
-
-// ---- sender ----------------------------------------------------------------------
-
-TEST_F(MsgLink, FirstFrameForAbcIsExact)
+static void Reply_Each_Frame(std::vector<Bytes> replies)  // the n-th whole frame gets replies[n]
 {
-    Reply_Each_Frame({{MSG_ACK}});
-    WORD s = 0xFFFF;
-    EXPECT_EQ(Tx_Message("abc", 3, 65535, &s), 16);
-    EXPECT_EQ(s, E_OK);
-    Bytes expect = {0x02, 0x10, 0x00, 0x00, 0x61, 0x62, 0x63, 0x38,
-                    0x01, 0x00, 0x00, 0xC7, 0xFE, 0xFF, 0xFF, 0x03};
-    EXPECT_EQ(Mem_Port().tx, expect);
-    EXPECT_EQ(comms_status.send_msg_count, 1u);
-    EXPECT_EQ(comms_status.send_rx_ack_count, 1u);
-    EXPECT_EQ(comms_status.send_retry_count, 0u);
+    Mem_Port_On_Frames([replies, n = size_t(0)](const Bytes &) mutable {
+        if (n < replies.size()) Mem_Port_Deliver(replies[n++]);
+    });
+}
+
+TEST_F(MsgLink, SenderRetriesAllowanceAndCounters)
+{
+    const Bytes abc = {0x02, 0x10, 0, 0, 0x61, 0x62, 0x63, 0x38, 0x01, 0, 0, 0xC7, 0xFE, 0xFF, 0xFF, 0x03};
+    // early: queued before the send, never taken as the reply; counters: no_timeout msg flush
+    // total_timeout ack nak spurious retry bad_status rx_timeout
+    struct { Bytes early; std::vector<Bytes> replies; WORD allow, status; size_t frames; COMMS_STATUS_STRUCT counters; }
+        cases[] = {
+        {{}, {{MSG_ACK}}, 65535, E_OK, 1, {0, 1, 0, 0, 1, 0, 0, 0, 0, 0}},
+        {{}, {{MSG_NAK}, {MSG_NAK}, {MSG_NAK}}, 65535, E_NOT_RESPONDING, 3, {0, 3, 0, 0, 0, 3, 0, 3, 0, 0}},
+        {{}, {}, 65535, E_NOT_RESPONDING, 3, {0, 3, 0, 0, 0, 0, 0, 3, 12, 12}},
+        {{}, {}, 22, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 4, 4}},
+        {{}, {}, 8, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 2, 2}},
+        {{}, {}, 7, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 1, 1}},
+        {{}, {{MSG_ACK}}, 2, E_TIME, 0, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {{}, {{0x41, 0x41, MSG_ACK}}, 65535, E_OK, 1, {0, 1, 0, 0, 1, 0, 2, 0, 0, 0}},
+        {{}, {{1, 2, 3, 4}, {MSG_ACK}}, 65535, E_OK, 2, {0, 2, 0, 0, 1, 0, 4, 1, 0, 0}},
+        {{MSG_ACK}, {}, 22, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 4, 4}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        SetUp();
+        Clear_Comms_Status(), Reply_Each_Frame(c.replies), Mem_Port_Deliver(c.early);
+        WORD s = 0xFFFF, sent = Tx_Message("abc", 3, c.allow, &s);
+        Bytes frames;  // every retransmission is the same frame, sequence number included
+        for (size_t i = 0; i < c.frames; i++) frames.insert(frames.end(), abc.begin(), abc.end());
+        EXPECT_EQ(std::make_tuple(sent, s, Mem_Port().tx), std::make_tuple(WORD(c.frames ? 16 : 0), c.status, frames));
+        EXPECT_EQ(memcmp(&comms_status, &c.counters, sizeof c.counters), 0);
+        EXPECT_NEAR(Comms_GetTime(), 51.0 * c.counters.send_rx_timeout_count, c.counters.send_rx_timeout_count);
+    }
+    SetUp();
+    WORD s = 0;
+    EXPECT_EQ(Tx_Message(Bytes(MSG_MAX_DATA + 1).data(), MSG_MAX_DATA + 1, 65535, &s), 0);
+    EXPECT_TRUE(s != E_OK && Mem_Port().tx.empty());  // it would not fit a frame
 }
 
 TEST_F(MsgLink, SequenceWrapsAfter256AndRepeatsOnRetransmission)
@@ -66,277 +57,78 @@ TEST_F(MsgLink, SequenceWrapsAfter256AndRepeatsOnRetransmission)
     Mem_Port_On_Frames([](const Bytes &) { Mem_Port_Deliver({MSG_ACK}); });
     WORD s;
     for (int i = 0; i < 256; i++) Tx_Message("x", 1, 65535, &s);
-    Mem_Port().tx.clear();
+    Mem_Port().tx.clear(), Clear_Comms_Status();
     Reply_Each_Frame({{MSG_NAK}, {MSG_ACK}});
     Tx_Message("y", 1, 65535, &s);  // the 257th message
-    EXPECT_EQ(s, E_OK);
-    std::vector<Bytes> frames = Sent_Frames();
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0], Mem_Frame(0, {'y'}));
-    EXPECT_EQ(frames[1], frames[0]);
-    EXPECT_EQ(msg_seq_num, 1);
+    Bytes twice = Mem_Frame(0, {'y'});
+    twice.insert(twice.end(), twice.begin(), twice.end());
+    EXPECT_EQ(std::make_tuple(s, Mem_Port().tx, msg_seq_num), std::make_tuple(E_OK, twice, BYTE(1)));
+    Init_Message_Link(0, 9600, &s);  // restarts the numbers, keeps the counters
+    EXPECT_TRUE(msg_seq_num == 0 && comms_status.send_msg_count == 2);
 }
 
-TEST_F(MsgLink, InitRestartsSequenceButKeepsCounters)
+TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
 {
-    Mem_Port_On_Frames([](const Bytes &) { Mem_Port_Deliver({MSG_ACK}); });
-    WORD s;
-    Tx_Message("x", 1, 65535, &s);
-    Init_Message_Link(0, 9600, &s);
-    EXPECT_EQ(msg_seq_num, 0);
-    EXPECT_EQ(comms_status.send_msg_count, 1u);
+    const DWORD ab = 0x02 + 15 + 3 + 'a' + 'b', z = 0x02 + 14 + 'z';
+    const WORD NONE = 0xFFFF;
+    // stream arrives at virtual time `at`; replies: what the receiver sent; stored: the
+    // buffer's contents after the call (the rest untouched); ms: virtual time used
+    struct { std::vector<Bytes> stream; DWORD at; WORD size, allowance, ret, status; Bytes replies, stored; DWORD ms; }
+        cases[] = {
+        {{Mem_Frame(7, {'h', 'i'})}, 0, 8, 6000, 2, E_OK, {MSG_ACK}, {'h', 'i'}, 0},
+        {{Mem_Frame(0, {})}, 0, 1, 6000, 0, E_OK, {MSG_ACK}, {}, 0},
+        {{{2, 12, 0}, {2, 0x2E, 8}, Mem_Frame(1, {'o', 'k'})}, 0, 4, 6000, 2, E_OK, {MSG_ACK}, {'o', 'k'}, 0},
+        {{Mem_Frame_Raw(2, 15, 3, {'a', 'b'}, ab + 1, ~(ab + 1), 3),
+          Mem_Frame_Raw(2, 15, 3, {'a', 'b'}, ab, ~ab ^ 0x100, 3), Mem_Frame(3, {'a', 'b'})},
+         0, 2, 6000, 2, E_OK, {MSG_NAK, MSG_NAK, MSG_ACK}, {'a', 'b'}, 0},
+        {{Mem_Frame_Raw(2, 14, 0, {'z'}, z, ~z, 4), Mem_Frame(0, {'y'})}, 0, 1, 6000, 1, E_OK, {MSG_ACK}, {'y'}, 0},
+        {{Mem_Frame(0, Bytes(10, 0x55))}, 0, 4, 200, NONE, E_TIME, {}, {}, 0},  // longer than the buffer
+        {{Mem_Frame(0, Bytes(MSG_MAX_DATA, 2))}, 0, 15, 300, NONE, E_TIME, {}, {}, 0},
+        {{{0x55, 0x66, 0x77}, Mem_Frame(0, {'q'})}, 0, 1, 150, NONE, E_TIME, {}, {}, 0},  // noise: 500 ms each
+        {{Bytes{MSG_CAN}}, 0, 4, 6000, NONE, E_OK, {}, {}, 0},
+        // cut short in its trailer: the trailer read times out, what was stored stays
+        {{{2, 16, 0, 0, 'a', 'b', 'c', 0x38, 1, 0, 0, 0xC7, 0xFE}}, 0, 3, 100, NONE, E_TIME, {}, {'a', 'b', 'c'}, 9000},
+        {{}, 0, 4, 6000, NONE, E_TIME, Bytes(119, MSG_POLL), {}, 60000},
+        // the wait counter runs on across a bad frame: two reads left, not four
+        {{Mem_Frame_Raw(2, 14, 0, {'z'}, 0, 0, 3)}, 1100, 1, 200, NONE, E_TIME,
+         {MSG_POLL, MSG_POLL, MSG_NAK, MSG_POLL}, {'z'}, 2100},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        SetUp();
+        for (const Bytes &part : c.stream) Mem_Port_Deliver_At(c.at, part);
+        Bytes buf(16, 0xEE), stored = c.stored;
+        stored.resize(buf.size(), 0xEE);
+        WORD s = 0x1234, got = Rx_Message(buf.data(), c.size, c.allowance, &s);
+        EXPECT_EQ(std::make_tuple(got, s, Mem_Port().tx, buf), std::make_tuple(c.ret, c.status, c.replies, stored));
+        EXPECT_TRUE(Comms_GetTime() >= c.ms && Comms_GetTime() <= c.ms + c.ms / 200 + 2);
+    }
 }
 
-TEST_F(MsgLink, AllowanceOfTwoSendsNothing)
+// Exact-size heap buffers: the sanitizer build catches any write past them.
+TEST_F(MsgLink, MalformedInputNeverOverrunsTheBuffer)
 {
-    WORD s = 0;
-    EXPECT_EQ(Tx_Message("abc", 3, 2, &s), 0);
-    EXPECT_EQ(s, E_TIME);
-    EXPECT_TRUE(Mem_Port().tx.empty());
-    EXPECT_EQ(comms_status.send_no_timeout_count, 1u);
-    EXPECT_EQ(comms_status.send_msg_count, 0u);
-    EXPECT_EQ(msg_seq_num, 0);
+    std::mt19937 rng(20261206);
+    auto pick = [&rng](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+    auto random_bytes = [&pick](size_t n) { Bytes b(n); for (BYTE &x : b) x = BYTE(pick(256)); return b; };
+    for (int round = 0; round < 400; round++) {
+        SetUp();
+        for (size_t k = pick(5); k > 0; k--) {
+            Bytes f = Mem_Frame(static_cast<BYTE>(pick(256)), random_bytes(pick(40)));
+            switch (pick(5)) {
+            case 0: f = random_bytes(pick(64)); break;
+            case 1: f.resize(pick(f.size())); break;
+            case 2: f[1] = static_cast<BYTE>(pick(256)), f[2] = static_cast<BYTE>(pick(256)); break;
+            case 3: f[4 + pick(f.size() - 4)] ^= static_cast<BYTE>(1 + pick(255)); break;
+            default: Bytes junk = random_bytes(1 + pick(3000)); f.insert(f.begin() + 4, junk.begin(), junk.end());
+            }
+            Mem_Port_Deliver(f);
+        }
+        if (pick(2)) Mem_Port_Deliver(Mem_Frame(1, random_bytes(pick(30))));
+        WORD size = static_cast<WORD>(pick(64)), s = 0xFFFF;
+        std::unique_ptr<BYTE[]> buf(new BYTE[size ? size : 1]);
+        WORD got = Rx_Message(buf.get(), size, 400, &s);
+        ASSERT_TRUE(s == E_TIME ? got == 0xFFFF : s == E_OK && (got == 0xFFFF || got <= size)) << round;
+        for (BYTE b : Mem_Port().tx) ASSERT_TRUE(b == MSG_ACK || b == MSG_NAK || b == MSG_POLL);
+    }
 }
-
-TEST_F(MsgLink, ThreeNaksMeanNotResponding)
-{
-    Reply_Each_Frame({{MSG_NAK}, {MSG_NAK}, {MSG_NAK}});
-    WORD s;
-    EXPECT_EQ(Tx_Message("abc", 3, 65535, &s), 16);
-    EXPECT_EQ(s, E_NOT_RESPONDING);
-    EXPECT_EQ(Sent_Frames().size(), 3u);
-    EXPECT_EQ(comms_status.send_msg_count, 3u);
-    EXPECT_EQ(comms_status.send_rx_nak_count, 3u);
-    EXPECT_EQ(comms_status.send_retry_count, 3u);
-    EXPECT_EQ(comms_status.send_rx_bad_status, 0u);
-}
-
-TEST_F(MsgLink, SilenceWithFullAllowanceIsThreeAttemptsOfFourReads)
-{
-    WORD s;
-    Tx_Message("abc", 3, 65535, &s);
-    EXPECT_EQ(s, E_NOT_RESPONDING);
-    EXPECT_EQ(Sent_Frames().size(), 3u);
-    EXPECT_EQ(comms_status.send_msg_count, 3u);
-    EXPECT_EQ(comms_status.send_rx_timeout_count, 12u);
-    EXPECT_EQ(comms_status.send_rx_bad_status, 12u);
-    EXPECT_EQ(comms_status.send_retry_count, 3u);
-    EXPECT_EQ(comms_status.send_total_timeout_count, 0u);
-    EXPECT_GE(Comms_GetTime(), 600u);
-    EXPECT_LE(Comms_GetTime(), 620u);
-}
-
-TEST_F(MsgLink, SilenceWithAllowance22GivesUpAfterFourReads)
-{
-    WORD s;
-    EXPECT_EQ(Tx_Message("abc", 3, 22, &s), 16);
-    EXPECT_EQ(s, E_TIME);
-    EXPECT_EQ(Sent_Frames().size(), 1u);
-    EXPECT_EQ(comms_status.send_rx_timeout_count, 4u);
-    EXPECT_EQ(comms_status.send_total_timeout_count, 1u);
-    EXPECT_EQ(comms_status.send_retry_count, 0u);
-}
-
-TEST_F(MsgLink, AllowanceOfSevenLastsTwoReads)
-{
-    WORD s;
-    Tx_Message("abc", 3, 7, &s);  // 5 left, then 0
-    EXPECT_EQ(s, E_TIME);
-    EXPECT_EQ(comms_status.send_rx_timeout_count, 1u);
-    Clear_Comms_Status();
-    Tx_Message("abc", 3, 8, &s);  // 6 left: 1, then 0
-    EXPECT_EQ(comms_status.send_rx_timeout_count, 2u);
-}
-
-TEST_F(MsgLink, SpuriousBytesBeforeAck)
-{
-    Reply_Each_Frame({{0x41, 0x41, MSG_ACK}});
-    WORD s;
-    Tx_Message("abc", 3, 65535, &s);
-    EXPECT_EQ(s, E_OK);
-    EXPECT_EQ(comms_status.send_rx_spurious_count, 2u);
-    EXPECT_EQ(comms_status.send_rx_ack_count, 1u);
-    EXPECT_EQ(comms_status.send_msg_count, 1u);
-}
-
-TEST_F(MsgLink, FourSpuriousBytesEndTheAttempt)
-{
-    Reply_Each_Frame({{1, 2, 3, 4}, {MSG_ACK}});
-    WORD s;
-    Tx_Message("abc", 3, 65535, &s);
-    EXPECT_EQ(s, E_OK);
-    EXPECT_EQ(comms_status.send_rx_spurious_count, 4u);
-    EXPECT_EQ(comms_status.send_retry_count, 1u);
-    EXPECT_EQ(comms_status.send_msg_count, 2u);
-}
-
-TEST_F(MsgLink, BytesBeforeTheTrailerAreNotTheReply)
-{
-    Mem_Port_Deliver({MSG_ACK});  // stale, purged before the trailer goes out
-    WORD s;
-    Tx_Message("abc", 3, 22, &s);
-    EXPECT_EQ(s, E_TIME);
-    EXPECT_EQ(comms_status.send_rx_ack_count, 0u);
-}
-
-TEST_F(MsgLink, ChecksumAndCounters)
-{
-    WORD s = 0;
-    EXPECT_EQ(Calc_Checksum("abc", 3, &s), 0x126u);
-    EXPECT_EQ(s, E_OK);
-    EXPECT_EQ(Calc_Checksum("abc", 0, &s), 0u);
-    EXPECT_EQ(s, E_INVALID_PARAM);
-    BYTE ff[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    EXPECT_EQ(Calc_Checksum(ff, 4, &s), 0x3FCu);  // bytes are unsigned
-    comms_status.send_msg_count = 0xFFFFFFFF;
-    Reply_Each_Frame({{MSG_ACK}});
-    Tx_Message("a", 1, 65535, &s);
-    EXPECT_EQ(comms_status.send_msg_count, 0u);  // wraps silently
-    Clear_Comms_Status();
-    COMMS_STATUS_STRUCT zero{};
-    EXPECT_EQ(memcmp(&comms_status, &zero, sizeof zero), 0);
-}
-
-TEST_F(MsgLink, OversizedMessageIsRefused)
-{
-    std::vector<BYTE> big(MSG_MAX_DATA + 1, 0);
-    WORD s;
-    EXPECT_EQ(Tx_Message(big.data(), static_cast<WORD>(big.size()), 65535, &s), 0);
-    EXPECT_NE(s, E_OK);
-    EXPECT_TRUE(Mem_Port().tx.empty());
-}
-
-// ---- receiver -------------------------------------------------------------------
-
-TEST_F(MsgLink, GoodFrameIsStoredAndAcknowledged)
-{
-    Mem_Port_Deliver(Mem_Frame(7, {'h', 'i'}));
-    BYTE buf[8] = {};
-    WORD s = 0xFFFF;
-    EXPECT_EQ(Rx_Message(buf, sizeof buf, 6000, &s), 2);
-    EXPECT_EQ(s, E_OK);
-    EXPECT_EQ(buf[0], 'h');
-    EXPECT_EQ(Mem_Port().tx, (Bytes{MSG_ACK}));
-}
-
-TEST_F(MsgLink, EmptyFrameIsAcknowledged)
-{
-    Mem_Port_Deliver(Mem_Frame(0, {}));
-    BYTE buf[1];
-    WORD s = 0xFFFF;
-    EXPECT_EQ(Rx_Message(buf, sizeof buf, 6000, &s), 0);
-    EXPECT_EQ(s, E_OK);
-    EXPECT_EQ(Mem_Port().tx, (Bytes{MSG_ACK}));
-}
-
-TEST_F(MsgLink, BadLengthsAreSkippedWithoutReply)
-{
-    Mem_Port_Deliver({0x02, 0x0C, 0x00});  // msg_size 12
-    Mem_Port_Deliver({0x02, 0x2E, 0x08});  // msg_size 2094
-    Mem_Port_Deliver(Mem_Frame(1, {'o', 'k'}));
-    BYTE buf[4];
-    WORD s;
-    EXPECT_EQ(Rx_Message(buf, sizeof buf, 6000, &s), 2);
-    EXPECT_EQ(s, E_OK);
-    EXPECT_EQ(Mem_Port().tx, (Bytes{MSG_ACK}));
-}
-
-TEST_F(MsgLink, ChecksumDefectsGetNak)
-{
-    Bytes d = {'a', 'b'};
-    DWORD sum = 0x02 + 15 + 0 + 3 + 'a' + 'b';
-    Mem_Port_Deliver(Mem_Frame_Raw(0x02, 15, 3, d, sum + 1, ~(sum + 1), 0x03));  // wrong sum
-    Mem_Port_Deliver(Mem_Frame_Raw(0x02, 15, 3, d, sum, ~sum ^ 0x100, 0x03));     // wrong complement
-    Mem_Port_Deliver(Mem_Frame(3, d));
-    BYTE buf[2];
-    WORD s;
-    EXPECT_EQ(Rx_Message(buf, sizeof buf, 6000, &s), 2);
-    EXPECT_EQ(s, E_OK);
-    EXPECT_EQ(Mem_Port().tx, (Bytes{MSG_NAK, MSG_NAK, MSG_ACK}));
-}
-
-TEST_F(MsgLink, WrongEndCharacterIsSkippedWithoutReply)
-{
-    Bytes d = {'z'};
-    DWORD sum = 0x02 + 14 + 'z';
-    Mem_Port_Deliver(Mem_Frame_Raw(0x02, 14, 0, d, sum, ~sum, 0x04));
-    Mem_Port_Deliver(Mem_Frame(0, d));
-    BYTE buf[1];
-    WORD s;
-    EXPECT_EQ(Rx_Message(buf, sizeof buf, 6000, &s), 1);
-    EXPECT_EQ(Mem_Port().tx, (Bytes{MSG_ACK}));
-}
-
-TEST_F(MsgLink, FrameLongerThanBufferIsSkippedAndNothingWrittenPastIt)
-{
-    Mem_Port_Deliver(Mem_Frame(0, Bytes(10, 0x55)));
-    BYTE buf[8];
-    memset(buf, 0xEE, sizeof buf);
-    WORD s;
-    EXPECT_EQ(Rx_Message(buf, 4, 200, &s), 0xFFFF);
-    EXPECT_EQ(s, E_TIME);
-    for (BYTE b : buf) EXPECT_EQ(b, 0xEE);
-    EXPECT_EQ(Count(Mem_Port().tx, MSG_ACK) + Count(Mem_Port().tx, MSG_NAK), 0u);
-}
-
-TEST_F(MsgLink, SilentLinePollsEveryHalfSecondAndGivesUpAfterSixtySeconds)
-{
-    BYTE buf[4];
-    WORD s;
-    EXPECT_EQ(Rx_Message(buf, sizeof buf, 6000, &s), 0xFFFF);
-    EXPECT_EQ(s, E_TIME);
-    EXPECT_EQ(Mem_Port().tx, Bytes(119, MSG_POLL));  // after every read but the last
-    EXPECT_GE(Comms_GetTime(), 120u * 500u);
-    EXPECT_LE(Comms_GetTime(), 120u * 502u);
-}
-
-TEST_F(MsgLink, NoiseCostsHalfASecondEachEvenAtOnce)
-{
-    Mem_Port_Deliver({0x55, 0x66, 0x77});
-    Mem_Port_Deliver(Mem_Frame(0, {'q'}));
-    BYTE buf[1];
-    WORD s;
-    EXPECT_EQ(Rx_Message(buf, 1, 150, &s), 0xFFFF);  // third noise byte uses it up
-    EXPECT_EQ(s, E_TIME);
-    EXPECT_EQ(Comms_GetTime(), 0u);
-    EXPECT_TRUE(Mem_Port().tx.empty());  // noise gets no poll byte
-    EXPECT_EQ(Rx_Message(buf, 1, 150, &s), 1);
-    EXPECT_EQ(s, E_OK);
-}
-
-TEST_F(MsgLink, WaitCounterIsNotResetByABadFrame)
-{
-    // Two silent reads (100), a bad frame, then silence: the running counter
-    // allows two more reads (one more poll); a fresh one would allow four.
-    Mem_Port_Deliver_At(1100, Mem_Frame_Raw(0x02, 14, 0, {'z'}, 0, 0, 0x03));
-    BYTE buf[1];
-    WORD s;
-    EXPECT_EQ(Rx_Message(buf, 1, 200, &s), 0xFFFF);
-    EXPECT_EQ(s, E_TIME);
-    EXPECT_EQ(Count(Mem_Port().tx, MSG_POLL), 3u);
-    EXPECT_EQ(Count(Mem_Port().tx, MSG_NAK), 1u);
-}
-
-TEST_F(MsgLink, CancelEndsTheWaitWithoutStoring)
-{
-    Mem_Port_Deliver({MSG_CAN});
-    BYTE buf[4] = {9, 9, 9, 9};
-    WORD s = 0xFFFF;
-    EXPECT_EQ(Rx_Message(buf, sizeof buf, 6000, &s), 0xFFFF);
-    EXPECT_EQ(s, E_OK);
-    EXPECT_EQ(buf[0], 9);
-}
-
-TEST_F(MsgLink, TruncatedFrameTimesOutPerByte)
-{
-    Bytes f = Mem_Frame(0, {'a', 'b', 'c'});
-    f.resize(f.size() - 3);
-    Mem_Port_Deliver(f);
-    BYTE buf[3];
-    WORD s;
-    EXPECT_EQ(Rx_Message(buf, sizeof buf, 100, &s), 0xFFFF);
-    EXPECT_EQ(s, E_TIME);
-    EXPECT_EQ(buf[2], 'c');  // bytes already stored stay
-}
-
-}  // namespace
