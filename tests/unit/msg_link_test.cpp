@@ -77,13 +77,14 @@ TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
         cases[] = {
         {{Mem_Frame(7, {'h', 'i'})}, 0, 8, 6000, 2, E_OK, {MSG_ACK}, {'h', 'i'}, 0},
         {{Mem_Frame(0, {})}, 0, 1, 6000, 0, E_OK, {MSG_ACK}, {}, 0},
-        {{{2, 12, 0}, {2, 0x2E, 8}, Mem_Frame(1, {'o', 'k'})}, 0, 4, 6000, 2, E_OK, {MSG_ACK}, {'o', 'k'}, 0},
+        // sizes 12 and 2094, with room for the largest frame: refused for their size alone
+        {{{2, 12, 0}, {2, 0x2E, 8}, Mem_Frame(1, {'o', 'k'})}, 0, 2100, 6000, 2, E_OK, {MSG_ACK}, {'o', 'k'}, 0},
         {{Mem_Frame_Raw(2, 15, 3, {'a', 'b'}, ab + 1, ~(ab + 1), 3),
           Mem_Frame_Raw(2, 15, 3, {'a', 'b'}, ab, ~ab ^ 0x100, 3), Mem_Frame(3, {'a', 'b'})},
          0, 2, 6000, 2, E_OK, {MSG_NAK, MSG_NAK, MSG_ACK}, {'a', 'b'}, 0},
         {{Mem_Frame_Raw(2, 14, 0, {'z'}, z, ~z, 4), Mem_Frame(0, {'y'})}, 0, 1, 6000, 1, E_OK, {MSG_ACK}, {'y'}, 0},
         {{Mem_Frame(0, Bytes(10, 0x55))}, 0, 4, 200, NONE, E_TIME, {}, {}, 0},  // longer than the buffer
-        {{Mem_Frame(0, Bytes(MSG_MAX_DATA, 2))}, 0, 15, 300, NONE, E_TIME, {}, {}, 0},
+        {{Mem_Frame(0, Bytes(MSG_MAX_DATA, 2))}, 0, 15, 300, NONE, E_TIME, {}, {}, 0},  // start characters inside
         {{{0x55, 0x66, 0x77}, Mem_Frame(0, {'q'})}, 0, 1, 150, NONE, E_TIME, {}, {}, 0},  // noise: 500 ms each
         {{Bytes{MSG_CAN}}, 0, 4, 6000, NONE, E_OK, {}, {}, 0},
         // cut short in its trailer: the trailer read times out, what was stored stays
@@ -97,7 +98,7 @@ TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
         SCOPED_TRACE(&c - cases);
         SetUp();
         for (const Bytes &part : c.stream) Mem_Port_Deliver_At(c.at, part);
-        Bytes buf(16, 0xEE), stored = c.stored;
+        Bytes buf(std::max<size_t>(c.size, 16), 0xEE), stored = c.stored;
         stored.resize(buf.size(), 0xEE);
         WORD s = 0x1234, got = Rx_Message(buf.data(), c.size, c.allowance, &s);
         EXPECT_EQ(std::make_tuple(got, s, Mem_Port().tx, buf), std::make_tuple(c.ret, c.status, c.replies, stored));
