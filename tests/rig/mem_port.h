@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CTCOMMON.h"
