@@ -41,6 +41,7 @@ enum : WORD {
     E_SEG_LIMIT = 0x9002,
     E_SEG_EOF = 0x9003,
     E_BAD_TABLES = 0x9004,
+    E_MSG_CHECKSUM = 0x9005,      // read RAM data does not match its checksum
 };
 
 #endif

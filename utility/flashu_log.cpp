@@ -40,6 +40,7 @@ const LOOKUP_TBL_STRUCT error_code_lut[] = {
     {E_SEG_LIMIT, "Hex file segment limit exceeded"},
     {E_SEG_EOF, "Premature EOF in segment file"},
     {E_BAD_TABLES, "Invalid flash tables"},
+    {E_MSG_CHECKSUM, "Invalid message checksum"},
     {E_NOT_RESPONDING, "Target system not responding"},
     {E_INVALID_PARAM, "Invalid parameter"},
     {E_HEX_EOF, "Premature EOF in hex file"},

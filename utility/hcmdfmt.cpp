@@ -156,8 +156,10 @@ void Read_RAM(DWORD phys_address, DWORD size, void *lpData, WORD *wStatus)
     WORD got = static_cast<WORD>(read_cmd.cmd_data_size);
     WORD sum_status;
     DWORD sum = Calc_Checksum(read_cmd.data, got, &sum_status);
+    // A data checksum that does not match is a failure of its own, named by the
+    // caller's report, so that a table read or block save never stops unexplained.
     if (sum != read_cmd.data_checksum) {
-        *wStatus = E_REPORTED;
+        *wStatus = E_MSG_CHECKSUM;
         return;
     }
     if (sum_status != E_OK) {

@@ -92,9 +92,9 @@ TEST_F(Wrappers, ReadRamTakesOnlyProvenData)
     struct { DWORD asked; std::function<void(R *, size_t *)> spoil; WORD status; size_t stored; std::string said; }
         cases[] = {
         {5000, nullptr, E_OK, 2048, ""},  // one block at most
-        {16, [](R *r, size_t *) { r->data_checksum ^= 1; }, E_REPORTED, 0, ""},
+        {16, [](R *r, size_t *) { r->data_checksum ^= 1; }, E_MSG_CHECKSUM, 0, ""},
         {0, nullptr, E_INVALID_PARAM, 0, ""},
-        {0, [](R *r, size_t *) { r->data_checksum = 5; }, E_REPORTED, 0, ""},
+        {0, [](R *r, size_t *) { r->data_checksum = 5; }, E_MSG_CHECKSUM, 0, ""},
         {8, [](R *r, size_t *) { r->cmd_data_size = 0xFFFFFFF0; }, E_REPORTED, 0,
          "Read RAM response claims 4294967280 data bytes; 8 asked, 8 received\n"},
         // the stale record still holds the right 8 bytes: only the length can tell

@@ -170,7 +170,7 @@ TEST(LogStr, PlainLevelsByValueFlagWordsByEveryBit)
     }
     log_level = LOG_TERSE;   // errors are level 0: printed at every level
     const std::pair<WORD, const char *> errors[] = {
-        {0xF5, "Couldn't open COM"}, {0x8085, "Flash write error"}, {0x1234, "ERROR 1234"},
+        {0xF5, "Couldn't open COM"}, {0x8085, "Flash write error"}, {0x1234, "ERROR 1234"}, {0x9005, "Invalid message checksum"},
         {0x008B, "ERROR 008B"}, {0x9000, "Error already reported"}};
     for (const auto &e : errors)
         EXPECT_EQ(Printed([&] { Process_Error(e.first, "Init comms"); }),
