@@ -90,13 +90,11 @@ void Parse_Command_Line(char *in_str_ptr, WORD *number_args_ptr, ARG_STRUCT *arg
         while (*p != '\0' && !isspace((unsigned char)*p)) p++;
         count++;
     }
-    if (count == 0) {
-        // Only white space: the word scan's end-of-input result.
-        *number_args_ptr = 0xFFFF;
-        return;
-    }
-    *number_args_ptr = count;
-    Log_Fmt(LOG_ARG, "Cmd #args = %u\n", count);
+    // Only white space gives the word scan's end-of-input result, traced as
+    // it is; its entries stay empty and unsplit.
+    *number_args_ptr = count == 0 ? (WORD)0xFFFF : count;
+    Log_Fmt(LOG_ARG, "Cmd #args = %u\n", *number_args_ptr);
+    if (count == 0) return;
     for (WORD i = 0; i < count; i++) {
         Split_Name_Value(&arg_array_ptr[i]);
         Log_Fmt(LOG_ARG, "Cmd arg #%u = '%s', name = '%s', value = '%s'\n", i,

@@ -70,6 +70,7 @@ TEST(CliSession, DispatchParseAndTrace)
         {"gr=x // a comment; port=com1", "Group name set to X\n"},
         {"port=com1 port=com9 ; gr=y", "Port set to COM1\n" + BAD_PORT}, {"port", "Option PORT value not specified!\n"},
         {"gr=a = options", "Group name set to A\n" + NAME_MISSING}, {"log=arg", "Log level set to DEBUG ARG\n"},
+        {" ", "Input line = ' '\nInput #args = 1\nInput arg #0 = ' '\n\nCmd input = ' '\nCmd #args = 65535\n" + NAME_MISSING + "\n", true},
         {"port+com3 name=a=b;=x",
          "Input line = 'PORT+COM3 NAME=A=B;=X'\nInput #args = 2\nInput arg #0 = 'PORT+COM3 NAME=A=B'\nInput arg #1 = '=X'\n"
          "\nCmd input = 'PORT+COM3 NAME=A=B'\nCmd #args = 2\nCmd arg #0 = 'PORT+COM3', name = 'PORT', value = 'COM3'\n"
