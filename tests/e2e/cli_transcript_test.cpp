@@ -210,7 +210,13 @@ TEST(CliHelp, AsksOnlyAtThePrompt)
         {cmd, "help        h,?                            Display commmand/option help\n"},
         {opt, "Options   Possible Values  Default        Description\n" + Rule_Run(8) + "  " + Rule_Run(15) + "  " +
                   Rule_Run(11) + "    " + Rule_Run(33) + "\naddr=     <hex>            0              Set binary file addr\n"},
-        {dbg, head + rule + "log=        arg|ohrec|ohseg|ohsort|        Set debug logging level\n"}};
+        {dbg, head + rule + "log=        arg|ohrec|ohseg|ohsort|        Set debug logging level\n"},
+        // Continuation rows without a description are padded up to its column.
+        {cmd, "program     pr  <file> [format=x] [addr=x] Program flash memory\n" + std::string(16, ' ') +
+                  "[name=x] [gr=x] [ver=x]    \nreinittbls  rt  <board> [system=x]         Re-initialize flash tables\n"},
+        {opt, "\n          verbose" + std::string(25, ' ') + "\nname=     <str>            <file>         Set program name\n"},
+        {dbg, "\n" + std::string(19, ' ') + "<dest> <src>  <size>    Program flash block\n"},
+        {dbg, "\n" + std::string(19, ' ') + "<size>" + std::string(18, ' ') + "\ngetid       gid    <base>"}};
     for (const auto &t : texts) EXPECT_NE(t.first.find(t.second), std::string::npos) << t.second;
 
     // The answer is the one key read (n and ESC say no, Y and Enter yes, end
