@@ -90,6 +90,8 @@ static bool Interpret_OH_Record(const OH86_RECORD_STRUCT *rec, WORD *base_ptr, D
         return true;
     case OH86_EOF_REC:
         Close_OH_File();
+        *base_ptr = 0;
+        *offset_ptr = 0;
         *count_ptr = OH_COUNT_EOF;
         return true;
     case OH86_EXT_SEG_ADDR_REC:
@@ -119,9 +121,11 @@ static bool Interpret_OH_Record(const OH86_RECORD_STRUCT *rec, WORD *base_ptr, D
 WORD Read_OH_Data(WORD *base_ptr, DWORD *offset_ptr, BYTE *data_ptr, WORD *status_ptr)
 {
     OH86_RECORD_STRUCT rec;
+    // Cleared once per call: a record of unknown type is logged with the base
+    // an address record before it in the same call left behind.
+    *base_ptr = 0;
+    *offset_ptr = 0;
     for (;;) {
-        *base_ptr = 0;
-        *offset_ptr = 0;
         if (!oh_file) {
             *status_ptr = E_HEX_EOF;
             return 0;

@@ -157,6 +157,9 @@ TEST_F(HexFile, FailuresAreReportedOnce)
     for (auto [text, format, addr, said] : std::vector<std::tuple<std::string, BYTE, DWORD, const char *>>{
         {Data(0x40, 0) + HEX_END, 0, 0, "\nHex file contains no code/data!\n"},
         {Data(0, 4) + Hex_Record(6, 0, {1, 2}) + HEX_END, 0, 0, "FAILED!  Invalid record type in hex file\n"},
+        // an unknown record keeps the base the address record before it gave
+        {Data(0, 4) + Linear(8) + Hex_Record(6, 0, {1, 2}) + HEX_END, 0, 0,
+         "type = 6, base = 0x0000, offset = 0x00080000, count = 0\n"},
         {Data(0, 4), 0, 0, "\nOperation FAILED!  Premature EOF in hex file\n\n"},
         {":0400000001 20304F2\n" + std::string(HEX_END), 0, 0, "FAILED!  Invalid numeric in hex file\n"},
         {"", 1, 0, "\nBinary file contains no code/data!\n"},

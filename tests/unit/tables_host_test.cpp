@@ -68,6 +68,11 @@ protected:
 TEST_F(Tables, BuiltinMapsTileEachBoardsFlashUpToTheTwoTopBlocks)
 {
     const int entries[] = {0, 7, 11, 19, 35};
+    // Part, device base, size of the blocks below the top four, device block count and
+    // the lowest block with a real-mode window. Board 3's device base lies below its flash.
+    const struct { WORD id; DWORD dev, big; WORD blocks; DWORD real_from; } parts[] = {
+        {}, {0x70, 0x03F80000, 0x20000, 7, 0x03F80000}, {0x9C, 0x03F00000, 0x20000, 11, 0x03F80000},
+        {0xDA, 0x03E00000, 0x10000, 18, 0x03FC0000}, {0xC4, 0x03E00000, 0x10000, 35, 0x03FC0000}};
     for (WORD board = 1; board <= 4; board++) {
         Load_Board(board);
         ASSERT_EQ(number_device_map_entries, entries[board]);
@@ -75,18 +80,23 @@ TEST_F(Tables, BuiltinMapsTileEachBoardsFlashUpToTheTwoTopBlocks)
         DWORD next = 0x04000000;  // each block ends where the one above starts
         for (int i = entries[board] - 1; i >= 0; i--) {
             const DEVICE_MAP_STRUCT &e = device_map_tbl[i];
+            int from_top = entries[board] - 1 - i;  // top: 16 K, 8 K, 8 K, then 32 K short of a big one
+            DWORD size = from_top == 0 ? 0x4000 : from_top <= 2 ? 0x2000 : parts[board].big;
+            EXPECT_EQ(V(e.block_size), from_top == 3 ? size - 0x8000 : size) << board << "/" << i;
+            EXPECT_EQ(V(e.flash_id), parts[board].id);
+            EXPECT_EQ(V(e.device_addr), parts[board].dev);
+            bool row18 = board == 3 && i == 18;  // board 4's numbering for the top block
+            EXPECT_EQ(V(e.relative_block), row18 ? 34 : i);
+            EXPECT_EQ(V(e.number_blocks), row18 ? 35 : parts[board].blocks);
+            EXPECT_EQ(V(e.reprogram_count) | V(e.reprogram_date_time), 0u);
             EXPECT_EQ(V(e.block_addr) + V(e.block_size), next) << board << "/" << i;
             EXPECT_EQ(V(e.user_prot_addr), V(e.block_addr));
             // Real window: the first megabyte's top on the flash's top; none for the two top blocks.
-            bool none = i + 2 >= entries[board] || e.user_real_addr == NO_USER_ADDR;
+            bool none = i + 2 >= entries[board] || e.block_addr < parts[board].real_from;
             EXPECT_EQ(V(e.user_real_addr), none ? NO_USER_ADDR : e.block_addr - 0x03F00000) << i;
             next = e.block_addr;
         }
     }
-    Load_Board(3);  // board 4's numbering in row 18, device base below the first block
-    EXPECT_EQ(V(device_map_tbl[0].device_addr), 0x03E00000u);
-    EXPECT_EQ(V(device_map_tbl[18].relative_block), 34);
-    EXPECT_EQ(V(device_map_tbl[18].number_blocks), 35);
 }
 
 TEST_F(Tables, BlockLookupsTryTheRealModeWindowFirst)
