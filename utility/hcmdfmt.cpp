@@ -128,13 +128,14 @@ DWORD Change_Baud(DWORD dwBaudRate, WORD *wStatus)
     return change_baud_cmd.baud_rate;
 }
 
-// A response may claim no more data than was asked for and than its frame
-// actually carried.
+// A response must carry exactly the data asked for: the caller learns no
+// count, so a short answer would leave the rest of its buffer stale (a table
+// read would keep old entries and write them back into flash later).
 static bool Read_Response_Fits(WORD asked)
 {
     DWORD claimed = read_cmd.cmd_data_size;
     DWORD carried = last_rx_length > RAM_CMD_HEADER ? last_rx_length - RAM_CMD_HEADER : 0;
-    if (claimed <= asked && claimed <= carried) return true;
+    if (claimed == asked && claimed <= carried) return true;
     Log_Fmt(LOG_ALWAYS, "Read RAM response claims %lu data bytes; %u asked, %lu received\n",
             static_cast<unsigned long>(claimed), asked, static_cast<unsigned long>(carried));
     return false;

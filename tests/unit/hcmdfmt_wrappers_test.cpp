@@ -101,6 +101,9 @@ TEST_F(Wrappers, ReadRamTakesOnlyProvenData)
         {8, [](R *, size_t *n) { *n = 4; }, E_REPORTED, 0,
          "Read RAM response claims 8 data bytes; 8 asked, 4 received\n"},
         {8, [](R *r, size_t *n) { *n = r->cmd_data_size = 32; }, E_TIME, 0, ""},  // skipped: too long
+        // fewer bytes than asked, their checksum right: the rest of the buffer would stay stale
+        {8, [](R *r, size_t *n) { *n = r->cmd_data_size = 4, r->data_checksum = 0 + 7 + 14 + 21; }, E_REPORTED, 0,
+         "Read RAM response claims 4 data bytes; 8 asked, 4 received\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
