@@ -35,6 +35,9 @@ static WORD last_rx_length = 0;
 static const WORD RAM_CMD_HEADER = offsetof(READ_RAM_CMD_STRUCT, data);  // 15
 static const WORD ECHO_MISMATCH = 0x1015;
 
+// A response must reach past the id byte and the 16-bit status behind it.
+static const WORD CMD_STATUS_END = 3;
+
 void Send_Command_Response(void *lpTx, void *lpRx, WORD wTxSize, WORD wRxSize, WORD wTxTime,
                            WORD wRxTime, WORD *wStatus)
 {
@@ -46,6 +49,12 @@ void Send_Command_Response(void *lpTx, void *lpRx, WORD wTxSize, WORD wRxSize, W
     if (length == 0xFFFF) {
         // The monitor cancelled instead of answering: the record still holds
         // the request, which must not pass for a completed command.
+        *wStatus = E_NOT_RESPONDING;
+        return;
+    }
+    if (length < CMD_STATUS_END) {
+        // Too short to carry a status: the record's status field would still
+        // be the request's 0 and pass for success.
         *wStatus = E_NOT_RESPONDING;
         return;
     }

@@ -39,6 +39,11 @@ TEST_F(Wrappers, InitCommand)
     Init_Command(&id, &ver, &boot, &(s = E_OPEN_COM));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Link init error during init.\n");
     EXPECT_TRUE(s == E_REPORTED && Mem_Port().tx.empty());
+    // an answer too short to hold a status is no answer either
+    SetUp();
+    Monitor([](Bytes) { return Bytes{0x03, 0x00}; });
+    Init_Command(&id, &ver, &boot, &(s = 0));
+    EXPECT_EQ(s, E_NOT_RESPONDING);
 }
 
 // The monitor answers every request with status 0x002B and its own values, which come back
