@@ -239,10 +239,12 @@ TEST(Terminal, KeyReadsSwitchModeOnlyWhileTheyWaitAndSignalsRestoreIt)
     const tcflag_t COOKED = ICANON | ECHO;
     for (int sig : {SIGTERM, SIGINT}) {
         Scratch_Dir dir;
-        int master = posix_openpt(O_RDWR | O_NOCTTY);
+        // Close-on-exec: a program holding its own console's master would never see
+        // end of input and outlive a failed test.
+        int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
         const std::string name = ptsname(master);
-        int slave = open(name.c_str(), O_RDWR | O_NOCTTY);   // keeps the settings after the program
+        int slave = open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);   // keeps the settings after the program
         pid_t pid = fork();
         if (pid == 0) {
             setsid();
