@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,6 +79,7 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     argv.push_back(nullptr);
     b->pid = fork();
     if (b->pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);   // a test that dies takes its board with it
         dup2(pout[1], 1);
         close(pout[0]);
         close(pout[1]);

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -30,6 +31,7 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
     close(in_p[1]);
     pid_t pid = fits ? fork() : -1;
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);   // never outlive a test that died
         dup2(in_p[0], 0), dup2(out_p[1], 1), dup2(fileno(err), 2);
         if (!run.cwd.empty() && chdir(run.cwd.c_str()) != 0) _exit(126);
         unsetenv("FLASHOPT");
