@@ -4,14 +4,6 @@
 
 #include "RMX_ERR.h"
 
-static int Hex_Digit_Value(int c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 static DWORD Byte_Result(WORD status, BYTE value)
 {
     return ((DWORD)status << 16) | value;

@@ -44,28 +44,12 @@ const WORD OPTION_BAUD = 0x102;
 const DWORD ECHO_DEFAULT_SIZE = 1024;
 const DWORD MAX_DWORD = 0xFFFFFFFFUL;
 
-int Hex_Digit(char c)
+// Values past 32 bits saturate.
+bool Parse_Number(const char *str, unsigned radix, DWORD *value)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-int Dec_Digit(char c)
-{
-    return (c >= '0' && c <= '9') ? c - '0' : -1;
-}
-
-bool Parse_Number(const char *p, unsigned radix, int (*digit)(char), DWORD *value)
-{
-    if (digit(*p) < 0) return false;
-    unsigned long long v = 0;
-    for (; digit(*p) >= 0; ++p) {
-        v = v * radix + (unsigned)digit(*p);
-        if (v > MAX_DWORD) v = (unsigned long long)MAX_DWORD + 1;   // saturate, keep scanning
-    }
-    *value = v > MAX_DWORD ? MAX_DWORD : (DWORD)v;
+    unsigned long long v;
+    if (!Scan_Number(str, radix, &v, nullptr)) return false;
+    *value = v < NUMBER_TOO_LARGE ? DWORD(v) : MAX_DWORD;
     return true;
 }
 
@@ -234,14 +218,12 @@ void Change_Baud_Cmd(const char *first_arg, WORD rest_count, ARG_STRUCT *rest, W
 
 bool Parse_Hex_Number(const char *str, DWORD *value)
 {
-    const char *p = str;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && Hex_Digit(p[2]) >= 0) p += 2;
-    return Parse_Number(p, 16, Hex_Digit, value);
+    return Parse_Number(str, 16, value);
 }
 
 bool Parse_Dec_Number(const char *str, DWORD *value)
 {
-    return Parse_Number(str, 10, Dec_Digit, value);
+    return Parse_Number(str, 10, value);
 }
 
 void Init_Arg_Reader(DEBUG_ARG_READER *reader, const char *first_arg, WORD rest_count,

@@ -187,14 +187,6 @@ void Dump_Bytes(const BYTE *string, WORD count)
     fflush(stdout);
 }
 
-static int Hex_Digit_Value(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 static char Letter_Escape(char c)
 {
     switch (c) {

@@ -31,40 +31,17 @@ enum : WORD {
 #define MAX_SYSTEM_NAME_LEN 9
 
 // ---- number readers: digits at the start of the text, the rest ignored ----------
-// Values past 32 bits saturate so they fail every range check.
 static bool Read_Decimal(const char *s, DWORD *value)
 {
-    unsigned long long v = 0;
-    if (*s < '0' || *s > '9') return false;
-    for (; *s >= '0' && *s <= '9'; s++) {
-        v = v * 10 + (unsigned)(*s - '0');
-        if (v > 0xFFFFFFFFull) v = 0x100000000ull;
-    }
-    *value = v > 0xFFFFFFFFull ? 0xFFFFFFFF : (DWORD)v;
+    unsigned long long v;
+    if (!Scan_Number(s, 10, &v, nullptr)) return false;
+    *value = v < NUMBER_TOO_LARGE ? DWORD(v) : 0xFFFFFFFF;   // fails every rate check
     return true;
 }
 
-static int Hex_Value(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// Reads a hex number with an optional 0X prefix; *end is set past its digits.
 static bool Read_Hex(const char *s, unsigned long long *value, const char **end)
 {
-    if (s[0] == '0' && (s[1] == 'X' || s[1] == 'x') && Hex_Value(s[2]) >= 0) s += 2;
-    if (Hex_Value(*s) < 0) return false;
-    unsigned long long v = 0;
-    for (; Hex_Value(*s) >= 0; s++) {
-        v = (v << 4) | (unsigned)Hex_Value(*s);
-        if (v > 0xFFFFFFFFull) v = 0x100000000ull;
-    }
-    *value = v;
-    if (end) *end = s;
-    return true;
+    return Scan_Number(s, 16, value, end);
 }
 
 static void Refuse(const char *msg, WORD *status_ptr)
