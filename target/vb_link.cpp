@@ -223,13 +223,18 @@ void Hunt_Byte(BYTE b, uint64_t now_us)
     }
 }
 
+// A frame whose bytes stopped coming for too long is given up.
+void Abandon_Stalled_Frame(uint64_t now_us)
+{
+    if (rx_state == RX_HUNT || now_us - rx_last_us <= FRAME_GAP_US) return;
+    counts.frames_skipped++;
+    Trace_Fmt("\"ev\":\"rx_skip\",\"why\":\"stalled\",\"got\":%u", rx_len);
+    rx_state = RX_HUNT;
+}
+
 void Feed_Byte(BYTE b, uint64_t now_us)
 {
-    if (rx_state != RX_HUNT && now_us - rx_last_us > FRAME_GAP_US) {
-        counts.frames_skipped++;
-        Trace_Fmt("\"ev\":\"rx_skip\",\"why\":\"stalled\",\"got\":%u", rx_len);
-        rx_state = RX_HUNT;
-    }
+    Abandon_Stalled_Frame(now_us);
     rx_last_us = now_us;
     if (rx_state == RX_HUNT) {
         Hunt_Byte(b, now_us);
@@ -297,11 +302,7 @@ void Link_Receive(const BYTE *data, size_t len, DWORD host_baud, uint64_t now_us
 
 void Link_Timer(uint64_t now_us)
 {
-    if (rx_state != RX_HUNT && now_us - rx_last_us > FRAME_GAP_US) {
-        counts.frames_skipped++;
-        Trace_Fmt("\"ev\":\"rx_skip\",\"why\":\"stalled\",\"got\":%u", rx_len);
-        rx_state = RX_HUNT;
-    }
+    Abandon_Stalled_Frame(now_us);
     if (pending && now_us >= ack_deadline_us) Response_Not_Acked("no_ack", now_us);
 }
 
