@@ -47,15 +47,17 @@ void Fill_Uniform(FLASH_BLOCK *blocks, DWORD first, WORD uniform_count)
     blocks[uniform_count + 3] = {0x03FFC000, 0x04000};
 }
 
+#define BLOCK_COUNT(a) WORD(sizeof(a) / sizeof((a)[0]))
+
 BOARD_MODEL Model_Of(WORD board)
 {
     Fill_Uniform(board3_blocks, 0x03F00000, 15);
     Fill_Uniform(board4_blocks, 0x03E00000, 31);
     switch (board) {
-    case 1: return {0x0089, 0x0070, board1_blocks, 7};
-    case 2: return {0x0089, 0x009C, board2_blocks, 11};
-    case 3: return {0x0101, 0x00DA, board3_blocks, 19};
-    case 4: return {0x0101, 0x00C4, board4_blocks, 35};
+    case 1: return {0x0089, 0x0070, board1_blocks, BLOCK_COUNT(board1_blocks)};
+    case 2: return {0x0089, 0x009C, board2_blocks, BLOCK_COUNT(board2_blocks)};
+    case 3: return {0x0101, 0x00DA, board3_blocks, BLOCK_COUNT(board3_blocks)};
+    case 4: return {0x0101, 0x00C4, board4_blocks, BLOCK_COUNT(board4_blocks)};
     default: return {0, 0, nullptr, 0};
     }
 }
@@ -77,7 +79,7 @@ bool Range_Inside(DWORD addr, DWORD len, DWORD first, DWORD size)
 // Pointer to len readable bytes at addr, or null.
 const BYTE *Readable(DWORD addr, DWORD len)
 {
-    if (Range_Inside(addr, len, RAM_FIRST, RAM_SIZE)) return ram.data() + (addr - RAM_FIRST);
+    if (Mem_In_Ram(addr, len)) return ram.data() + (addr - RAM_FIRST);
     if (Mem_In_Flash(addr, len)) return flash.data() + (addr - flash_first);
     return nullptr;
 }
@@ -196,20 +198,17 @@ WORD Mem_Program(DWORD dest, DWORD src, DWORD len)
     return ST_OK;
 }
 
-void Mem_Port_Write(WORD port, WORD size, DWORD value)
+// The bits a port access of size bytes moves; any other size moves all 32.
+static DWORD Port_Width_Mask(WORD size)
 {
-    if (size == 1) value &= 0xFF;
-    else if (size == 2) value &= 0xFFFF;
-    ports[port] = value;
+    if (size == 1) return 0xFF;
+    if (size == 2) return 0xFFFF;
+    return 0xFFFFFFFF;
 }
 
-DWORD Mem_Port_Read(WORD port, WORD size)
-{
-    DWORD value = ports[port];
-    if (size == 1) value &= 0xFF;
-    else if (size == 2) value &= 0xFFFF;
-    return value;
-}
+void Mem_Port_Write(WORD port, WORD size, DWORD value) { ports[port] = value & Port_Width_Mask(size); }
+
+DWORD Mem_Port_Read(WORD port, WORD size) { return ports[port] & Port_Width_Mask(size); }
 
 bool Mem_Load_Image(const char *path, char *err, size_t err_size)
 {
