@@ -127,11 +127,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "torvex-target: cannot write trace %s\n", cfg.trace_path);
         return 2;
     }
-    LINK_SETUP setup{{cfg.prog_id, cfg.version, cfg.boot_addr}, cfg.reset_baud, cfg.pace,
-                     cfg.corrupt_rate, cfg.drop_rate, cfg.out_corrupt_rate, cfg.nak_first,
-                     cfg.silent, cfg.seed};
-    Link_Init(&setup);
-    int master = Pty_Open(cfg.link_path, cfg.reset_baud, err, sizeof err);
+    Link_Init(&cfg.link);
+    int master = Pty_Open(cfg.link_path, cfg.link.reset_baud, err, sizeof err);
     if (master < 0) {
         fprintf(stderr, "torvex-target: %s\n", err);
         return 2;

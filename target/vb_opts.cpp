@@ -47,30 +47,30 @@ bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
     if (!strcmp(name, "--link")) return Copy_Path(cfg->link_path, val);
     if (!strcmp(name, "--image")) return Copy_Path(cfg->image_path, val);
     if (!strcmp(name, "--trace")) return Copy_Path(cfg->trace_path, val);
-    if (!strcmp(name, "--corrupt-rate")) return Parse_Rate(val, &cfg->corrupt_rate);
-    if (!strcmp(name, "--drop-rate")) return Parse_Rate(val, &cfg->drop_rate);
-    if (!strcmp(name, "--out-corrupt-rate")) return Parse_Rate(val, &cfg->out_corrupt_rate);
+    if (!strcmp(name, "--corrupt-rate")) return Parse_Rate(val, &cfg->link.corrupt_rate);
+    if (!strcmp(name, "--drop-rate")) return Parse_Rate(val, &cfg->link.drop_rate);
+    if (!strcmp(name, "--out-corrupt-rate")) return Parse_Rate(val, &cfg->link.out_corrupt_rate);
     if (!strcmp(name, "--board")) {
         if (!Parse_Number(val, 10, 4, &n) || n < 1) return false;
         cfg->board = WORD(n);
     } else if (!strcmp(name, "--version")) {
         if (!Parse_Number(val, 16, 0xFFFF, &n)) return false;
-        cfg->version = WORD(n);
+        cfg->link.mon.version = WORD(n);
     } else if (!strcmp(name, "--prog-id")) {
         if (!Parse_Number(val, 0, 0xFFFF, &n)) return false;
-        cfg->prog_id = WORD(n);
+        cfg->link.mon.prog_id = WORD(n);
     } else if (!strcmp(name, "--boot-addr")) {
         if (!Parse_Number(val, 16, 0xFFFFFFFFu, &n)) return false;
-        cfg->boot_addr = DWORD(n);
+        cfg->link.mon.boot_addr = DWORD(n);
     } else if (!strcmp(name, "--baud")) {
         if (!Parse_Number(val, 10, 4000000, &n) || n < 50) return false;
-        cfg->reset_baud = DWORD(n);
+        cfg->link.reset_baud = DWORD(n);
     } else if (!strcmp(name, "--nak-first")) {
         if (!Parse_Number(val, 10, 0xFFFFFFFFu, &n)) return false;
-        cfg->nak_first = DWORD(n);
+        cfg->link.nak_first = DWORD(n);
     } else if (!strcmp(name, "--seed")) {
         if (!Parse_Number(val, 10, 0xFFFFFFFFu, &n)) return false;
-        cfg->seed = DWORD(n);
+        cfg->link.seed = DWORD(n);
     } else {
         return false;
     }
@@ -94,11 +94,11 @@ void Default_Config(BOARD_CONFIG *cfg)
 {
     memset(cfg, 0, sizeof *cfg);
     cfg->board = 3;
-    cfg->version = 0x0251;
-    cfg->prog_id = 1;
-    cfg->boot_addr = 0x03FFA000;
-    cfg->reset_baud = 9600;
-    cfg->seed = 1;
+    cfg->link.mon.version = 0x0251;
+    cfg->link.mon.prog_id = 1;
+    cfg->link.mon.boot_addr = 0x03FFA000;
+    cfg->link.reset_baud = 9600;
+    cfg->link.seed = 1;
 }
 
 const char *Usage_Text()
@@ -133,9 +133,9 @@ bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, bool *want_help, char 
             return true;
         }
         if (!strcmp(a, "--pace")) {
-            cfg->pace = true;
+            cfg->link.pace = true;
         } else if (!strcmp(a, "--silent")) {
-            cfg->silent = true;
+            cfg->link.silent = true;
         } else if (Takes_Value(a)) {
             if (i + 1 >= argc) {
                 snprintf(err, err_size, "%s needs a value", a);

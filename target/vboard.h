@@ -2,12 +2,12 @@
 //
 // Modules (all in namespace vboard, so the board links into the same test
 // executables as the host code):
-//   vb_opts    command line
 //   vb_mem     RAM, flash blocks of the board model, image file, I/O ports
 //   vb_cmd     executes one command record and builds the response record
 //   vb_link    frame receiver, ACK/NAK, response sending with resends, line
 //              rate, pacing, fault injection; pure state machine driven by
 //              bytes and a microsecond clock, so tests can feed it directly
+//   vb_opts    command line
 //   vb_trace   one JSON line per event
 //   vb_pty     pseudo-terminal, link symlink, host-side line rate
 #ifndef VBOARD_H
@@ -20,33 +20,7 @@
 
 namespace vboard {
 
-// ---- command line ---------------------------------------------------------
 enum : size_t { PATH_SIZE = 512 };
-
-struct BOARD_CONFIG {
-    char link_path[PATH_SIZE];
-    char image_path[PATH_SIZE];
-    char trace_path[PATH_SIZE];
-    WORD board;             // 1..4
-    WORD version;           // monitor version reported by init
-    WORD prog_id;           // monitor program id reported by init
-    DWORD boot_addr;        // boot table address reported by init
-    DWORD reset_baud;       // line rate after reset
-    bool pace;              // emulate wire time
-    double corrupt_rate;    // per received byte
-    double drop_rate;       // per received byte
-    double out_corrupt_rate;  // per sent byte
-    DWORD nak_first;        // NAK this many intact frames first
-    bool silent;            // never send anything
-    DWORD seed;
-};
-
-void Default_Config(BOARD_CONFIG *cfg);
-// false with a message in err (bounded) on a bad command line; *want_help
-// is set for --help.
-bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, bool *want_help, char *err,
-                size_t err_size);
-const char *Usage_Text();
 
 // ---- memory ---------------------------------------------------------------
 enum : DWORD {
@@ -104,9 +78,9 @@ bool Mem_Take_Dirty();
 
 // ---- command execution ----------------------------------------------------
 struct MONITOR_ID {
-    WORD prog_id;
-    WORD version;
-    DWORD boot_addr;
+    WORD prog_id;           // monitor program id reported by init
+    WORD version;           // monitor version reported by init
+    DWORD boot_addr;        // boot table address reported by init
 };
 
 struct CMD_OUTCOME {
@@ -127,14 +101,14 @@ void Describe_Request(const BYTE *req, WORD req_len, char *out, size_t cap);
 // ---- link -----------------------------------------------------------------
 struct LINK_SETUP {
     MONITOR_ID mon;
-    DWORD reset_baud;
-    bool pace;
-    double corrupt_rate;
-    double drop_rate;
-    double out_corrupt_rate;
-    DWORD nak_first;
-    bool silent;
-    DWORD seed;
+    DWORD reset_baud;       // line rate after reset
+    bool pace;              // emulate wire time
+    double corrupt_rate;    // per received byte
+    double drop_rate;       // per received byte
+    double out_corrupt_rate;  // per sent byte
+    DWORD nak_first;        // NAK this many intact frames first
+    bool silent;            // never send anything
+    DWORD seed;             // of the fault injection
 };
 
 enum : uint64_t {
@@ -166,6 +140,22 @@ struct LINK_COUNTS {
     DWORD garbage_bytes;    // arrived at the wrong rate
 };
 const LINK_COUNTS *Link_Counts();
+
+// ---- command line ---------------------------------------------------------
+struct BOARD_CONFIG {
+    char link_path[PATH_SIZE];
+    char image_path[PATH_SIZE];
+    char trace_path[PATH_SIZE];
+    WORD board;             // 1..4
+    LINK_SETUP link;
+};
+
+void Default_Config(BOARD_CONFIG *cfg);
+// false with a message in err (bounded) on a bad command line; *want_help
+// is set for --help.
+bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, bool *want_help, char *err,
+                size_t err_size);
+const char *Usage_Text();
 
 // ---- trace ----------------------------------------------------------------
 // Every line is {"t_ms":N,"ev":"...",...}; numbers are decimal.
