@@ -71,12 +71,15 @@ static void Report_Open_Failure(WORD comm_port, const char *path, int err)
             err ? strerror(err) : "cannot be used", hint);
 }
 
-static void Close_Port_Handle()
+// False when the platform could not close the port; it counts as closed
+// all the same.
+static bool Close_Port_Handle()
 {
     int err = 0;
-    ops->close_port(port, &err);
+    bool closed = ops->close_port(port, &err);
     port = -1;
     comOpen = 0;
+    return closed;
 }
 
 // Steps after a successful open; returns 0 or the status of the failed step.
@@ -123,12 +126,7 @@ void Init_Comms_Link(WORD comm_port, DWORD dwBaudRate, WORD *wStatus)
 void Shutdown_Comms_Link(WORD *wStatus)
 {
     *wStatus = E_OK;
-    if (!comOpen) return;
-    int err = 0;
-    bool closed = ops->close_port(port, &err);
-    port = -1;
-    comOpen = 0;
-    if (!closed) *wStatus = E_CLOSE_COMM;
+    if (comOpen && !Close_Port_Handle()) *wStatus = E_CLOSE_COMM;
 }
 
 // ---- queue counts and waits ----------------------------------------------------
