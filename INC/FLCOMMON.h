@@ -32,6 +32,14 @@ void Log_Str(WORD this_log_level, const char *log_str_ptr);
 // Formats into log_str (bounded) and prints it at the given level.
 void Log_Fmt(WORD this_log_level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 void Process_Error(WORD status, const char *oper_str_ptr);
+// A failure not yet reported is reported as an "Operation" failure; any
+// failure leaves the status at E_REPORTED so callers above stay quiet.
+inline void Report_Once(WORD *status_ptr)
+{
+    if (*status_ptr == E_OK) return;
+    if (*status_ptr != E_REPORTED) Process_Error(*status_ptr, "Operation");
+    *status_ptr = E_REPORTED;
+}
 
 void Set_Date_Time_Str(char *date_time_str_ptr, DWORD date_time);
 const char *Date_Time_Str_Ptr(DWORD date_time);

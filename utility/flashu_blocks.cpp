@@ -53,13 +53,6 @@ static bool Valid_Block_Index(WORD dev_index, WORD *status_ptr)
     return false;
 }
 
-static void Report_Block_Failure(WORD *status_ptr)
-{
-    if (*status_ptr == E_OK) return;
-    if (*status_ptr != E_REPORTED) Process_Error(*status_ptr, "Operation");
-    *status_ptr = E_REPORTED;
-}
-
 void Clear_Flash_Block(WORD dev_index, WORD *status_ptr)
 {
     if (!Valid_Block_Index(dev_index, status_ptr)) return;
@@ -67,7 +60,7 @@ void Clear_Flash_Block(WORD dev_index, WORD *status_ptr)
     Set_RAM(ram_work_start_addr, blk.block_size, 0xFF, status_ptr);
     Log_Fmt(LOG_VERBOSE, "Clear flash block at 0x%08lX to 0xFF (%lu bytes)\n",
             static_cast<unsigned long>(blk.block_addr), static_cast<unsigned long>(blk.block_size));
-    Report_Block_Failure(status_ptr);
+    Report_Once(status_ptr);
 }
 
 void Save_Flash_Block(WORD dev_index, WORD *status_ptr)
@@ -77,7 +70,7 @@ void Save_Flash_Block(WORD dev_index, WORD *status_ptr)
     Copy_RAM(ram_work_start_addr, blk.block_addr, blk.block_size, status_ptr);
     Log_Fmt(LOG_VERBOSE, "Save flash block at 0x%08lX (%lu bytes)\n",
             static_cast<unsigned long>(blk.block_addr), static_cast<unsigned long>(blk.block_size));
-    Report_Block_Failure(status_ptr);
+    Report_Once(status_ptr);
 }
 
 static bool Supported_Flash_Type(WORD flash_id)
@@ -124,10 +117,8 @@ void Program_Flash_Block(WORD dev_index, WORD *status_ptr)
         *status_ptr = E_REPORTED;
         return;
     }
-    if (*status_ptr != E_OK) {
-        Report_Block_Failure(status_ptr);
-        return;
-    }
+    Report_Once(status_ptr);
+    if (*status_ptr != E_OK) return;
     // The table block is stamped by the table writer before its image is built.
     if (dev_index != Lookup_Device_Map_Index(system_tbl_addr, 4)) {
         blk.reprogram_date_time = Flash_Time_Now();

@@ -13,14 +13,6 @@
 
 #define WRITE_RAM_RETRY_DELAY_MS 750
 
-static void Report_Once(WORD *status_ptr)
-{
-    if (*status_ptr != E_OK && *status_ptr != E_REPORTED) {
-        Process_Error(*status_ptr, "Operation");
-        *status_ptr = E_REPORTED;
-    }
-}
-
 // ---- writing one piece into the work area ------------------------------------
 static void Write_Work_Area(DWORD wa_addr, DWORD size, const BYTE *data_ptr, WORD *status_ptr)
 {

@@ -172,7 +172,7 @@ void Init_Flash_Tables()
     WORD manufacturer = 0, device_code = 0;
     Get_Flash_ID(boot_tbl_addr, &manufacturer, &device_code, &status);
     if (status != E_OK) {
-        if (status != E_REPORTED) Process_Error(status, "Operation");
+        Report_Once(&status);
         return;
     }
     WORD board = Identify_Flash_Board(manufacturer, device_code);
@@ -199,11 +199,8 @@ void Init_Flash_Tables()
 static bool Read_Table(DWORD addr, DWORD size, void *tbl, void *last_tbl, WORD *status_ptr)
 {
     Read_RAM(addr, size, tbl, status_ptr);
-    if (*status_ptr != E_OK) {
-        if (*status_ptr != E_REPORTED) Process_Error(*status_ptr, "Operation");
-        *status_ptr = E_REPORTED;
-        return false;
-    }
+    Report_Once(status_ptr);
+    if (*status_ptr != E_OK) return false;
     memcpy(last_tbl, tbl, size);
     return true;
 }
@@ -366,10 +363,7 @@ void Write_Flash_Tables(WORD *status_ptr)
         Log_Str(LOG_NORMAL, "Update flash tables ...\n");
         Program_Flash_Block(dev_index, status_ptr);
     }
-    if (*status_ptr != E_OK) {
-        if (*status_ptr != E_REPORTED) Process_Error(*status_ptr, "Operation");
-        *status_ptr = E_REPORTED;
-        return;
-    }
+    Report_Once(status_ptr);
+    if (*status_ptr != E_OK) return;
     Log_Str(LOG_NORMAL, "Flash tables OK\n");
 }
