@@ -89,6 +89,19 @@ static int Con_Take_Pending()
     return c;
 }
 
+// The next byte as it comes: a held-back one first, then the stream's.
+static int Con_Next_Byte()
+{
+    if (con_pending >= 0) return Con_Take_Pending();
+    if (con_eof) return CON_EOF;
+    unsigned char c;
+    if (Con_Read_Byte(&c) != 1) {
+        con_eof = true;
+        return CON_EOF;
+    }
+    return c;
+}
+
 static bool Con_Poll_Stream()
 {
     struct pollfd pfd {STDIN_FILENO, POLLIN, 0};
@@ -128,19 +141,12 @@ int Con_Getch()
 {
     Con_Init();
     fflush(stdout);
-    if (con_pending >= 0) return Con_Take_Pending();
-    if (con_eof) return CON_EOF;
+    if (!con_tty || con_pending >= 0 || con_eof) return Con_Next_Byte();
     unsigned char c;
-    int got;
-    if (con_tty) {
-        Con_Set_Key_Mode(1);
-        got = Con_Read_Byte(&c);
-        Con_Leave_Key_Mode();
-        if (got == 0) got = -1;   // end of input typed at the terminal
-    } else {
-        got = Con_Read_Byte(&c);
-    }
-    if (got != 1) {
+    Con_Set_Key_Mode(1);
+    int got = Con_Read_Byte(&c);
+    Con_Leave_Key_Mode();
+    if (got != 1) {   // 0 is the end of input typed at the terminal
         con_eof = true;
         return CON_EOF;
     }
@@ -189,18 +195,6 @@ void Con_Raw_End()
     if (--con_raw_depth == 0) Con_Restore();
 }
 
-static int Con_Next_Line_Byte()
-{
-    if (con_pending >= 0) return Con_Take_Pending();
-    if (con_eof) return CON_EOF;
-    unsigned char c;
-    if (Con_Read_Byte(&c) != 1) {
-        con_eof = true;
-        return CON_EOF;
-    }
-    return c;
-}
-
 bool Con_Read_Line(char *buf, size_t size, bool *too_long)
 {
     Con_Init();
@@ -210,7 +204,7 @@ bool Con_Read_Line(char *buf, size_t size, bool *too_long)
     bool cr_past_end = false;   // a CR line end just past a full buffer still fits
     *too_long = false;
     for (;;) {
-        int c = Con_Next_Line_Byte();
+        int c = Con_Next_Byte();
         if (c == CON_EOF) break;
         got_any = true;
         if (c == '\n') break;
