@@ -21,8 +21,6 @@ DWORD oh_checksum = 0;
 static FILE *oh_file = nullptr;
 static DWORD dwULBA = 0;
 static DWORD dwSBA = 0;
-static DWORD dwStartEIP = 0;
-static DWORD lpStartAddress = 0;
 
 void Close_OH_File()
 {
@@ -32,8 +30,6 @@ void Close_OH_File()
 
 void Open_OH_File(const char *filepath_ptr, WORD *status_ptr)
 {
-    lpStartAddress = 0;
-    dwStartEIP = 0;
     dwULBA = 0;
     dwSBA = 0;
     Close_OH_File();
@@ -63,16 +59,6 @@ static void Extended_Linear_Address_Rec(const OH86_RECORD_STRUCT *rec)
     dwSBA = 0;
 }
 
-static void Start_Segment_Address_Rec(const OH86_RECORD_STRUCT *rec)
-{
-    lpStartAddress = Rec_Dword(rec);
-}
-
-static void Start_Linear_Address_Rec(const OH86_RECORD_STRUCT *rec)
-{
-    dwStartEIP = Rec_Dword(rec);
-}
-
 // Interprets one record. Returns true when it is a result for the caller
 // (data, end of file, start vector or a failure); *count_ptr gets the count.
 static bool Interpret_OH_Record(const OH86_RECORD_STRUCT *rec, WORD *base_ptr, DWORD *offset_ptr,
@@ -100,17 +86,15 @@ static bool Interpret_OH_Record(const OH86_RECORD_STRUCT *rec, WORD *base_ptr, D
         return false;
     case OH86_START_SEG_ADDR_REC:
         // CS:IP as the record carries them: segment first, then offset.
-        Start_Segment_Address_Rec(rec);
-        *base_ptr = (WORD)(lpStartAddress >> 16);
-        *offset_ptr = lpStartAddress & 0xFFFF;
+        *base_ptr = Rec_Word(rec, 0);
+        *offset_ptr = Rec_Word(rec, 2);
         return true;
     case OH86_EXT_LIN_ADDR_REC:
         Extended_Linear_Address_Rec(rec);
         *offset_ptr = dwULBA;
         return false;
     case OH86_START_LIN_ADDR_REC:
-        Start_Linear_Address_Rec(rec);
-        *offset_ptr = dwStartEIP;
+        *offset_ptr = Rec_Dword(rec);
         return true;
     default:
         *status_ptr = E_OH_RECORD_TYPE;
