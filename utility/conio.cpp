@@ -211,7 +211,6 @@ bool Con_Read_Line(char *buf, size_t size, bool *too_long)
         if (len + 1 < size) {
             buf[len++] = (char)c;
         } else {
-            if (cr_past_end) *too_long = true;
             if (c == '\r' && !cr_past_end) cr_past_end = true;
             else *too_long = true;
         }
