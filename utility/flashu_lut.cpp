@@ -1,8 +1,8 @@
 // Vocabulary tables and the five look-up operations that translate between
 // typed words, stored ids and printed names.
-#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 #include "FLCOMMON.h"
 
@@ -99,16 +99,6 @@ WORD Id_To_Index(DWORD lut_id, const LOOKUP_TBL_STRUCT *lut_ptr)
     return 0xFFFF;
 }
 
-// Callers hand a buffer of at least 80 characters.
-void Id_To_Str(char *return_str_ptr, DWORD lut_id, const LOOKUP_TBL_STRUCT *lut_ptr)
-{
-    WORD index = Id_To_Index(lut_id, lut_ptr);
-    if (index == 0xFFFF)
-        snprintf(return_str_ptr, TEXT_FIELD_SIZE, "UNKNOWN LUT #%u", (unsigned)lut_id);
-    else
-        snprintf(return_str_ptr, TEXT_FIELD_SIZE, "%s", lut_ptr[index].str_ptr);
-}
-
 const char *Id_To_Str_Ptr(DWORD lut_id, const LOOKUP_TBL_STRUCT *lut_ptr)
 {
     static char unknown_str[TEXT_FIELD_SIZE];
@@ -116,6 +106,12 @@ const char *Id_To_Str_Ptr(DWORD lut_id, const LOOKUP_TBL_STRUCT *lut_ptr)
     if (index != 0xFFFF) return lut_ptr[index].str_ptr;
     snprintf(unknown_str, sizeof unknown_str, "UNKNOWN LUT #%u", (unsigned)lut_id);
     return unknown_str;
+}
+
+// Callers hand a buffer of at least 80 characters.
+void Id_To_Str(char *return_str_ptr, DWORD lut_id, const LOOKUP_TBL_STRUCT *lut_ptr)
+{
+    snprintf(return_str_ptr, TEXT_FIELD_SIZE, "%s", Id_To_Str_Ptr(lut_id, lut_ptr));
 }
 
 DWORD Str_To_Id(const char *find_str_ptr, const LOOKUP_TBL_STRUCT *lut_ptr)
