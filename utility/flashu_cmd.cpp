@@ -43,15 +43,6 @@ static bool Is_Debug_Target_Command(WORD id)
     return (id >= CMD_READRAM && id <= CMD_CHGBAUD) || id == CMD_STATUS || id == CMD_CLRSTATUS;
 }
 
-// Reports a raw error code once; afterwards the status only says "reported".
-static void Report_Status(WORD *status_ptr)
-{
-    if (*status_ptr != 0 && *status_ptr != E_REPORTED) {
-        Process_Error(*status_ptr, "Operation");
-        *status_ptr = E_REPORTED;
-    }
-}
-
 // A word that is no command or option may name a command file.
 static WORD Command_File_Id(const char *name, WORD *status_ptr)
 {
@@ -99,7 +90,7 @@ void Execute_Command_Array(WORD number_args, ARG_STRUCT *arg_array_ptr, WORD *st
         }
         if (!(id & CMD_OPTION_BIT)) {
             Execute_Command(id, (WORD)(count - i - 1), arg + 1, status_ptr);
-            Report_Status(status_ptr);
+            Report_Once(status_ptr);
             return;
         }
         if (arg->value_str[0] == '\0') {
@@ -109,7 +100,7 @@ void Execute_Command_Array(WORD number_args, ARG_STRUCT *arg_array_ptr, WORD *st
         }
         Execute_Option(id, arg->value_str, status_ptr);
         if (*status_ptr != 0) {
-            Report_Status(status_ptr);
+            Report_Once(status_ptr);
             return;
         }
     }
@@ -293,5 +284,5 @@ void Execute_Command(WORD user_command, WORD number_args, ARG_STRUCT *arg_array_
     }
     // The compare mismatch of compram reaches the word dispatcher unreported.
     if (user_command == CMD_COMPRAM && *status_ptr == E_COMPARE) return;
-    Report_Status(status_ptr);
+    Report_Once(status_ptr);
 }

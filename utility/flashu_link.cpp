@@ -15,18 +15,12 @@ DWORD boot_tbl_addr;
 static const DWORD FALLBACK_BAUD_RATE = 9600;
 static const DWORD BAUD_CHANGE_PAUSE_MS = 20;
 
-static void Report_Failure(WORD *status_ptr, const char *oper_str)
-{
-    if (*status_ptr != E_REPORTED) Process_Error(*status_ptr, oper_str);
-    *status_ptr = E_REPORTED;
-}
-
 static bool Open_Link(DWORD rate, WORD *status_ptr)
 {
     *status_ptr = E_OK;
     Init_Message_Link(comm_port, rate, status_ptr);
     if (*status_ptr == E_OK) return true;
-    Report_Failure(status_ptr, "Operation");
+    Report_Once(status_ptr);
     return false;
 }
 
@@ -42,7 +36,8 @@ static bool Init_Exchange_Or_Advise(const char *oper_str, const char *advice_str
                                     WORD *status_ptr)
 {
     if (Init_Exchange(status_ptr)) return true;
-    Report_Failure(status_ptr, oper_str);
+    if (*status_ptr != E_REPORTED) Process_Error(*status_ptr, oper_str);
+    *status_ptr = E_REPORTED;
     Log_Str(LOG_ALWAYS, advice_str);
     return false;
 }
@@ -83,7 +78,7 @@ void Change_Link_Baud(WORD *status_ptr)
     Log_Fmt(LOG_VERBOSE, "Change host/target baud to %s ...\n", baud_str);
     Change_Baud(baud_rate, status_ptr);
     if (*status_ptr != E_OK) {
-        Report_Failure(status_ptr, "Operation");
+        Report_Once(status_ptr);
         return;
     }
     delay(BAUD_CHANGE_PAUSE_MS);
@@ -114,7 +109,7 @@ void Init_Host_Target(WORD *status_ptr)
     Log_Str(LOG_VERBOSE, "Start initialization ...\n");
     Synch_Host_Target_Link(status_ptr);
     if (*status_ptr != E_OK) {
-        Report_Failure(status_ptr, "Operation");
+        Report_Once(status_ptr);
         return;
     }
     Log_Fmt(LOG_NORMAL, "Target system on-line (id = %u, version = %hX.%02hX)\n", target_prog_id,
@@ -129,7 +124,7 @@ void Init_Host_Target(WORD *status_ptr)
         *status_ptr = E_REPORTED;
         Init_Flash_Tables();
     } else if (*status_ptr != E_OK) {
-        Report_Failure(status_ptr, "Operation");
+        Report_Once(status_ptr);
         return;
     }
     Log_Str(LOG_TERSE, "Initialization complete\n");
@@ -140,18 +135,18 @@ void Shutdown_Host_Target(WORD *status_ptr)
     Log_Str(LOG_TERSE, "Start shutdown ...\n");
     Write_Flash_Tables(status_ptr);
     if (*status_ptr != E_OK) {
-        Report_Failure(status_ptr, "Operation");
+        Report_Once(status_ptr);
         return;
     }
     Log_Str(LOG_VERBOSE, "Shutdown communications link ...\n");
     Shutdown_Cmd_Resp(status_ptr);
     if (*status_ptr != E_OK) {
-        Report_Failure(status_ptr, "Operation");
+        Report_Once(status_ptr);
         return;
     }
     Shutdown_Message_Link(status_ptr);
     if (*status_ptr != E_OK) {
-        Report_Failure(status_ptr, "Operation");
+        Report_Once(status_ptr);
         return;
     }
     Log_Str(LOG_TERSE, "Shutdown complete\n");

@@ -34,7 +34,7 @@ static void Shutdown_On_Way_Out(const char *way_out)
     if (!link_up) return;
     WORD status = 0;
     Shutdown_Host_Target(&status);
-    if (status != 0 && status != E_REPORTED) Process_Error(status, "Operation");
+    Report_Once(&status);
     if (status != 0) Log_Fmt(LOG_ALWAYS, "%s: flash tables NOT written to the target!\n", way_out);
 }
 

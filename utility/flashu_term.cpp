@@ -21,16 +21,11 @@ const int VT_ERROR_WAIT_MS = 10;
 BYTE echo_data[ECHO_MAX_SIZE];
 BYTE rx_data[ECHO_MAX_SIZE];
 
-// Report-once: a fresh failure code is named here, an already reported one
-// passes through. Returns true when the status is a failure.
+// Reports a failure once; true when the status is one.
 bool Report_Failure(WORD *status_ptr)
 {
-    if (*status_ptr == 0) return false;
-    if (*status_ptr != E_REPORTED) {
-        Process_Error(*status_ptr, "Operation");
-        *status_ptr = E_REPORTED;
-    }
-    return true;
+    Report_Once(status_ptr);
+    return *status_ptr != 0;
 }
 
 struct ECHO_SCORE {
