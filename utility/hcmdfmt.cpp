@@ -46,15 +46,10 @@ void Send_Command_Response(void *lpTx, void *lpRx, WORD wTxSize, WORD wRxSize, W
     if (*wStatus != E_OK) return;
     WORD length = Rx_Message(lpRx, wRxSize, wRxTime, wStatus);
     if (*wStatus != E_OK) return;
-    if (length == 0xFFFF) {
-        // The monitor cancelled instead of answering: the record still holds
-        // the request, which must not pass for a completed command.
-        *wStatus = E_NOT_RESPONDING;
-        return;
-    }
-    if (length < CMD_STATUS_END) {
-        // Too short to carry a status: the record's status field would still
-        // be the request's 0 and pass for success.
+    // A cancel instead of an answer (0xFFFF), or an answer too short to carry
+    // a status, leaves the request's status 0 in the record: it must not pass
+    // for a completed command.
+    if (length == 0xFFFF || length < CMD_STATUS_END) {
         *wStatus = E_NOT_RESPONDING;
         return;
     }
