@@ -6,6 +6,7 @@
 #define FLDATA_H
 
 #include <cstddef>
+#include <cstring>
 
 #include "CTCOMMON.h"
 
@@ -140,6 +141,15 @@ static_assert(offsetof(FLASH_DIR_ENTRY_STRUCT, version_str) == 21, "directory en
 static_assert(offsetof(FLASH_DIR_ENTRY_STRUCT, file_date_time) == 27, "directory entry layout");
 static_assert(offsetof(FLASH_DIR_ENTRY_STRUCT, program_mem) == 31, "directory entry layout");
 static_assert(offsetof(FLASH_DIR_ENTRY_STRUCT, pad) == 69, "directory entry layout");
+
+// A text field read from the target may use every byte: take a terminated copy.
+template <size_t N, size_t M>
+inline void Get_Field(char (&out)[M], const char (&field)[N])
+{
+    static_assert(M > N, "room for the terminator");
+    memcpy(out, field, N);
+    out[N] = '\0';
+}
 
 typedef DEVICE_MAP_STRUCT DEVICE_MAP_TBL[MAX_DEVICE_MAP_ENTRIES];
 typedef FLASH_DIR_ENTRY_STRUCT FLASH_DIR_TBL[MAX_DIR_ENTRIES];

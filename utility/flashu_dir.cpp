@@ -17,14 +17,6 @@ static void Put_Field(char (&field)[N], const char *src)
     memcpy(field, src, len);
 }
 
-// A field read from the target may use every byte: take a terminated copy.
-template <size_t N>
-static void Get_Field(char (&out)[N + 1], const char (&field)[N])
-{
-    memcpy(out, field, N);
-    out[N] = '\0';
-}
-
 static bool Valid_Program_Entry(WORD dir_index)
 {
     return dir_index >= FIRST_PROG_DIR_ENTRY && dir_index < MAX_DIR_ENTRIES;

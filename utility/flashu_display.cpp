@@ -148,9 +148,9 @@ static void Print_Directory_Entry(const FLASH_DIR_ENTRY_STRUCT &entry)
     char name[sizeof entry.program_name_str + 1];
     char group[sizeof entry.group_name_str + 1];
     char version[sizeof entry.version_str + 1];
-    snprintf(name, sizeof name, "%.*s", int(sizeof entry.program_name_str), entry.program_name_str);
-    snprintf(group, sizeof group, "%.*s", int(sizeof entry.group_name_str), entry.group_name_str);
-    snprintf(version, sizeof version, "%.*s", int(sizeof entry.version_str), entry.version_str);
+    Get_Field(name, entry.program_name_str);
+    Get_Field(group, entry.group_name_str);
+    Get_Field(version, entry.version_str);
     const char *flags = (entry.dir_flags & DIR_BOOT) ? "B1-" : "---";
     const PROG_MEM_STRUCT &mem = entry.program_mem;
     printf("%-8s  %-10s  %-5s  %-14s  %08lX  %7lu  %-3s  %08lX\n", name, group, version,

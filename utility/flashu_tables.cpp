@@ -257,8 +257,7 @@ void Read_Flash_Tables(WORD *status_ptr)
     Log_Str(LOG_VERBOSE, "Read flash tables ...\n");
     if (!Read_Boot_And_System_Tables(status_ptr)) return;
     if (!Read_Device_Map_And_Directory(status_ptr)) return;
-    snprintf(system_name_str, sizeof system_name_str, "%.*s",
-             static_cast<int>(sizeof dir_tbl[0].program_name_str), dir_tbl[0].program_name_str);
+    Get_Field(system_name_str, dir_tbl[0].program_name_str);
     Log_Str(LOG_NORMAL, "Flash tables OK\n");
 }
 
