@@ -205,10 +205,7 @@ void Emulate_Terminal(WORD *status_ptr)
     Log_Str(LOG_TERSE, "\n\n");
     Log_Str(LOG_VERBOSE, "Shutdown VT communications link ...\n");
     Shutdown_Comms_Link(status_ptr);
-    if (Report_Failure(status_ptr)) {
-        Reopen_Target_Port(status_ptr);
-        return;
-    }
+    Report_Failure(status_ptr);
     Reopen_Target_Port(status_ptr);
     if (*status_ptr != 0) return;
     Log_Str(LOG_TERSE, "End terminal emulation\n");
