@@ -111,22 +111,24 @@ static bool Posix_Close(int fd, int *err)
     return true;
 }
 
-static long Posix_Write(int fd, const void *buffer, size_t count, int *err)
+// A transfer that would block or was interrupted moved nothing yet; only a
+// real failure is one.
+static long Transfer_Count(ssize_t n, int *err)
 {
-    ssize_t n = write(fd, buffer, count);
     if (n >= 0) return static_cast<long>(n);
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
     *err = errno;
     return -1;
 }
 
+static long Posix_Write(int fd, const void *buffer, size_t count, int *err)
+{
+    return Transfer_Count(write(fd, buffer, count), err);
+}
+
 static long Posix_Read(int fd, void *buffer, size_t count, int *err)
 {
-    ssize_t n = read(fd, buffer, count);
-    if (n >= 0) return static_cast<long>(n);
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
-    *err = errno;
-    return -1;
+    return Transfer_Count(read(fd, buffer, count), err);
 }
 
 static bool Posix_Queue_Counts(int fd, DWORD *in_count, DWORD *out_count)
