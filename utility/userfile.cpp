@@ -49,11 +49,10 @@ static bool Resolve_Components(const char *typed, std::string *real, bool keep_m
         bool last = (slash == path.size());
         pos = slash + 1;
         if (comp.empty()) continue;
-        std::string dir = out.empty() ? "." : out;
         std::string candidate = out + comp;
         if (comp != "." && comp != ".." && !Path_Exists(candidate)) {
             std::string found;
-            if (Find_Folded_Name(dir, comp, &found)) candidate = out + found;
+            if (Find_Folded_Name(out, comp, &found)) candidate = out + found;
             else if (!(last && keep_missing_leaf)) return false;
         }
         out = candidate;
