@@ -84,6 +84,8 @@ WORD Lookup_Device_Map_Index(DWORD start_find_addr, DWORD find_size);
 void Clear_Flash_Block(WORD dev_index, WORD *status_ptr);
 void Save_Flash_Block(WORD dev_index, WORD *status_ptr);
 void Program_Flash_Block(WORD dev_index, WORD *status_ptr);
+// Records a reprogramming of the block (date and count) in its device map entry.
+void Stamp_Flash_Block(WORD dev_index);
 
 // ---- program files (flashu_hexfile.cpp, flashu_binfile.cpp) -------------------
 void Process_OH_File(WORD *status_ptr);

@@ -106,7 +106,7 @@ static void Erase_And_Program_Block(const DEVICE_MAP_STRUCT &blk, WORD *status_p
 void Program_Flash_Block(WORD dev_index, WORD *status_ptr)
 {
     if (!Valid_Block_Index(dev_index, status_ptr)) return;
-    DEVICE_MAP_STRUCT &blk = device_map_tbl[dev_index];
+    const DEVICE_MAP_STRUCT &blk = device_map_tbl[dev_index];
     if (blk.flash_id == FLASH_ID_RAM) {
         Copy_Work_Area_To_Ram_Block(blk, status_ptr);
     } else if (Supported_Flash_Type(blk.flash_id)) {
@@ -120,8 +120,11 @@ void Program_Flash_Block(WORD dev_index, WORD *status_ptr)
     Report_Once(status_ptr);
     if (*status_ptr != E_OK) return;
     // The table block is stamped by the table writer before its image is built.
-    if (dev_index != Lookup_Device_Map_Index(system_tbl_addr, 4)) {
-        blk.reprogram_date_time = Flash_Time_Now();
-        blk.reprogram_count++;
-    }
+    if (dev_index != Lookup_Device_Map_Index(system_tbl_addr, 4)) Stamp_Flash_Block(dev_index);
+}
+
+void Stamp_Flash_Block(WORD dev_index)
+{
+    device_map_tbl[dev_index].reprogram_date_time = Flash_Time_Now();
+    device_map_tbl[dev_index].reprogram_count++;
 }

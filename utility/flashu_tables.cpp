@@ -313,12 +313,6 @@ static bool Changed_Tables_In_Block(const TABLE_IMAGE_STRUCT tables[4],
     return true;
 }
 
-static void Stamp_Table_Block(WORD dev_index)
-{
-    device_map_tbl[dev_index].reprogram_date_time = Flash_Time_Now();
-    device_map_tbl[dev_index].reprogram_count++;
-}
-
 static bool Download_Changed_Tables(const TABLE_IMAGE_STRUCT tables[4],
                                     const DEVICE_MAP_STRUCT &blk, WORD *status_ptr)
 {
@@ -354,7 +348,7 @@ void Write_Flash_Tables(WORD *status_ptr)
         return;
     }
     // Stamped before the compare so the stamp travels in the same flash cycle.
-    Stamp_Table_Block(dev_index);
+    Stamp_Flash_Block(dev_index);
     const DEVICE_MAP_STRUCT blk = device_map_tbl[dev_index];
 
     Save_Flash_Block(dev_index, status_ptr);
