@@ -271,14 +271,13 @@ static bool Run_Argument_Command(WORD id, CMD_ARGS *a, WORD *status_ptr)
 void Execute_Command(WORD user_command, WORD number_args, ARG_STRUCT *arg_array_ptr,
                      WORD *status_ptr)
 {
-    CMD_ARGS local;
-    CMD_ARGS *a = &local;
+    CMD_ARGS a;
     *status_ptr = 0;
-    Collect_Args(number_args, arg_array_ptr, a);
+    Collect_Args(number_args, arg_array_ptr, &a);
     if (Is_Debug_Target_Command(user_command)) {
-        Execute_Debug_Command(user_command, a->first, a->rest_count, a->rest, status_ptr);
+        Execute_Debug_Command(user_command, a.first, a.rest_count, a.rest, status_ptr);
     } else if (!Run_Simple_Command(user_command, status_ptr) &&
-               !Run_Argument_Command(user_command, a, status_ptr)) {
+               !Run_Argument_Command(user_command, &a, status_ptr)) {
         Log_Fmt(LOG_ALWAYS, "INTERNAL ERROR!  Unknown command id #%u\n", user_command);
         *status_ptr = E_REPORTED;
     }
