@@ -147,10 +147,12 @@ void Frame_Intact(uint64_t now_us)
     const BYTE seq = rx_frame[3];
     const BYTE *rec = rx_frame + sizeof(MSG_HEADER_STRUCT);
     const WORD rec_len = WORD(rx_size - MSG_OVERHEAD);
-    char fields[256];
-    Describe_Request(rec, rec_len, fields, sizeof fields);
-    Trace_Fmt("\"ev\":\"rx_frame\",\"seq\":%u,\"size\":%u,\"cmd\":%u,\"name\":\"%s\"%s", seq,
-              rx_size, rec_len ? rec[0] : 0, Command_Name(rec_len ? rec[0] : 0), fields);
+    if (Trace_On()) {   // describing the request is only worth it for the trace
+        char fields[256];
+        Describe_Request(rec, rec_len, fields, sizeof fields);
+        Trace_Fmt("\"ev\":\"rx_frame\",\"seq\":%u,\"size\":%u,\"cmd\":%u,\"name\":\"%s\"%s",
+                  seq, rx_size, rec_len ? rec[0] : 0, Command_Name(rec_len ? rec[0] : 0), fields);
+    }
     counts.frames_ok++;
     if (setup.silent) return;
     if (naks_left) {
