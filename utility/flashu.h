@@ -88,8 +88,6 @@ void Program_Flash_Block(WORD dev_index, WORD *status_ptr);
 void Stamp_Flash_Block(WORD dev_index);
 
 // ---- program files (flashu_hexfile.cpp, flashu_binfile.cpp) -------------------
-void Process_OH_File(WORD *status_ptr);
-void Process_Binary_File(WORD *status_ptr);
 void Process_Program_File(WORD *status_ptr);
 void Delete_Temp_Files();
 

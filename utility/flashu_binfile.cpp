@@ -29,18 +29,7 @@ DWORD File_Access_Time(const char *path)
 
 void Process_Binary_File(WORD *status_ptr)
 {
-    if (filepath_str[0] == '\0') {
-        Log_Str(LOG_ALWAYS, "File not specified!\n");
-        return;
-    }
     Log_Fmt(LOG_NORMAL, "Process binary file %s ...\n", filepath_str);
-    *status_ptr = E_OK;
-    oh_vector_base = 0;
-    oh_vector_offset = 0;
-    oh_logical_len = 0;
-    memset(seg_map_tbl, 0, sizeof seg_map_tbl);
-    number_seg_map_entries = 0;
-
     struct stat st;
     if (!Program_File_Stat(filepath_str, &st)) {
         Log_Fmt(LOG_ALWAYS, "File %s not found!\n", filepath_str);
@@ -73,8 +62,19 @@ void Process_Binary_File(WORD *status_ptr)
     Log_Str(LOG_NORMAL, "Binary file OK\n");
 }
 
+// Either reader starts from an empty segment map and no start vector.
 void Process_Program_File(WORD *status_ptr)
 {
+    if (filepath_str[0] == '\0') {
+        Log_Str(LOG_ALWAYS, "File not specified!\n");
+        return;
+    }
+    *status_ptr = E_OK;
+    oh_vector_base = 0;
+    oh_vector_offset = 0;
+    oh_logical_len = 0;
+    memset(seg_map_tbl, 0, sizeof seg_map_tbl);
+    number_seg_map_entries = 0;
     if (file_format == 1)
         Process_Binary_File(status_ptr);
     else

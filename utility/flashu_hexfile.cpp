@@ -149,10 +149,8 @@ static void Abandon_Pass()
     seg_open = false;
 }
 
-static void Clear_Segment_Map()
+static void Reset_Segment_Builder()
 {
-    memset(seg_map_tbl, 0, sizeof seg_map_tbl);
-    number_seg_map_entries = 0;
     seg_file = nullptr;
     seg_open = false;
     seg_number = 0;
@@ -322,17 +320,9 @@ static void Sort_Segment_Map(WORD *status_ptr)
 
 void Process_OH_File(WORD *status_ptr)
 {
-    if (filepath_str[0] == '\0') {
-        Log_Str(LOG_ALWAYS, "File not specified!\n");
-        return;
-    }
     Log_Fmt(LOG_NORMAL, "Process hex file %s ...\n", filepath_str);
-    *status_ptr = E_OK;
     Delete_Temp_Files();
-    oh_vector_base = 0;
-    oh_vector_offset = 0;
-    oh_logical_len = 0;
-    Clear_Segment_Map();
+    Reset_Segment_Builder();
 
     Open_OH_File(filepath_str, status_ptr);
     if (*status_ptr != E_OK) {

@@ -36,6 +36,11 @@ FILE *Open_Program_File(const char *path, const char *mode);
 // The file's last-access time, 0 when the file system cannot tell.
 DWORD File_Access_Time(const char *path);
 
+// ---- the two readers behind Process_Program_File, which empties the segment
+// map and the start vector first (flashu_hexfile.cpp, flashu_binfile.cpp) ------
+void Process_OH_File(WORD *status_ptr);
+void Process_Binary_File(WORD *status_ptr);
+
 // ---- hex reader (flashu_hexfile.cpp) --------------------------------------
 #define OH_COUNT_EOF 0xFFFF
 // Status values the hex reader raises that have no error table entry.
