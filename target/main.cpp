@@ -65,11 +65,11 @@ void Flush_Output(int master)
     }
 }
 
-void Read_Line(int master, uint64_t now)
+void Read_Line(int master, DWORD host_baud, uint64_t now)
 {
     BYTE buf[4096];
     ssize_t n = read(master, buf, sizeof buf);
-    if (n > 0) Link_Receive(buf, size_t(n), Pty_Host_Baud(master), now);
+    if (n > 0) Link_Receive(buf, size_t(n), host_baud, now);
 }
 
 int Run(const BOARD_CONFIG &cfg, int master)
@@ -90,12 +90,13 @@ int Run(const BOARD_CONFIG &cfg, int master)
         int r = ppoll(&pfd, 1, &ts, &wait_mask);
         if (r < 0 && errno != EINTR) break;
         now = Now_Us();
-        if (r > 0 && (pfd.revents & POLLIN)) Read_Line(master, now);
+        // One look at the host's rate per wake-up serves both directions.
+        DWORD host_baud = Pty_Host_Baud(master);
+        if (r > 0 && (pfd.revents & POLLIN)) Read_Line(master, host_baud, now);
         else if (r > 0 && (pfd.revents & (POLLHUP | POLLERR))) poll(nullptr, 0, 20);
         Link_Timer(now);
         if (tx_len < sizeof tx_buf)
-            tx_len += Link_Take_Output(tx_buf + tx_len, sizeof tx_buf - tx_len,
-                                       Pty_Host_Baud(master), now);
+            tx_len += Link_Take_Output(tx_buf + tx_len, sizeof tx_buf - tx_len, host_baud, now);
         Flush_Output(master);
         if (cfg.image_path[0] && Mem_Take_Dirty() && !Mem_Save_Image(cfg.image_path))
             fprintf(stderr, "torvex-target: cannot write image %s\n", cfg.image_path);
