@@ -91,17 +91,6 @@ static void Set_Baud(WORD option, const char *value, WORD *status_ptr)
         Log_Str(LOG_TERSE, "WARNING!  Perform shutdown commmand, then init command\n");
 }
 
-static void Set_System(const char *value, WORD *status_ptr)
-{
-    if (strlen(value) > MAX_SYSTEM_NAME_LEN) {
-        Refuse("System name too long!\n", status_ptr);
-        return;
-    }
-    snprintf(system_name_str, sizeof system_name_str, "%s", value);
-    Set_System_Name_Entry(system_name_str);
-    Log_Fmt(LOG_TERSE, "System name set to %s\n", system_name_str);
-}
-
 static void Set_Board(const char *value, WORD *status_ptr)
 {
     DWORD id = Str_To_Id(value, board_id_lut);
@@ -176,6 +165,13 @@ static void Set_Text(const char *value, size_t max_len, char *field, const char 
     }
     snprintf(field, TEXT_FIELD_SIZE, "%s", value);
     Log_Fmt(LOG_TERSE, set_fmt, field);
+}
+
+static void Set_System(const char *value, WORD *status_ptr)
+{
+    Set_Text(value, MAX_SYSTEM_NAME_LEN, system_name_str, "System name too long!\n",
+             "System name set to %s\n", status_ptr);
+    if (*status_ptr == 0) Set_System_Name_Entry(system_name_str);
 }
 
 // base:offset, or one physical address split into base and low four bits.
