@@ -8,14 +8,14 @@
 
 namespace vboard {
 
-namespace {
-
 DWORD Byte_Sum(const BYTE *data, DWORD len)
 {
     DWORD sum = 0;
     for (DWORD i = 0; i < len; i++) sum += data[i];
     return sum;
 }
+
+namespace {
 
 bool Known_Baud(DWORD baud)
 {

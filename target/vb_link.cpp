@@ -66,11 +66,11 @@ bool Chance(double p)
 
 BYTE Flip_Bits() { return BYTE(std::uniform_int_distribution<int>(1, 255)(rng)); }
 
+// Header and data; the trailer is not covered. A frame is never shorter than
+// its header and trailer.
 DWORD Frame_Sum(const BYTE *frame, WORD size)
 {
-    DWORD sum = 0;
-    for (WORD i = 0; i + sizeof(MSG_TRAILER_STRUCT) < size; i++) sum += frame[i];
-    return sum;
+    return Byte_Sum(frame, DWORD(size - sizeof(MSG_TRAILER_STRUCT)));
 }
 
 // Queues bytes for the line, no earlier than not_before_us; when pacing,

@@ -95,6 +95,8 @@ enum : WORD { MAX_RECORD = 2063 };
 WORD Execute_Request(const BYTE *req, WORD req_len, const MONITOR_ID *mon, BYTE *resp,
                      CMD_OUTCOME *outcome);
 const char *Command_Name(BYTE id);
+// 32-bit sum of the bytes: the data checksum of RAM records and of frames.
+DWORD Byte_Sum(const BYTE *data, DWORD len);
 // The request's fields as JSON members, each starting with a comma.
 void Describe_Request(const BYTE *req, WORD req_len, char *out, size_t cap);
 
