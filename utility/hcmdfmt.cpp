@@ -158,9 +158,8 @@ void Read_RAM(DWORD phys_address, DWORD size, void *lpData, WORD *wStatus)
         *wStatus = E_REPORTED;
         return;
     }
-    WORD got = static_cast<WORD>(read_cmd.cmd_data_size);
     WORD sum_status;
-    DWORD sum = Calc_Checksum(read_cmd.data, got, &sum_status);
+    DWORD sum = Calc_Checksum(read_cmd.data, n, &sum_status);
     // A data checksum that does not match is a failure of its own, named by the
     // caller's report, so that a table read or block save never stops unexplained.
     if (sum != read_cmd.data_checksum) {
@@ -171,7 +170,7 @@ void Read_RAM(DWORD phys_address, DWORD size, void *lpData, WORD *wStatus)
         *wStatus = sum_status;
         return;
     }
-    memcpy(lpData, read_cmd.data, got);
+    memcpy(lpData, read_cmd.data, n);
 }
 
 void Write_RAM(DWORD phys_address, DWORD size, const void *lpData, WORD *wStatus)
