@@ -2,7 +2,6 @@
 // identification, the echo test, link statistics and the baud change. The
 // dispatcher owns the frame and the error tail; a status left here other than
 // 0 and 0x9000 is reported there as an "Operation" failure.
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -53,25 +52,13 @@ bool Parse_Number(const char *str, unsigned radix, DWORD *value)
     return true;
 }
 
-void Announce(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-
-// Announcements go straight to standard output so they show at every level.
-void Announce(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    vprintf(fmt, ap);
-    va_end(ap);
-    fflush(stdout);
-}
-
 void Read_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
 {
     Read_Hex_Arg(r, &dwDest);
     Read_Hex_Arg(r, &dwCount);
     DWORD size = Limit_Transfer_Size(dwCount);
-    Announce("Read %lu bytes from absolute location 0x%08lX:\n\n", (unsigned long)size,
-             (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS, "Read %lu bytes from absolute location 0x%08lX:\n\n", (unsigned long)size,
+            (unsigned long)dwDest);
     Read_RAM(dwDest, size, bData, status_ptr);
     if (*status_ptr == 0) Dump_Bytes(bData, (WORD)size);
 }
@@ -81,11 +68,12 @@ void Read_Io_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     dwCount = 1;
     Read_Hex_Arg(r, &dwDest);
     Read_Hex_Arg(r, &dwCount);
-    Announce("Read %lu bytes from input port 0x%08lx.\n", (unsigned long)dwCount,
-             (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS, "Read %lu bytes from input port 0x%08lx.\n", (unsigned long)dwCount,
+            (unsigned long)dwDest);
     dwVal = Read_IO_Port((WORD)dwDest, (WORD)dwCount, status_ptr);
     if (*status_ptr == 0)
-        Announce("Input value is %lu (%08lxH)\n", (unsigned long)dwVal, (unsigned long)dwVal);
+        Log_Fmt(LOG_ALWAYS, "Input value is %lu (%08lxH)\n", (unsigned long)dwVal,
+                (unsigned long)dwVal);
 }
 
 void Write_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
@@ -94,8 +82,8 @@ void Write_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwCount);
     Read_Data_Arg(r, bData);
     DWORD size = Limit_Transfer_Size(dwCount);
-    Announce("Write %lu bytes to absolute location 0x%08lX\n", (unsigned long)size,
-             (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS, "Write %lu bytes to absolute location 0x%08lX\n", (unsigned long)size,
+            (unsigned long)dwDest);
     Write_RAM(dwDest, size, bData, status_ptr);
 }
 
@@ -105,8 +93,9 @@ void Write_Io_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwDest);
     Read_Hex_Arg(r, &dwCount);
     Read_Hex_Arg(r, &dwVal);
-    Announce("Write %lu (%08lxH) as %lu bytes to output port 0x%08lx\n", (unsigned long)dwVal,
-             (unsigned long)dwVal, (unsigned long)dwCount, (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS, "Write %lu (%08lxH) as %lu bytes to output port 0x%08lx\n",
+            (unsigned long)dwVal, (unsigned long)dwVal, (unsigned long)dwCount,
+            (unsigned long)dwDest);
     Write_IO_Port((WORD)dwDest, (WORD)dwCount, dwVal, status_ptr);
 }
 
@@ -115,8 +104,8 @@ void Set_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwDest);
     Read_Hex_Arg(r, &dwCount);
     Read_Data_Arg(r, bData);
-    Announce("Set %lu bytes to 0x%02X at 0x%08lX\n", (unsigned long)dwCount, bData[0],
-             (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS, "Set %lu bytes to 0x%02X at 0x%08lX\n", (unsigned long)dwCount, bData[0],
+            (unsigned long)dwDest);
     Set_RAM(dwDest, dwCount, bData[0], status_ptr);
 }
 
@@ -130,8 +119,8 @@ void Read_Dest_Src_Count(DEBUG_ARG_READER *r)
 void Copy_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
 {
     Read_Dest_Src_Count(r);
-    Announce("Copy %lu bytes from 0x%08lX to 0x%08lX\n", (unsigned long)dwCount,
-             (unsigned long)dwSrc, (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS, "Copy %lu bytes from 0x%08lX to 0x%08lX\n", (unsigned long)dwCount,
+            (unsigned long)dwSrc, (unsigned long)dwDest);
     Copy_RAM(dwDest, dwSrc, dwCount, status_ptr);
 }
 
@@ -140,13 +129,13 @@ void Copy_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
 void Compare_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
 {
     Read_Dest_Src_Count(r);
-    Announce("Compare %lu bytes from 0x%08lX to 0x%08lX\n", (unsigned long)dwCount,
-             (unsigned long)dwDest, (unsigned long)dwSrc);
+    Log_Fmt(LOG_ALWAYS, "Compare %lu bytes from 0x%08lX to 0x%08lX\n", (unsigned long)dwCount,
+            (unsigned long)dwDest, (unsigned long)dwSrc);
     Compare_RAM(dwDest, dwSrc, dwCount, status_ptr);
     if (*status_ptr == 0)
-        Announce("Arrays match\n");
+        Log_Str(LOG_ALWAYS, "Arrays match\n");
     else if (*status_ptr == E_COMPARE)
-        Announce("Arrays don't match!\n");
+        Log_Str(LOG_ALWAYS, "Arrays don't match!\n");
 }
 
 void Program_Flash_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
@@ -157,9 +146,10 @@ void Program_Flash_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwDest);
     Read_Hex_Arg(r, &dwSrc);
     Read_Hex_Arg(r, &dwCount);
-    Announce("Program base 0x%08lX, block 0x%08lX\n from 0x%08lX, to 0x%08lX, %lu bytes\n",
-             (unsigned long)dwBase, (unsigned long)dwBlock, (unsigned long)dwSrc,
-             (unsigned long)dwDest, (unsigned long)dwCount);
+    Log_Fmt(LOG_ALWAYS,
+            "Program base 0x%08lX, block 0x%08lX\n from 0x%08lX, to 0x%08lX, %lu bytes\n",
+            (unsigned long)dwBase, (unsigned long)dwBlock, (unsigned long)dwSrc,
+            (unsigned long)dwDest, (unsigned long)dwCount);
     Program_Flash((BYTE)wType, dwBase, dwBlock, dwDest, dwSrc, dwCount, status_ptr);
 }
 
@@ -169,8 +159,8 @@ void Erase_Flash_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwBase);
     Read_Hex_Arg(r, &dwBlock);
     Read_Hex_Arg(r, &dwCount);
-    Announce("Erase base 0x%08lX, block 0x%08lX, %lu bytes.\n", (unsigned long)dwBase,
-             (unsigned long)dwBlock, (unsigned long)dwCount);
+    Log_Fmt(LOG_ALWAYS, "Erase base 0x%08lX, block 0x%08lX, %lu bytes.\n", (unsigned long)dwBase,
+            (unsigned long)dwBlock, (unsigned long)dwCount);
     Flash_Erase(wType, dwBase, dwBlock, dwCount, status_ptr);
 }
 
@@ -179,7 +169,7 @@ void Get_Id_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwBase);
     Get_Flash_ID(dwBase, &wCode, &wID, status_ptr);
     if (*status_ptr == 0)
-        Announce("Device Manufacturers Code = 0x%04X, Device ID = 0x%04X\n", wCode, wID);
+        Log_Fmt(LOG_ALWAYS, "Device Manufacturers Code = 0x%04X, Device ID = 0x%04X\n", wCode, wID);
 }
 
 // The echo test has its own defaults, renewed at every use.
