@@ -280,9 +280,8 @@ void Execute_Debug_Command(WORD user_command, const char *first_arg, WORD rest_c
                            ARG_STRUCT *rest, WORD *status_ptr)
 {
     *status_ptr = 0;
-    if (!first_arg) first_arg = "";
-    if (!rest) rest_count = 0;
-    if (rest_count > MAX_ARGS) rest_count = MAX_ARGS;
+    // The reader's words, with a missing first argument or rest made empty,
+    // also serve the two commands that read their words themselves.
     DEBUG_ARG_READER reader;
     Init_Arg_Reader(&reader, first_arg, rest_count, rest);
 
@@ -297,10 +296,10 @@ void Execute_Debug_Command(WORD user_command, const char *first_arg, WORD rest_c
     case CMD_WFLASH: Program_Flash_Cmd(&reader, status_ptr); break;
     case CMD_EFLASH: Erase_Flash_Cmd(&reader, status_ptr); break;
     case CMD_GETID: Get_Id_Cmd(&reader, status_ptr); break;
-    case CMD_ECHO: Echo_Cmd(first_arg, rest_count, rest, status_ptr); break;
+    case CMD_ECHO: Echo_Cmd(reader.first_arg, reader.rest_count, rest, status_ptr); break;
     case CMD_SYSTATUS: Display_Status(); break;
     case CMD_CLRSTATUS: Clear_Status_Cmd(); break;
-    case CMD_CHGBAUD: Change_Baud_Cmd(first_arg, rest_count, rest, status_ptr); break;
+    case CMD_CHGBAUD: Change_Baud_Cmd(reader.first_arg, reader.rest_count, rest, status_ptr); break;
     default:
         Log_Fmt(LOG_ALWAYS, "INTERNAL ERROR!  Unknown command id #%u\n", user_command);
         *status_ptr = E_REPORTED;
