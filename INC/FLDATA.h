@@ -197,11 +197,6 @@ extern WORD target_prog_version;
 extern DWORD boot_tbl_addr;
 
 // ---- built-in device maps of the four boards (flashu_devmap.cpp) ------------
-extern const DEVICE_MAP_STRUCT kestrel0_device_map_tbl[8];
-extern const DEVICE_MAP_STRUCT kestrel_device_map_tbl[12];
-extern const DEVICE_MAP_STRUCT pellar_device_map_tbl[20];
-extern const DEVICE_MAP_STRUCT pellar2_device_map_tbl[36];
-
 // The built-in map of a board (1..4) and its row count including the end
 // entry; null and 0 for any other board.
 const DEVICE_MAP_STRUCT *Builtin_Device_Map(WORD board, WORD *row_count_ptr);

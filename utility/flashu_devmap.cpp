@@ -1,6 +1,8 @@
 // Built-in flash device maps of the four board models. On every board the
 // protected-mode window of a block starts at its physical address, and the
 // real-mode window maps the top of the first megabyte onto the top of flash.
+#include <iterator>
+
 #include "FLDATA.h"
 
 namespace {
@@ -58,12 +60,7 @@ struct Pellar2_Map {
     }
 };
 
-constexpr Pellar_Map pellar_map{};
-constexpr Pellar2_Map pellar2_map{};
-
-}  // namespace
-
-const DEVICE_MAP_STRUCT kestrel0_device_map_tbl[8] = {
+constexpr DEVICE_MAP_STRUCT kestrel0_map[8] = {
     Row(0x70, 0x00080000, 0x03F80000, 0x20000, 0, 7, 0x03F80000),
     Row(0x70, 0x000A0000, 0x03FA0000, 0x20000, 1, 7, 0x03F80000),
     Row(0x70, 0x000C0000, 0x03FC0000, 0x20000, 2, 7, 0x03F80000),
@@ -74,7 +71,7 @@ const DEVICE_MAP_STRUCT kestrel0_device_map_tbl[8] = {
     END_ROW,
 };
 
-const DEVICE_MAP_STRUCT kestrel_device_map_tbl[12] = {
+constexpr DEVICE_MAP_STRUCT kestrel_map[12] = {
     Row(0x9C, NONE, 0x03F00000, 0x20000, 0, 11, 0x03F00000),
     Row(0x9C, NONE, 0x03F20000, 0x20000, 1, 11, 0x03F00000),
     Row(0x9C, NONE, 0x03F40000, 0x20000, 2, 11, 0x03F00000),
@@ -89,25 +86,10 @@ const DEVICE_MAP_STRUCT kestrel_device_map_tbl[12] = {
     END_ROW,
 };
 
-const DEVICE_MAP_STRUCT pellar_device_map_tbl[20] = {
-    pellar_map.rows[0], pellar_map.rows[1], pellar_map.rows[2], pellar_map.rows[3],
-    pellar_map.rows[4], pellar_map.rows[5], pellar_map.rows[6], pellar_map.rows[7],
-    pellar_map.rows[8], pellar_map.rows[9], pellar_map.rows[10], pellar_map.rows[11],
-    pellar_map.rows[12], pellar_map.rows[13], pellar_map.rows[14], pellar_map.rows[15],
-    pellar_map.rows[16], pellar_map.rows[17], pellar_map.rows[18], pellar_map.rows[19],
-};
+constexpr Pellar_Map pellar_map{};
+constexpr Pellar2_Map pellar2_map{};
 
-const DEVICE_MAP_STRUCT pellar2_device_map_tbl[36] = {
-    pellar2_map.rows[0], pellar2_map.rows[1], pellar2_map.rows[2], pellar2_map.rows[3],
-    pellar2_map.rows[4], pellar2_map.rows[5], pellar2_map.rows[6], pellar2_map.rows[7],
-    pellar2_map.rows[8], pellar2_map.rows[9], pellar2_map.rows[10], pellar2_map.rows[11],
-    pellar2_map.rows[12], pellar2_map.rows[13], pellar2_map.rows[14], pellar2_map.rows[15],
-    pellar2_map.rows[16], pellar2_map.rows[17], pellar2_map.rows[18], pellar2_map.rows[19],
-    pellar2_map.rows[20], pellar2_map.rows[21], pellar2_map.rows[22], pellar2_map.rows[23],
-    pellar2_map.rows[24], pellar2_map.rows[25], pellar2_map.rows[26], pellar2_map.rows[27],
-    pellar2_map.rows[28], pellar2_map.rows[29], pellar2_map.rows[30], pellar2_map.rows[31],
-    pellar2_map.rows[32], pellar2_map.rows[33], pellar2_map.rows[34], pellar2_map.rows[35],
-};
+}  // namespace
 
 const DEVICE_MAP_STRUCT *Builtin_Device_Map(WORD board, WORD *row_count_ptr)
 {
@@ -116,10 +98,10 @@ const DEVICE_MAP_STRUCT *Builtin_Device_Map(WORD board, WORD *row_count_ptr)
         WORD count;
     };
     static const Board_Map maps[] = {
-        {kestrel0_device_map_tbl, 8},
-        {kestrel_device_map_tbl, 12},
-        {pellar_device_map_tbl, 20},
-        {pellar2_device_map_tbl, 36},
+        {kestrel0_map, std::size(kestrel0_map)},
+        {kestrel_map, std::size(kestrel_map)},
+        {pellar_map.rows, std::size(pellar_map.rows)},
+        {pellar2_map.rows, std::size(pellar2_map.rows)},
     };
     if (board < 1 || board > 4) {
         *row_count_ptr = 0;
