@@ -103,9 +103,8 @@ void Display_Status()
 
 static void Print_Report_Title(const char *what)
 {
-    char board_str[TEXT_FIELD_SIZE];
-    Id_To_Str(board_str, board_id, board_id_lut);
-    printf("Flash %s of %s board (%s system):\n\n", what, board_str, system_name_str);
+    printf("Flash %s of %s board (%s system):\n\n", what, Id_To_Str_Ptr(board_id, board_id_lut),
+           system_name_str);
 }
 
 // An address a program cannot see is shown as a dash in the column.
@@ -119,12 +118,11 @@ static void Format_User_Addr(char (&out)[12], DWORD addr)
 
 static void Print_Device_Map_Row(const DEVICE_MAP_STRUCT &blk)
 {
-    char device_str[TEXT_FIELD_SIZE];
     char real_str[12], prot_str[12];
-    Id_To_Str(device_str, blk.flash_id, flash_id_lut);
     Format_User_Addr(real_str, blk.user_real_addr);
     Format_User_Addr(prot_str, blk.user_prot_addr);
-    printf("%-12s  %s   %s   %6luK  %3u  %3u  %-14s  %7lu\n", device_str, real_str, prot_str,
+    printf("%-12s  %s   %s   %6luK  %3u  %3u  %-14s  %7lu\n",
+           Id_To_Str_Ptr(blk.flash_id, flash_id_lut), real_str, prot_str,
            UL(blk.block_size / 1024), blk.relative_block, blk.number_blocks,
            Date_Time_Str_Ptr(blk.reprogram_date_time), UL(blk.reprogram_count));
 }
