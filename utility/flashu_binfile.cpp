@@ -6,14 +6,9 @@
 #include "flashu.h"
 #include "flashu_seg.h"
 
-FILE *Open_Program_File(const char *path, const char *mode)
-{
-    return Open_User_File(path, mode);
-}
-
 static bool Program_File_Stat(const char *path, struct stat *st)
 {
-    FILE *f = Open_Program_File(path, "rb");
+    FILE *f = Open_User_File(path, "rb");
     if (!f) return false;
     bool ok = fstat(fileno(f), st) == 0;
     fclose(f);

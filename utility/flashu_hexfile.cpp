@@ -33,7 +33,7 @@ void Open_OH_File(const char *filepath_ptr, WORD *status_ptr)
     dwULBA = 0;
     dwSBA = 0;
     Close_OH_File();
-    oh_file = Open_Program_File(filepath_ptr, "r");
+    oh_file = Open_User_File(filepath_ptr, "r");
     if (!oh_file) *status_ptr = E_OH_FILE_OPEN;
 }
 

@@ -116,7 +116,7 @@ void Download_Segment(WORD seg_index, WORD dev_index, DWORD *total_download_coun
     DWORD start_dev_addr = Lookup_User_Block_Addr(dev_index, seg->start_addr, seg->size);
     DWORD dev_size = device_map_tbl[dev_index].block_size;
 
-    FILE *f = Open_Program_File(seg->filepath_str, "rb");
+    FILE *f = Open_User_File(seg->filepath_str, "rb");
     if (!f) {
         *status_ptr = E_SEG_EOF;
         return;
@@ -134,7 +134,7 @@ static void Check_Segment_Files(WORD *status_ptr)
 {
     for (WORD i = 0; i < number_seg_map_entries; i++) {
         const SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[i];
-        FILE *f = Open_Program_File(seg->filepath_str, "rb");
+        FILE *f = Open_User_File(seg->filepath_str, "rb");
         struct stat st;
         bool ok = f && fstat(fileno(f), &st) == 0 && (unsigned long long)st.st_size >= seg->size;
         if (f) fclose(f);

@@ -31,8 +31,6 @@ extern DWORD oh_last_addr;
 extern DWORD oh_checksum;
 
 // ---- program file access (flashu_binfile.cpp) ---------------------------------
-// Opens a program or segment file by the name as typed (any letter case).
-FILE *Open_Program_File(const char *path, const char *mode);
 // The file's last-access time, 0 when the file system cannot tell.
 DWORD File_Access_Time(const char *path);
 
