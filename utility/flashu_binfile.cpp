@@ -6,7 +6,7 @@
 #include "flashu.h"
 #include "flashu_seg.h"
 
-static bool Program_File_Stat(const char *path, struct stat *st)
+bool Program_File_Stat(const char *path, struct stat *st)
 {
     FILE *f = Open_User_File(path, "rb");
     if (!f) return false;

@@ -1,8 +1,6 @@
 // The programming pipeline: segment bytes are downloaded into the target's
 // RAM work area over the saved image of each block they touch, then the
 // block is reprogrammed from the work area; and the erasure of all blocks.
-#include <sys/stat.h>
-
 #include <cstring>
 
 #include "FLDATA.h"
@@ -134,11 +132,9 @@ static void Check_Segment_Files(WORD *status_ptr)
 {
     for (WORD i = 0; i < number_seg_map_entries; i++) {
         const SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[i];
-        FILE *f = Open_User_File(seg->filepath_str, "rb");
         struct stat st;
-        bool ok = f && fstat(fileno(f), &st) == 0 && (unsigned long long)st.st_size >= seg->size;
-        if (f) fclose(f);
-        if (!ok) {
+        if (!Program_File_Stat(seg->filepath_str, &st) ||
+            (unsigned long long)st.st_size < seg->size) {
             *status_ptr = E_SEG_EOF;
             return;
         }

@@ -3,6 +3,8 @@
 #ifndef FLASHU_SEG_H
 #define FLASHU_SEG_H
 
+#include <sys/stat.h>
+
 #include "FLCOMMON.h"
 
 #define MAX_SEG_MAP_ENTRIES 20
@@ -31,6 +33,9 @@ extern DWORD oh_last_addr;
 extern DWORD oh_checksum;
 
 // ---- program file access (flashu_binfile.cpp) ---------------------------------
+// The status of a file found by its typed name; false when it cannot be opened
+// as a regular file.
+bool Program_File_Stat(const char *path, struct stat *st);
 // The file's last-access time, 0 when the file system cannot tell.
 DWORD File_Access_Time(const char *path);
 
