@@ -103,5 +103,9 @@ void Display_System_Table();
 void Display_Status();
 void Display_Device_Map();
 void Display_Directory();
+// Shared by the reports: count runs of the U+2500 rule character, each after
+// its gap of blanks, then a line end; and a "label = " cell tbl_tab wide.
+void Print_Rule_Line(const int *runs, const int *gaps, int count);
+void Print_Label(const char *label);
 
 #endif

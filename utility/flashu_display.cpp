@@ -10,7 +10,7 @@
 static const char RULE_CHAR[] = "\xE2\x94\x80";  // U+2500, box drawings light horizontal
 
 // Prints runs of the rule character, each run preceded by its gap of blanks.
-static void Print_Rule_Line(const int *runs, const int *gaps, int count)
+void Print_Rule_Line(const int *runs, const int *gaps, int count)
 {
     for (int i = 0; i < count; i++) {
         printf("%*s", gaps[i], "");
@@ -19,7 +19,7 @@ static void Print_Rule_Line(const int *runs, const int *gaps, int count)
     fputs("\n", stdout);
 }
 
-static void Print_Label(const char *label)
+void Print_Label(const char *label)
 {
     printf("%-*s = ", tbl_tab, label);
 }
@@ -97,7 +97,10 @@ void Display_Status()
         {"Send Bad Stat", comms_status.send_rx_bad_status},
     };
     printf("Comms Status:\n\n");
-    for (const Counter_Row &row : rows) printf("%-*s = %8lu\n", tbl_tab, row.label, UL(row.value));
+    for (const Counter_Row &row : rows) {
+        Print_Label(row.label);
+        printf("%8lu\n", UL(row.value));
+    }
     fflush(stdout);
 }
 

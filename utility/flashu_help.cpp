@@ -3,17 +3,15 @@
 
 #include "flashu.h"
 
-// Box-drawing horizontal line, the rule character of the help headings.
-#define RULE_CHAR "\xE2\x94\x80"
-
 struct HELP_ROW {
     const char *cells[4];
 };
 
 struct HELP_TEXT {
     const char *heading;
-    int rule[4];            // runs of rule characters; blanks between them below
-    int rule_gap[3];
+    int rule[4];            // runs of rule characters under the heading
+    int rule_gap[4];        // blanks before each run
+    int rule_runs;
     int widths[3];          // padded column widths; the last cell is unpadded
     int columns;            // cells per row
     const HELP_ROW *rows;
@@ -92,27 +90,18 @@ static const HELP_ROW debug_rows[] = {
 
 static const HELP_TEXT command_help = {
     "Command     Abbrev/Options                 Description",
-    {10, 29, 35, 0}, {2, 2, 0}, {12, 31, 0}, 3, ROWS(command_rows)};
+    {10, 29, 35, 0}, {0, 2, 2, 0}, 3, {12, 31, 0}, 3, ROWS(command_rows)};
 static const HELP_TEXT option_help = {
     "Options   Possible Values  Default        Description",
-    {8, 15, 11, 33}, {2, 2, 4}, {10, 17, 15}, 4, ROWS(option_rows)};
+    {8, 15, 11, 33}, {0, 2, 2, 4}, 4, {10, 17, 15}, 4, ROWS(option_rows)};
 static const HELP_TEXT debug_help = {
     "Command     Abbrev/Options                 Description",
-    {10, 29, 35, 0}, {2, 2, 0}, {12, 31, 0}, 3, ROWS(debug_rows)};
-
-static void Print_Rule(const HELP_TEXT &h)
-{
-    for (int run = 0; run < 4 && h.rule[run] > 0; run++) {
-        if (run > 0) printf("%*s", h.rule_gap[run - 1], "");
-        for (int i = 0; i < h.rule[run]; i++) fputs(RULE_CHAR, stdout);
-    }
-    putchar('\n');
-}
+    {10, 29, 35, 0}, {0, 2, 2, 0}, 3, {12, 31, 0}, 3, ROWS(debug_rows)};
 
 static void Print_Help_Text(const HELP_TEXT &h)
 {
     printf("%s\n", h.heading);
-    Print_Rule(h);
+    Print_Rule_Line(h.rule, h.rule_gap, h.rule_runs);
     for (size_t r = 0; r < h.row_count; r++) {
         const HELP_ROW &row = h.rows[r];
         for (int c = 0; c < h.columns - 1; c++) printf("%-*s", h.widths[c], row.cells[c]);
@@ -134,29 +123,24 @@ void Display_Debug_Info()
     Print_Help_Text(debug_help);
 }
 
-static void Option_Label(const char *label)
-{
-    printf("%-*s = ", tbl_tab, label);
-}
-
 void Display_Options()
 {
     printf("Current Options:\n");
     printf("\n");
-    Option_Label("Addr");    printf("0x%08lX\n", (unsigned long)program_addr);
-    Option_Label("Baud");    printf("%lu\n", (unsigned long)baud_rate);
-    Option_Label("Board");   printf("%s\n", Id_To_Str_Ptr(board_id, board_id_lut));
-    Option_Label("File");    printf("%s\n", filepath_str);
-    Option_Label("Format");  printf("%s\n", Id_To_Str_Ptr(file_format, file_format_lut));
-    Option_Label("Group");   printf("%s\n", group_name_str);
-    Option_Label("Log");     printf("%s\n", Log_Level_Str_Ptr(log_level));
-    Option_Label("Name");    printf("%s\n", prog_name_str);
-    Option_Label("Port");    printf("%s\n", Id_To_Str_Ptr(comm_port, comm_port_lut));
-    Option_Label("Prompt");  printf("%s\n", prompt_str);
-    Option_Label("System");  printf("%s\n", system_name_str);
-    Option_Label("Vector");  printf("%04X:%04lX\n", oh_vector_base, (unsigned long)oh_vector_offset);
-    Option_Label("VT Baud"); printf("%lu\n", (unsigned long)vt_baud_rate);
-    Option_Label("VT Port"); printf("%s\n", Id_To_Str_Ptr(vt_comm_port, comm_port_lut));
-    Option_Label("Version"); printf("%s\n", version_str);
+    Print_Label("Addr");    printf("0x%08lX\n", (unsigned long)program_addr);
+    Print_Label("Baud");    printf("%lu\n", (unsigned long)baud_rate);
+    Print_Label("Board");   printf("%s\n", Id_To_Str_Ptr(board_id, board_id_lut));
+    Print_Label("File");    printf("%s\n", filepath_str);
+    Print_Label("Format");  printf("%s\n", Id_To_Str_Ptr(file_format, file_format_lut));
+    Print_Label("Group");   printf("%s\n", group_name_str);
+    Print_Label("Log");     printf("%s\n", Log_Level_Str_Ptr(log_level));
+    Print_Label("Name");    printf("%s\n", prog_name_str);
+    Print_Label("Port");    printf("%s\n", Id_To_Str_Ptr(comm_port, comm_port_lut));
+    Print_Label("Prompt");  printf("%s\n", prompt_str);
+    Print_Label("System");  printf("%s\n", system_name_str);
+    Print_Label("Vector");  printf("%04X:%04lX\n", oh_vector_base, (unsigned long)oh_vector_offset);
+    Print_Label("VT Baud"); printf("%lu\n", (unsigned long)vt_baud_rate);
+    Print_Label("VT Port"); printf("%s\n", Id_To_Str_Ptr(vt_comm_port, comm_port_lut));
+    Print_Label("Version"); printf("%s\n", version_str);
     fflush(stdout);
 }
