@@ -120,6 +120,7 @@ int main(int argc, char **argv)
         return 0;
     }
     Mem_Init(cfg.board);
+    Mem_Set_Flash_Fault(cfg.flash_fault_addr, cfg.flash_fault_mask);
     if (cfg.image_path[0] && !Mem_Load_Image(cfg.image_path, err, sizeof err)) {
         fprintf(stderr, "torvex-target: %s\n", err);
         return 2;

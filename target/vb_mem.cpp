@@ -68,6 +68,8 @@ std::vector<BYTE> flash;
 DWORD flash_first;
 std::vector<DWORD> ports;
 bool flash_dirty;
+DWORD fault_addr;
+BYTE fault_mask;
 
 // [addr, addr+len) inside [first, first+size), without 32-bit overflow.
 bool Range_Inside(DWORD addr, DWORD len, DWORD first, DWORD size)
@@ -193,9 +195,16 @@ WORD Mem_Program(DWORD dest, DWORD src, DWORD len)
     // is there, else nothing at all is written.
     for (DWORD i = 0; i < len; i++)
         if ((to[i] & data[i]) != data[i]) return ST_UNERASED;
-    memcpy(to, data.data(), len);
+    for (DWORD i = 0; i < len; i++)
+        to[i] = dest + i == fault_addr ? BYTE(data[i] | (to[i] & fault_mask)) : data[i];
     flash_dirty = true;
     return ST_OK;
+}
+
+void Mem_Set_Flash_Fault(DWORD addr, BYTE mask)
+{
+    fault_addr = addr;
+    fault_mask = mask;
 }
 
 // The bits a port access of size bytes moves; any other size moves all 32.

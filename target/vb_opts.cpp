@@ -40,6 +40,23 @@ bool Parse_Rate(const char *s, double *out)
     return true;
 }
 
+// HEXADDR[:HEXMASK], the mask one byte, FF when left out.
+bool Parse_Flash_Fault(const char *val, BOARD_CONFIG *cfg)
+{
+    char addr[20];
+    const char *colon = strchr(val, ':');
+    size_t n = colon ? size_t(colon - val) : strlen(val);
+    unsigned long long a = 0, mask = 0xFF;
+    if (n >= sizeof addr) return false;
+    memcpy(addr, val, n);
+    addr[n] = 0;
+    if (!Parse_Number(addr, 16, 0xFFFFFFFFu, &a) || (colon && !Parse_Number(colon + 1, 16, 0xFF, &mask)))
+        return false;
+    cfg->flash_fault_addr = DWORD(a);
+    cfg->flash_fault_mask = BYTE(mask);
+    return mask != 0;
+}
+
 // Applies one option that takes a value; false when the value is bad.
 bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
 {
@@ -68,6 +85,8 @@ bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
     } else if (!strcmp(name, "--nak-first")) {
         if (!Parse_Number(val, 10, 0xFFFFFFFFu, &n)) return false;
         cfg->link.nak_first = DWORD(n);
+    } else if (!strcmp(name, "--flash-fault")) {
+        return Parse_Flash_Fault(val, cfg);
     } else if (!strcmp(name, "--seed")) {
         if (!Parse_Number(val, 10, 0xFFFFFFFFu, &n)) return false;
         cfg->link.seed = DWORD(n);
@@ -82,7 +101,7 @@ bool Takes_Value(const char *name)
     static const char *const names[] = {"--link", "--image", "--trace", "--board", "--version",
                                         "--prog-id", "--boot-addr", "--baud", "--corrupt-rate",
                                         "--drop-rate", "--out-corrupt-rate", "--nak-first",
-                                        "--seed"};
+                                        "--seed", "--flash-fault"};
     for (const char *n : names)
         if (!strcmp(n, name)) return true;
     return false;
@@ -118,7 +137,9 @@ const char *Usage_Text()
            "  --out-corrupt-rate P   corrupt each sent byte with probability P\n"
            "  --nak-first N          answer the first N intact frames with NAK\n"
            "  --silent               never send anything\n"
-           "  --seed N               seed of the fault injection (default 1)\n";
+           "  --seed N               seed of the fault injection (default 1)\n"
+           "  --flash-fault HEX[:M]  program commands leave the bits of mask M (hex, default\n"
+           "                         FF) of the byte at address HEX unprogrammed, yet succeed\n";
 }
 
 bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, bool *want_help, char *err,

@@ -65,6 +65,9 @@ WORD Mem_Copy(DWORD dest, DWORD src, DWORD len);        // into RAM only
 WORD Mem_Compare(DWORD dest, DWORD src, DWORD len);
 WORD Mem_Erase(DWORD block_addr, DWORD block_size);
 WORD Mem_Program(DWORD dest, DWORD src, DWORD len);
+// From now on every program command leaves the mask's bits of the byte at
+// addr as they were (unprogrammed) and still reports success; mask 0: none.
+void Mem_Set_Flash_Fault(DWORD addr, BYTE mask);
 
 void Mem_Port_Write(WORD port, WORD size, DWORD value);
 DWORD Mem_Port_Read(WORD port, WORD size);
@@ -150,6 +153,8 @@ struct BOARD_CONFIG {
     char trace_path[PATH_SIZE];
     WORD board;             // 1..4
     LINK_SETUP link;
+    DWORD flash_fault_addr; // see Mem_Set_Flash_Fault
+    BYTE flash_fault_mask;
 };
 
 void Default_Config(BOARD_CONFIG *cfg);
