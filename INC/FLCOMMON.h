@@ -64,6 +64,7 @@ extern const LOOKUP_TBL_STRUCT board_id_lut[];
 extern const LOOKUP_TBL_STRUCT flash_id_lut[];
 extern const LOOKUP_TBL_STRUCT log_level_lut[];
 extern const LOOKUP_TBL_STRUCT file_format_lut[];
+extern const LOOKUP_TBL_STRUCT on_off_lut[];
 extern const LOOKUP_TBL_STRUCT error_code_lut[];
 extern const LOOKUP_TBL_STRUCT user_command_lut[];
 
@@ -88,6 +89,7 @@ extern char version_str[TEXT_FIELD_SIZE];
 extern char group_name_str[TEXT_FIELD_SIZE];
 extern WORD oh_vector_base;
 extern DWORD oh_vector_offset;
+extern WORD verify_flash;          // 1: compare every programmed block with the work area
 
 // ---- interpreter state ----------------------------------------------------
 enum CMD_MODE {

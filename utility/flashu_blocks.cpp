@@ -103,6 +103,26 @@ static void Erase_And_Program_Block(const DEVICE_MAP_STRUCT &blk, WORD *status_p
                   blk.block_addr, ram_work_start_addr, blk.block_size, status_ptr);
 }
 
+// The work area still holds the image the block was programmed from, so one
+// compare command checks the whole block without reading it back.
+static void Verify_Flash_Block(const DEVICE_MAP_STRUCT &blk, WORD *status_ptr)
+{
+    WORD compare_status = E_OK;
+    Compare_RAM(blk.block_addr, ram_work_start_addr, blk.block_size, &compare_status);
+    unsigned long addr = static_cast<unsigned long>(blk.block_addr);
+    if (compare_status == E_OK) {
+        Log_Fmt(LOG_VERBOSE, "Verify flash block at 0x%08lX OK\n", addr);
+        return;
+    }
+    if (compare_status == E_COMPARE) {
+        Log_Fmt(LOG_ALWAYS, "Verify failed: flash block at 0x%08lX differs from what was written\n", addr);
+    } else {
+        Log_Fmt(LOG_ALWAYS, "Could not verify flash block at 0x%08lX\n", addr);
+        Process_Error(compare_status, "Compare RAM");
+    }
+    *status_ptr = E_REPORTED;
+}
+
 void Program_Flash_Block(WORD dev_index, WORD *status_ptr)
 {
     if (!Valid_Block_Index(dev_index, status_ptr)) return;
@@ -118,6 +138,7 @@ void Program_Flash_Block(WORD dev_index, WORD *status_ptr)
         return;
     }
     Report_Once(status_ptr);
+    if (*status_ptr == E_OK && verify_flash) Verify_Flash_Block(blk, status_ptr);
     if (*status_ptr != E_OK) return;
     // The table block is stamped by the table writer before its image is built.
     if (dev_index != Lookup_Device_Map_Index(system_tbl_addr, 4)) Stamp_Flash_Block(dev_index);

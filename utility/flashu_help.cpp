@@ -56,6 +56,7 @@ static const HELP_ROW option_rows[] = {
     {{"prompt=", "<str>", "FLASH CMD:", "Set prompt"}},
     {{"system=", "<str>", "TARGET", "Set target system name"}},
     {{"vector=", "<b:o>|<phys>", "-", "Set start vector"}},
+    {{"verify=", "on|off", "off", "Verify flash after writing"}},
     {{"version=", "<str>", "-", "Set program version"}},
     {{"vtbaud=", "<number>", "9600", "Set terminal emulator baud rate"}},
     {{"vtport=", "com1|2|3|4", "-", "Set terminal emulator comms port"}},
@@ -142,5 +143,6 @@ void Display_Options()
     Print_Label("VT Baud"); printf("%lu\n", (unsigned long)vt_baud_rate);
     Print_Label("VT Port"); printf("%s\n", Id_To_Str_Ptr(vt_comm_port, comm_port_lut));
     Print_Label("Version"); printf("%s\n", version_str);
+    Print_Label("Verify");  printf("%s\n", Id_To_Str_Ptr(verify_flash, on_off_lut));
     fflush(stdout);
 }

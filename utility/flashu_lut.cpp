@@ -38,6 +38,10 @@ const LOOKUP_TBL_STRUCT file_format_lut[] = {
     {0, "HEX"}, {1, "BIN"}, {0, nullptr},
 };
 
+const LOOKUP_TBL_STRUCT on_off_lut[] = {
+    {0, "OFF"}, {1, "ON"}, {0, nullptr},
+};
+
 // Commands first, then options. The id bits: 0x100 option, 0x200 needs the
 // target on-line, 0x400 debug command.
 const LOOKUP_TBL_STRUCT user_command_lut[] = {
@@ -89,6 +93,7 @@ const LOOKUP_TBL_STRUCT user_command_lut[] = {
     {0x10D, "PROMPT"},
     {0x10E, "FORMAT"},
     {0x10F, "ADDR"},
+    {0x110, "VERIFY"},
     {0, nullptr},
 };
 

@@ -16,13 +16,14 @@ DWORD program_addr = 0;
 char prog_name_str[TEXT_FIELD_SIZE] = "";
 char version_str[TEXT_FIELD_SIZE] = "";
 char group_name_str[TEXT_FIELD_SIZE] = "";
+WORD verify_flash = 0;
 WORD tbl_tab = 18;
 
 enum : WORD {
     OPT_PORT = 0x101, OPT_BAUD = 0x102, OPT_VTPORT = 0x103, OPT_VTBAUD = 0x104,
     OPT_SYSTEM = 0x305, OPT_BOARD = 0x306, OPT_FILE = 0x107, OPT_NAME = 0x108,
     OPT_VERSION = 0x109, OPT_GROUP = 0x10A, OPT_VECTOR = 0x30B, OPT_LOG = 0x10C,
-    OPT_PROMPT = 0x10D, OPT_FORMAT = 0x10E, OPT_ADDR = 0x10F,
+    OPT_PROMPT = 0x10D, OPT_FORMAT = 0x10E, OPT_ADDR = 0x10F, OPT_VERIFY = 0x110,
 };
 
 #define MAX_PROG_NAME_LEN 8
@@ -253,6 +254,17 @@ static void Set_Addr(const char *value, WORD *status_ptr)
     Log_Fmt(LOG_TERSE, "Address set to 0x%08lX\n", (unsigned long)program_addr);
 }
 
+static void Set_Verify(const char *value, WORD *status_ptr)
+{
+    DWORD id = Str_To_Id(value, on_off_lut);
+    if (id == 0xFFFFFFFF) {
+        Refuse("Invalid verify setting!  Type on or off\n", status_ptr);
+        return;
+    }
+    verify_flash = (WORD)id;
+    Log_Fmt(LOG_TERSE, "Verify after write set to %s\n", Id_To_Str_Ptr(id, on_off_lut));
+}
+
 void Execute_Option(WORD user_option, const char *value_str_ptr, WORD *status_ptr)
 {
     *status_ptr = 0;
@@ -284,6 +296,7 @@ void Execute_Option(WORD user_option, const char *value_str_ptr, WORD *status_pt
         break;
     case OPT_FORMAT: Set_Format(value_str_ptr, status_ptr); break;
     case OPT_ADDR: Set_Addr(value_str_ptr, status_ptr); break;
+    case OPT_VERIFY: Set_Verify(value_str_ptr, status_ptr); break;
     default:
         Log_Fmt(LOG_ALWAYS, "INTERNAL ERROR!  Unknown option id #%u\n", user_option);
         *status_ptr = E_REPORTED;

@@ -32,7 +32,7 @@ inline std::string Options_Report(const std::map<std::string, std::string> &chan
     static const char *const rows[][2] = {
         {"Addr", "0x00000000"}, {"Baud", "9600"}, {"Board", "PELLAR/KESTREL"}, {"File", ""}, {"Format", "HEX"},
         {"Group", ""}, {"Log", "NORMAL"}, {"Name", ""}, {"Port", ""}, {"Prompt", "FLASH CMD:"}, {"System", "TARGET"},
-        {"Vector", "0000:0000"}, {"VT Baud", "9600"}, {"VT Port", ""}, {"Version", ""}};
+        {"Vector", "0000:0000"}, {"VT Baud", "9600"}, {"VT Port", ""}, {"Version", ""}, {"Verify", "OFF"}};
     std::string s = "Current Options:\n\n";
     for (const auto &row : rows) {
         auto it = changed.find(row[0]);

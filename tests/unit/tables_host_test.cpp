@@ -120,12 +120,33 @@ TEST_F(Tables, BlockLookupsTryTheRealModeWindowFirst)
     EXPECT_EQ(Lookup_Device_Map_Index(0x03FFC400, 4), NO_DEV_INDEX);
 }
 
-TEST_F(Tables, UnsupportedFlashTypeFailsWithoutStamp)
+// With verify on, the monitor compares each programmed block with the work
+// area; only a match (or verify off) counts as programmed and is stamped.
+TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
 {
-    device_map_tbl[3].flash_id = 0x42;
-    EXPECT_EQ(Output_Of([&] { Program_Flash_Block(3, &status); }), "Flash device not supported!\n");
-    EXPECT_EQ(status, E_REPORTED);
-    EXPECT_EQ(V(device_map_tbl[3].reprogram_count), 0u);
+    static WORD compare_status;
+    Mem_Port_Install(0);
+    Init_Message_Link(0, 9600, &status);
+    Mem_Port_Monitor([](const Bytes &req) {
+        Bytes resp = req;
+        if (req.size() > 2 && req[0] == COMPARE_RAM_CMD) resp[1] = BYTE(compare_status), resp[2] = BYTE(compare_status >> 8);
+        return resp;
+    });
+    const struct { WORD verify, flash_id, compare; const char *said; } cases[] = {
+        {1, 0x70, E_OK, ""}, {0, 0x70, E_COMPARE, ""},
+        {1, 0x70, E_COMPARE, "Verify failed: flash block at 0x03FA0000 differs from what was written\n"},
+        {1, 0x01, E_PARAM, "Could not verify flash block at 0x03FA0000\n\nCompare RAM FAILED!  Invalid message parameter\n\n"},
+        {0, 0x42, E_OK, "Flash device not supported!\n"}};
+    for (const auto &c : cases) {
+        verify_flash = c.verify, device_map_tbl[1].flash_id = c.flash_id, compare_status = c.compare, status = 0;
+        DWORD count = device_map_tbl[1].reprogram_count;
+        EXPECT_EQ(Output_Of([&] { Program_Flash_Block(1, &status); }), c.said);
+        EXPECT_EQ(status, c.said[0] ? E_REPORTED : E_OK) << c.said;
+        EXPECT_EQ(V(device_map_tbl[1].reprogram_count), count + !c.said[0]);
+    }
+    verify_flash = 0;
+    Shutdown_Message_Link(&status);
+    Mem_Port_Remove();
 }
 
 TEST_F(Tables, DirectoryNamesIgnoreCaseAndAFullDirectoryReusesTheLowestDeletedEntry)
