@@ -81,6 +81,9 @@ void Set_Program_Vector_Entry(WORD *status_ptr);
 DWORD Lookup_User_Block_Addr(WORD dev_index, DWORD start_find_addr, DWORD find_size);
 bool Segment_In_Device_Block(WORD dev_index, DWORD start_find_addr, DWORD find_size);
 WORD Lookup_Device_Map_Index(DWORD start_find_addr, DWORD find_size);
+// The physical flash bytes of block dev_index that the range [first, last]
+// (in a program's address space, as the download places it) would write.
+bool Block_Phys_Range(WORD dev_index, DWORD first, DWORD last, DWORD *phys_first, DWORD *phys_last);
 void Clear_Flash_Block(WORD dev_index, WORD *status_ptr);
 void Save_Flash_Block(WORD dev_index, WORD *status_ptr);
 void Program_Flash_Block(WORD dev_index, WORD *status_ptr);

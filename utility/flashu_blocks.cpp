@@ -36,6 +36,18 @@ bool Segment_In_Device_Block(WORD dev_index, DWORD start_find_addr, DWORD find_s
     return Lookup_User_Block_Addr(dev_index, start_find_addr, find_size) != NO_USER_ADDR;
 }
 
+bool Block_Phys_Range(WORD dev_index, DWORD first, DWORD last, DWORD *phys_first, DWORD *phys_last)
+{
+    if (last < first) return false;
+    DWORD window = Lookup_User_Block_Addr(dev_index, first, last - first + 1);
+    if (window == NO_USER_ADDR) return false;
+    const DEVICE_MAP_STRUCT &blk = device_map_tbl[dev_index];
+    DWORD window_last = window + blk.block_size - 1;
+    *phys_first = blk.block_addr + ((first > window ? first : window) - window);
+    *phys_last = blk.block_addr + ((last < window_last ? last : window_last) - window);
+    return true;
+}
+
 WORD Lookup_Device_Map_Index(DWORD start_find_addr, DWORD find_size)
 {
     WORD count = number_device_map_entries;

@@ -193,7 +193,81 @@ void Program_Segment_Blocks(WORD *status_ptr)
     Log_Str(LOG_NORMAL, "Flash blocks OK\n");
 }
 
+// ---- what a new program must not overwrite ------------------------------------------
+// Two address ranges, each in its own program's address space, collide when
+// the bytes the download would place for them share a flash byte.
+static bool Ranges_Collide(DWORD a_first, DWORD a_last, DWORD b_first, DWORD b_last)
+{
+    WORD count = number_device_map_entries < MAX_DEVICE_MAP_ENTRIES ? number_device_map_entries
+                                                                    : WORD(MAX_DEVICE_MAP_ENTRIES);
+    for (WORD i = 0; i < count; i++) {
+        DWORD a0, a1, b0, b1;
+        if (Block_Phys_Range(i, a_first, a_last, &a0, &a1) &&
+            Block_Phys_Range(i, b_first, b_last, &b0, &b1) && a0 <= b1 && b0 <= a1)
+            return true;
+    }
+    return false;
+}
+
+static bool Segments_Collide(DWORD first, DWORD last)
+{
+    for (WORD i = 0; i < number_seg_map_entries; i++) {
+        const SEGMENT_MAP_STRUCT &seg = seg_map_tbl[i];
+        if (seg.size == 0) continue;
+        // Bytes beyond the top of the address space are dropped by the download.
+        DWORD seg_last = seg.size - 1 > 0xFFFFFFFF - seg.start_addr ? 0xFFFFFFFF : seg.start_addr + seg.size - 1;
+        if (Ranges_Collide(seg.start_addr, seg_last, first, last)) return true;
+    }
+    return false;
+}
+
+// Only the tables' own bytes count: the rest of their block is saved and
+// written back around them.
+static bool Overwrites_Tables()
+{
+    const struct { DWORD addr, size; } tables[] = {{boot_tbl_addr, boot_tbl_size},
+        {system_tbl_addr, system_tbl_size}, {device_map_tbl_addr, device_map_tbl_size},
+        {dir_tbl_addr, dir_tbl_size}};
+    for (const auto &t : tables) {
+        if (!Segments_Collide(t.addr, t.addr + t.size - 1)) continue;
+        Log_Fmt(LOG_ALWAYS, "Program would overwrite the flash tables at 0x%08lX-0x%08lX!\n",
+                (unsigned long)t.addr, (unsigned long)(t.addr + t.size - 1));
+        return true;
+    }
+    return false;
+}
+
+static bool Overwrites_Stored_Program()
+{
+    for (WORD i = FIRST_PROG_DIR_ENTRY; i < MAX_DIR_ENTRIES; i++) {
+        if (!(dir_tbl[i].dir_flags & DIR_IN_USE)) continue;
+        DWORD first = dir_tbl[i].program_mem.first_phys_addr, last = dir_tbl[i].program_mem.last_phys_addr;
+        if (!Segments_Collide(first, last)) continue;
+        char name[sizeof dir_tbl[i].program_name_str + 1];
+        Get_Field(name, dir_tbl[i].program_name_str);
+        Log_Fmt(LOG_ALWAYS, "Program would overwrite %s at 0x%08lX-0x%08lX! Delete it first.\n", name,
+                (unsigned long)first, (unsigned long)last);
+        return true;
+    }
+    return false;
+}
+
+static bool Would_Overwrite()
+{
+    return Overwrites_Tables() || Overwrites_Stored_Program();
+}
+
 // ---- the program and eraseall commands ------------------------------------------------
+// Format and load address persist from earlier commands: say which file and
+// where, so a setting left over is seen before it lands in flash.
+static void Announce_Program_File()
+{
+    if (file_format == 1)
+        Log_Fmt(LOG_TERSE, "Programming %s (binary) at 0x%08lX\n", filepath_str, (unsigned long)program_addr);
+    else
+        Log_Fmt(LOG_TERSE, "Programming %s (hex)\n", filepath_str);
+}
+
 // The four refusals print their reason and leave the status 0.
 static bool Program_Refused()
 {
@@ -222,7 +296,13 @@ void Program_Flash_Memory(WORD *status_ptr)
         Log_Str(LOG_ALWAYS, "Directory full!\n");
         return;
     }
+    Announce_Program_File();
     Process_Program_File(status_ptr);
+    if (*status_ptr == E_OK && Would_Overwrite()) {
+        Delete_Temp_Files();
+        *status_ptr = E_REPORTED;
+        return;
+    }
     if (*status_ptr == E_OK) Program_Segment_Blocks(status_ptr);
     if (*status_ptr != E_OK) {
         Report_Once(status_ptr);

@@ -206,6 +206,45 @@ TEST(Program, CheckhexAndProgramTranscript)
     EXPECT_EQ(Flash_At(r, TABLES, 4), TABLES_MAGIC);
 }
 
+// Programs that would overwrite a stored program or the tables are refused before anything is
+// sent; delete then program replaces one. verify=on catches bits the board leaves unprogrammed
+// (its flash fault at 0x03FE0010); verify=off reports success over them as it always did.
+TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
+{
+    Bytes table = Pattern(20000, 10), app = Pattern(3000, 1), model(0x100000, 0xFF);
+    RIG_SETUP setup;
+    setup.files = {{"table.bin", Str(table)}, {"myapp.bin", "x"}, {"myapp.hex", Objcopy({1}, 0)},
+                   {"boot.bin", std::string(26, 0)}, {"bad.bin", std::string(0x100, 0)}, {"app.hex", Objcopy(app, 0xC0000)}};
+    setup.stdin_text = "init com1\nprogram table.bin addr=d0000\nprogram myapp\nprogram boot.bin addr=3ffa000\n"
+                       "delete table ; program table addr=d0000\nprogram bad addr=e0000 verify=on\nprogram bad verify=off\n"
+                       "program app.hex verify=on\nexit\n";
+    setup.board_args = {"--flash-fault", "3FE0010:F"};
+    RIG_RESULT r = Run_Session(setup);
+    ASSERT_TRUE(r.started) << r.error;
+    for (const char *said : {"Programming MYAPP.BIN (binary) at 0x000D0000",
+                             "Program would overwrite TABLE at 0x000D0000-0x000D4E1F! Delete it first.",
+                             "Program would overwrite the flash tables at 0x03FFA000-0x03FFA019!",
+                             "Verify failed: flash block at 0x03FE0000 differs from what was written",
+                             "Programming APP.HEX (hex)"})
+        EXPECT_EQ(Lines_With(r.out, said).size(), 1u) << said << r.out;
+    EXPECT_EQ(Lines_With(r.out, "Flash programming complete").size(), 4u);
+    // Nothing crossed the wire for the refusals; each verify compares its block with the work area.
+    EXPECT_EQ(Programmed(r), "1/3FD0000:4E20 1/3FD0000:4E20 1/3FE0000:100 1/3FE0000:100 1/3FC0000:BB8 ");
+    std::string compares;
+    for (const TRACE_EVENT &e : Events(r.trace, "rx_frame"))
+        if (e.Str("name") == "compare_ram") compares += e.Str("dest") + "<" + e.Str("src") + ":" + e.Str("len") + " ";
+    EXPECT_EQ(compares, "66977792<131072:65536 66846720<131072:65536 67084288<131072:8192 ");
+    std::copy(table.begin(), table.end(), model.begin() + 0xD0000), std::copy(app.begin(), app.end(), model.begin() + 0xC0000);
+    std::fill_n(model.begin() + 0xE0000, 0x100, 0), model[0xE0010] = 0x0F;
+    EXPECT_EQ(Flash_Mismatch(r, model), "");
+    char want_dir[256];
+    snprintf(want_dir, sizeof want_dir, "TABLE   D0000-D4E1F 4E20 %X 0:0 now\nBAD   E0000-E00FF 100 0 0:0 now\n"
+             "APP   C0000-C0BB7 BB8 %X C000:0 now\n", Sum(table), Sum(app));
+    EXPECT_EQ(Directory(r), want_dir);
+    setup.stdin_text = "init com1\nexit\n", setup.initial_image = r.image;  // the tables read back intact
+    EXPECT_NE(Run_Session(setup).out.find("Flash tables OK\nInitialization complete\n"), std::string::npos);
+}
+
 // Faults on the line may make a run fail (said once, no directory entry), but
 // a run that says it succeeded must have put every byte in place.
 TEST(Program, LineFaultsNeverLeaveWrongBytesWithSuccess)
