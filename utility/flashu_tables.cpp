@@ -230,6 +230,29 @@ static bool Read_Boot_And_System_Tables(WORD *status_ptr)
                        status_ptr);
 }
 
+// A monitor below 2.50 keeps only the first 20 entries, which on board 4 end
+// before the table block. When the entries kept are those of the board's
+// built-in map, the host's copy gets the rest from it, as after a rebuild, so
+// the table block and the blocks above entry 19 stay reachable. Only the
+// entries the monitor keeps are ever compared and written back.
+static bool Same_Block(const DEVICE_MAP_STRUCT &a, const DEVICE_MAP_STRUCT &b)
+{
+    return a.flash_id == b.flash_id && a.block_addr == b.block_addr && a.block_size == b.block_size;
+}
+
+static void Complete_Cut_Device_Map()
+{
+    WORD kept = WORD(device_map_tbl_size / sizeof(DEVICE_MAP_STRUCT));
+    WORD rows = 0;
+    const DEVICE_MAP_STRUCT *builtin = Builtin_Device_Map(board_id, &rows);
+    if (kept >= MAX_DEVICE_MAP_ENTRIES || number_device_map_entries != kept || rows <= kept) return;
+    for (WORD i = 0; i < kept; i++)
+        if (!Same_Block(device_map_tbl[i], builtin[i])) return;
+    memcpy(device_map_tbl + kept, builtin + kept, (rows - kept) * sizeof(DEVICE_MAP_STRUCT));
+    memcpy(last_device_map_tbl + kept, builtin + kept, (rows - kept) * sizeof(DEVICE_MAP_STRUCT));
+    Count_Device_Map_Entries();
+}
+
 static bool Read_Device_Map_And_Directory(WORD *status_ptr)
 {
     device_map_tbl_addr = system_tbl.device_tbl.first_phys_addr;
@@ -247,6 +270,7 @@ static bool Read_Device_Map_And_Directory(WORD *status_ptr)
                      "Device table flag not found\n", status_ptr))
         return false;
     Count_Device_Map_Entries();
+    Complete_Cut_Device_Map();
     if (!Read_Table(dir_tbl_addr, dir_tbl_size, dir_tbl, last_dir_tbl, status_ptr)) return false;
     return Table_Check(system_tbl.directory_tbl.mem_valid == TBL_VALID_MARK,
                        "Directory table flag not found\n", status_ptr);

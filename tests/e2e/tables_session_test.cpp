@@ -57,12 +57,10 @@ std::vector<uint8_t> Image_With(int board, const TABLE_SET &t)
 }
 
 RIG_RESULT Session(const std::string &stdin_text, const std::vector<std::string> &board_args = {},
-                   const std::vector<uint8_t> &image = {})
+                   const std::vector<uint8_t> &image = {}, const std::map<std::string, std::string> &files = {})
 {
     RIG_SETUP setup;
-    setup.board_args = board_args;
-    setup.initial_image = image;
-    setup.stdin_text = stdin_text;
+    setup.board_args = board_args, setup.initial_image = image, setup.stdin_text = stdin_text, setup.files = files;
     RIG_RESULT r = Run_Session(setup);
     EXPECT_TRUE(r.started && !r.timed_out) << r.error;
     return r;
@@ -195,14 +193,6 @@ TEST(TablesE2e, SilentBoardIsReportedOnceWithAdviceAndTheLinkStaysDown)
     EXPECT_EQ(Sent(r, "init"), Events(r.trace, "rx_frame").size());
 }
 
-// Board 4's tables as an old monitor keeps them: the first 20 map entries.
-TABLE_SET Old_Monitor_Tables()
-{
-    TABLE_SET t = Fresh_Tables(4, 680);
-    memset(&t.map[20], 0xFF, 16 * sizeof(DEVICE_MAP_STRUCT));
-    return t;
-}
-
 TEST(TablesE2e, EachBoardModelGetsItsOwnMapInItsFlash)
 {
     const struct {
@@ -216,34 +206,44 @@ TEST(TablesE2e, EachBoardModelGetsItsOwnMapInItsFlash)
                   {4, "16 MBit Boot Block Flash detected (x8)\n", "29LV160T", 35, 33}};
     for (const auto &c : boards) {
         SCOPED_TRACE(c.board);
-        bool old = c.board == 4;  // a monitor before 2.50 on board 4
-        RIG_RESULT r = Session("baud=38400\ninit com1\nmap\nexit\n",
-                               {"--board", std::to_string(c.board), "--baud", "38400", "--version",
-                                old ? "0240" : "0251"});
+        RIG_RESULT r = Session("baud=38400\ninit com1\nmap\nexit\n", {"--board", std::to_string(c.board), "--baud", "38400"});
         EXPECT_NE(r.out.find(c.detected), std::string::npos);
         EXPECT_EQ(Count(r.out, c.device), c.blocks);  // the host keeps the whole map
         EXPECT_EQ(Sent(r, "init"), 1u);  // already at the host's rate: one init, no change
         EXPECT_EQ(Sent(r, "change_baud"), 0u);
-        TABLE_SET t = old ? Old_Monitor_Tables() : Fresh_Tables(WORD(c.board));
-        if (!old) {  // the table block's stamp; an old monitor's map does not reach it
-            t.map[c.table_block].reprogram_count = 1;
-            t.map[c.table_block].reprogram_date_time = Stamp_Date(r, c.table_block);
-        }
+        TABLE_SET t = Fresh_Tables(WORD(c.board));
+        t.map[c.table_block].reprogram_count = 1;
+        t.map[c.table_block].reprogram_date_time = Stamp_Date(r, c.table_block);
         EXPECT_EQ(r.image, Image_With(c.board, t));
     }
 }
 
-TEST(TablesE2e, OldMonitorWithoutTheTableBlockInItsMapStopsExitWithNothingLost)
+// An old monitor keeps 20 map entries, so board 4's table block (entry 33) is
+// never in the map read back: the host completes its copy from the built-in
+// map, keeps tables and programs across sessions and programs above entry 19.
+// A full-flash image is refused before anything is sent; the directory survives.
+TEST(TablesE2e, OldMonitorOnBoard4KeepsItsTablesAcrossSessionsAndAFullFlashImageIsRefused)
 {
-    std::vector<uint8_t> image = Image_With(4, Old_Monitor_Tables());
-    RIG_RESULT r = Session("init com1\nmap\nsystem=NEW\nexit\n", {"--board", "4", "--version", "0240"},
-                           image);
-    EXPECT_EQ(Count(r.out, "29LV160T"), 20u);
-    EXPECT_NE(r.out.find(PROMPT + Seg("Start shutdown ...\n"
-                                      "Internal Error - Bad program map lookup (0x03FFA400)\n")),
-              std::string::npos);
-    EXPECT_EQ(Sent(r, "write_ram") + Sent(r, "shutdown"), 0u);
-    EXPECT_EQ(r.image, image);
+    const std::vector<std::string> old = {"--board", "4", "--version", "0240"};
+    const std::map<std::string, std::string> files = {
+        {"app.bin", "app"}, {"two.bin", "two"}, {"full.bin", std::string(0x200000, 'f')}};
+    RIG_RESULT r = Session("init com1\nprogram app.bin addr=3e00000\nprogram full addr=3e00000\nexit\n", old, {}, files);
+    EXPECT_NE(r.out.find("Program would overwrite the flash tables at 0x03FFA000-0x03FFA019!\n"), std::string::npos);
+    EXPECT_EQ(Sent(r, "erase_flash"), 2u);  // APP's block and the table block
+    TABLE_SET t = Fresh_Tables(4, 680);  // the rebuilt map is written cut to 20 entries, its size 680
+    memset(&t.map[20], 0xFF, 16 * sizeof(DEVICE_MAP_STRUCT));
+    t.map[0].reprogram_count = 1, t.map[0].reprogram_date_time = Stamp_Date(r, 0);  // APP's block
+    std::vector<uint8_t> want = Image_With(4, t);  // boot, system and device tables
+    EXPECT_EQ(Flash_At(r, BOOT_ADDR, 0x1000), std::vector<uint8_t>(want.end() - 0x6000, want.end() - 0x5000));
+    RIG_RESULT r2 = Session("init com1\nmap\nprogram two.bin addr=3f40000\nsystem=new\nexit\n", old, r.image, files);
+    EXPECT_NE(r2.out.find("Flash tables OK\nInitialization complete\n"), std::string::npos) << r2.out;
+    EXPECT_EQ(Count(r2.out, "29LV160T"), 35u + 1);  // the whole map, then TWO's block
+    EXPECT_NE(r2.out.find(EXIT_WRITTEN), std::string::npos) << r2.out;
+    std::vector<uint8_t> dir = Flash_At(r2, DIR_ADDR, 700);
+    dir.resize(700);  // entry n's name at 70 n + 1, zero-filled to 9 bytes
+    EXPECT_EQ(std::string(&dir[1], &dir[5]) + std::string(&dir[141], &dir[145]) + std::string(&dir[211], &dir[215]),
+              std::string("NEW\0APP\0TWO\0", 12));
+    EXPECT_EQ(Flash_At(r2, 0x03F40000, 3), std::vector<uint8_t>({'t', 'w', 'o'}));
 }
 
 void Put_Program(FLASH_DIR_ENTRY_STRUCT &e, const char *name, WORD base, DWORD offset)
