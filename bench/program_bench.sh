@@ -3,7 +3,9 @@
 # image is programmed at 0x03F00000 at 115200 baud and at 9600 baud, and for
 # each run this prints the elapsed time, the bytes that crossed the wire, the
 # ratio of the elapsed time to the wire-time lower bound (bytes x 10 / baud)
-# and TORVEX's CPU seconds. The flash image is compared with the file.
+# and TORVEX's CPU seconds. The flash image is compared with the file. The
+# 115200 run is repeated with verify=on, and the difference is printed as the
+# cost of verify (one compare exchange per programmed block, tables included).
 #
 # A full 512 KB image takes about ten minutes at 9600 baud, so the 9600 run
 # programs BENCH_SLOW_KB (default 32) KB unless told otherwise:
@@ -69,10 +71,11 @@ wire_bytes() {
 
 now() { date +%s.%N; }
 
-run() {   # $1 baud, $2 size in KB
+run() {   # $1 baud, $2 size in KB, $3 extra words for the program command
     baud=$1
     kb=$2
-    name="${baud}_$kb"
+    extra=${3:-}
+    name="${baud}_$kb${extra:+_verify}"
     run_dir="$work/$name"
     mkdir -p "$run_dir"
     image="$run_dir/bench.bin"
@@ -81,7 +84,7 @@ run() {   # $1 baud, $2 size in KB
     t0=$(now)
     # One command a line: an init that finds a blank board's tables invalid
     # ends the rest of its line.
-    printf 'baud=%s\ninit com1\nprogram bench.bin addr=3f00000\nexit\n' "$baud" > "$work/in-$name"
+    printf 'baud=%s\ninit com1\nprogram bench.bin addr=3f00000 %s\nexit\n' "$baud" "$extra" > "$work/in-$name"
     (cd "$run_dir" && TORVEX_COM1="$work/com1" /usr/bin/time -f "%U %S" -o "$work/cpu-$name" \
         "$torvex" < "$work/in-$name" > "$work/torvex-$name.out" 2>&1) || true
     t1=$(now)
@@ -95,19 +98,30 @@ run() {   # $1 baud, $2 size in KB
         echo "program_bench: flash differs from the image at $baud baud" >&2
         exit 1
     fi
-    bytes=$(wire_bytes "$work/trace-$name.jsonl")
-    awk -v baud="$baud" -v kb="$kb" -v t0="$t0" -v t1="$t1" -v bytes="$bytes" \
-        -v cpu="$(cat "$work/cpu-$name")" 'BEGIN {
+    if [ -n "$extra" ] && ! grep -q '"name":"compare_ram"' "$work/trace-$name.jsonl"; then
+        echo "program_bench: $extra sent no compare at $baud baud" >&2
+        exit 1
+    fi
+    run_bytes=$(wire_bytes "$work/trace-$name.jsonl")
+    run_elapsed=$(awk -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.3f", t1 - t0 }')
+    awk -v baud="$baud" -v kb="$kb" -v elapsed="$run_elapsed" -v bytes="$run_bytes" \
+        -v cpu="$(cat "$work/cpu-$name")" -v extra="$extra" 'BEGIN {
         split(cpu, c, " ")
-        elapsed = t1 - t0
         bound = bytes * 10 / baud
-        printf "%6d baud  %4d KB  elapsed %8.2f s  wire bytes %8d  lower bound %8.2f s  ratio %5.2f  TORVEX CPU %6.2f s\n",
-               baud, kb, elapsed, bytes, bound, elapsed / bound, c[1] + c[2]
+        printf "%6d baud  %4d KB  elapsed %8.2f s  wire bytes %8d  lower bound %8.2f s  ratio %5.2f  TORVEX CPU %6.2f s  %s\n",
+               baud, kb, elapsed, bytes, bound, elapsed / bound, c[1] + c[2], extra
     }'
 }
 
 echo "Programming a binary image into a paced board 3 (init, program, exit):"
 run 115200 "$fast_kb"
+plain_bytes=$run_bytes
+plain_elapsed=$run_elapsed
+run 115200 "$fast_kb" verify=on
+awk -v kb="$fast_kb" -v b0="$plain_bytes" -v b1="$run_bytes" -v t0="$plain_elapsed" -v t1="$run_elapsed" 'BEGIN {
+    printf "verify=on costs %d wire bytes (%.3f s of wire time at 115200) and %+.2f s elapsed for %d KB (%+.3f%% bytes)\n",
+           b1 - b0, (b1 - b0) * 10 / 115200, t1 - t0, kb, (b1 - b0) * 100 / b0
+}'
 if [ "$slow_kb" -gt 0 ]; then
     run 9600 "$slow_kb"
 fi
