@@ -218,7 +218,7 @@ TEST(TablesE2e, EachBoardModelGetsItsOwnMapInItsFlash)
         SCOPED_TRACE(c.board);
         bool old = c.board == 4;  // a monitor before 2.50 on board 4
         RIG_RESULT r = Session("baud=38400\ninit com1\nmap\nexit\n",
-                               {"--board", std::to_string(c.board), "--baud", "38400", "--version",
+                               {"--board", std::to_string(c.board), "--baud", "38400", "--monitor-version",
                                 old ? "0240" : "0251"});
         EXPECT_NE(r.out.find(c.detected), std::string::npos);
         EXPECT_EQ(Count(r.out, c.device), c.blocks);  // the host keeps the whole map
@@ -236,7 +236,7 @@ TEST(TablesE2e, EachBoardModelGetsItsOwnMapInItsFlash)
 TEST(TablesE2e, OldMonitorWithoutTheTableBlockInItsMapStopsExitWithNothingLost)
 {
     std::vector<uint8_t> image = Image_With(4, Old_Monitor_Tables());
-    RIG_RESULT r = Session("init com1\nmap\nsystem=NEW\nexit\n", {"--board", "4", "--version", "0240"},
+    RIG_RESULT r = Session("init com1\nmap\nsystem=NEW\nexit\n", {"--board", "4", "--monitor-version", "0240"},
                            image);
     EXPECT_EQ(Count(r.out, "29LV160T"), 20u);
     EXPECT_NE(r.out.find(PROMPT + Seg("Start shutdown ...\n"
@@ -329,6 +329,9 @@ TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
                           status, set_big,
                           "Tables in flash memory require updating.  Abort anyway? [n]: n\n",
                           Dir_Listing("BENCHTOP1", {"BIG", "B1-", "NOVEC", "---"}), EXIT_WRITTEN}));
+    // The console: nothing to boot at the start; at exit's shutdown the board starts BIG.
+    const std::string banner = "\r\nBoot monitor V2.51 - flash 03F00000-03FFFFFF\r\n";
+    EXPECT_EQ(r.console, banner + "No boot program set\r\n" + banner + "Starting boot program BIG at E801:FFF0 (directory entry 3)\r\n");
     // The system table is as read and stays put; the device map goes along
     // for the table block's stamp.
     EXPECT_EQ(Sent(r, "write_ram"), 3u);
