@@ -79,8 +79,13 @@ void Describe_Boot(const MONITOR_ID *mon, char *out, size_t cap)
     if (Mem_Read(boot.user_data_address, sizeof sys, reinterpret_cast<BYTE *>(&sys)) == ST_OK &&
         sys.tbl_valid == TBL_VALID_MARK)
         index = Boot_Entry(sys.directory_tbl.first_phys_addr, &entry);
-    char name[sizeof entry.program_name_str + 1] = "?";
-    if (index >= 0) Get_Field(name, entry.program_name_str);
+    if (index < 0) {
+        snprintf(out, cap, "Starting boot program at %04X:%04X (no directory entry names it)",
+                 boot.boot_base, unsigned(boot.boot_offset));
+        return;
+    }
+    char name[sizeof entry.program_name_str + 1];
+    Get_Field(name, entry.program_name_str);
     snprintf(out, cap, "Starting boot program %s at %04X:%04X (directory entry %d)", name,
              boot.boot_base, unsigned(boot.boot_offset), index);
 }
