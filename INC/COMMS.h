@@ -23,6 +23,9 @@ DWORD Comms_GetTime();
 bool Comms_Device_Path(WORD comm_port, char *path, size_t path_size);
 
 void Init_Comms_Link(WORD comm_port, DWORD dwBaudRate, WORD *wStatus);
+// After a port failed to open: the serial devices present ($TORVEX_DEV_DIR,
+// else /dev) and the variable to set, at level 1 (comms_ports.cpp).
+void List_Serial_Ports(WORD comm_port);
 WORD Tx_Data(const void *lpBuffer, WORD wSize, WORD wTimeout, WORD *wStatus);
 WORD Rx_Data(void *lpBuffer, WORD wSize, WORD wTimeout, WORD *wStatus);
 void Comms_Write_Char(const BYTE *ch, WORD *wStatus);

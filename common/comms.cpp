@@ -110,6 +110,7 @@ void Init_Comms_Link(WORD comm_port, DWORD dwBaudRate, WORD *wStatus)
     port = ops->open_port(path, &err);
     if (port < 0) {
         Report_Open_Failure(comm_port, path, err);
+        List_Serial_Ports(comm_port);
         *wStatus = E_OPEN_COM;
         return;
     }

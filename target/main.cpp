@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "VERSION.h"
 #include "vboard.h"
 
 using namespace vboard;
@@ -85,16 +86,20 @@ int Run(const BOARD_CONFIG &cfg, int master)
         // Bytes held back by a full pty wake us through POLLOUT; the link's
         // due bytes cannot go out before that, so they are no reason to spin.
         if (tx_len && wait_ms < 20) wait_ms = 20;
-        pollfd pfd{master, short(POLLIN | (tx_len ? POLLOUT : 0)), 0};
+        pollfd fds[2] = {{master, short(POLLIN | (tx_len ? POLLOUT : 0)), 0},
+                         {Console_Fd(), POLLIN, 0}};
+        pollfd &pfd = fds[0];
         timespec ts{wait_ms / 1000, long(wait_ms % 1000) * 1000000L};
-        int r = ppoll(&pfd, 1, &ts, &wait_mask);
+        int r = ppoll(fds, Console_Fd() >= 0 ? 2 : 1, &ts, &wait_mask);
         if (r < 0 && errno != EINTR) break;
+        if (r > 0 && (fds[1].revents & POLLIN)) Console_Service();
         now = Now_Us();
         // One look at the host's rate per wake-up serves both directions.
         DWORD host_baud = Pty_Host_Baud(master);
         if (r > 0 && (pfd.revents & POLLIN)) Read_Line(master, host_baud, now);
         else if (r > 0 && (pfd.revents & (POLLHUP | POLLERR))) poll(nullptr, 0, 20);
         Link_Timer(now);
+        if (Link_Take_Shutdown()) Console_Reset();
         if (tx_len < sizeof tx_buf)
             tx_len += Link_Take_Output(tx_buf + tx_len, sizeof tx_buf - tx_len, host_baud, now);
         Flush_Output(master);
@@ -109,16 +114,15 @@ int Run(const BOARD_CONFIG &cfg, int master)
 int main(int argc, char **argv)
 {
     BOARD_CONFIG cfg;
-    bool want_help = false;
+    ARGS_ASK ask = ASK_RUN;
     char err[PATH_SIZE + 128] = "";
-    if (!Parse_Args(argc, argv, &cfg, &want_help, err, sizeof err)) {
+    if (!Parse_Args(argc, argv, &cfg, &ask, err, sizeof err)) {
         fprintf(stderr, "torvex-target: %s\n%s", err, Usage_Text());
         return 2;
     }
-    if (want_help) {
-        fputs(Usage_Text(), stdout);
-        return 0;
-    }
+    if (ask == ASK_HELP) fputs(Usage_Text(), stdout);
+    if (ask == ASK_VERSION) printf("torvex-target %s\n", TORVEX_VERSION);
+    if (ask != ASK_RUN) return 0;
     Mem_Init(cfg.board);
     Mem_Set_Flash_Fault(cfg.flash_fault_addr, cfg.flash_fault_mask);
     if (cfg.image_path[0] && !Mem_Load_Image(cfg.image_path, err, sizeof err)) {
@@ -131,11 +135,15 @@ int main(int argc, char **argv)
     }
     Link_Init(&cfg.link);
     int master = Pty_Open(cfg.link_path, cfg.link.reset_baud, err, sizeof err);
-    if (master < 0) {
+    if (master < 0 || (cfg.console_path[0] && !Console_Open(cfg.console_path, &cfg.link.mon,
+                                                             cfg.link.reset_baud, err, sizeof err))) {
         fprintf(stderr, "torvex-target: %s\n", err);
+        if (master >= 0) Pty_Close(master, cfg.link_path);
         return 2;
     }
+    Console_Reset();
     int rc = Run(cfg, master);
+    Console_Close(cfg.console_path);
     Pty_Close(master, cfg.link_path);
     if (cfg.image_path[0] && !Mem_Save_Image(cfg.image_path)) {
         fprintf(stderr, "torvex-target: cannot write image %s\n", cfg.image_path);

@@ -50,6 +50,7 @@ WORD resp_len;
 int resp_sends;
 uint64_t ack_deadline_us;
 DWORD pending_baud;    // rate to take once the pending response is through
+bool shutdown_seen;    // the host said goodbye since the last look
 
 std::deque<OUT_BYTE> outq;
 uint64_t last_due_us;
@@ -172,6 +173,7 @@ void Frame_Intact(uint64_t now_us)
     resp_sends = 0;
     pending_baud = outcome.new_baud;
     if (outcome.shutdown && cur_baud != setup.reset_baud) pending_baud = setup.reset_baud;
+    shutdown_seen = shutdown_seen || outcome.shutdown;
     // The request's own time on the wire passes before the answer starts.
     Send_Response(now_us + Wire_Time_Us(rx_size + 1), now_us);
 }
@@ -269,6 +271,7 @@ void Link_Init(const LINK_SETUP *s)
     naks_left = setup.nak_first;
     pending = false;
     pending_baud = 0;
+    shutdown_seen = false;
     outq.clear();
     last_due_us = 0;
 }
@@ -337,6 +340,13 @@ int Link_Wait_Ms(uint64_t now_us)
 }
 
 DWORD Link_Baud() { return cur_baud; }
+
+bool Link_Take_Shutdown()
+{
+    bool seen = shutdown_seen;
+    shutdown_seen = false;
+    return seen;
+}
 
 const LINK_COUNTS *Link_Counts() { return &counts; }
 

@@ -64,13 +64,14 @@ bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
     if (!strcmp(name, "--link")) return Copy_Path(cfg->link_path, val);
     if (!strcmp(name, "--image")) return Copy_Path(cfg->image_path, val);
     if (!strcmp(name, "--trace")) return Copy_Path(cfg->trace_path, val);
+    if (!strcmp(name, "--console")) return Copy_Path(cfg->console_path, val);
     if (!strcmp(name, "--corrupt-rate")) return Parse_Rate(val, &cfg->link.corrupt_rate);
     if (!strcmp(name, "--drop-rate")) return Parse_Rate(val, &cfg->link.drop_rate);
     if (!strcmp(name, "--out-corrupt-rate")) return Parse_Rate(val, &cfg->link.out_corrupt_rate);
     if (!strcmp(name, "--board")) {
         if (!Parse_Number(val, 10, 4, &n) || n < 1) return false;
         cfg->board = WORD(n);
-    } else if (!strcmp(name, "--version")) {
+    } else if (!strcmp(name, "--monitor-version")) {
         if (!Parse_Number(val, 16, 0xFFFF, &n)) return false;
         cfg->link.mon.version = WORD(n);
     } else if (!strcmp(name, "--prog-id")) {
@@ -98,7 +99,8 @@ bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
 
 bool Takes_Value(const char *name)
 {
-    static const char *const names[] = {"--link", "--image", "--trace", "--board", "--version",
+    static const char *const names[] = {"--link", "--image", "--trace", "--console", "--board",
+                                        "--monitor-version",
                                         "--prog-id", "--boot-addr", "--baud", "--corrupt-rate",
                                         "--drop-rate", "--out-corrupt-rate", "--nak-first",
                                         "--seed", "--flash-fault"};
@@ -123,10 +125,12 @@ void Default_Config(BOARD_CONFIG *cfg)
 const char *Usage_Text()
 {
     return "usage: torvex-target --link PATH [options]\n"
+           "       torvex-target -h | --help | -V | --version\n"
            "  --link PATH            make PATH a symbolic link to the board's serial line\n"
+           "  --console PATH         the board's console UART as a second line at PATH\n"
            "  --board N              board model 1..4 (default 3)\n"
            "  --image FILE           keep the flash in FILE across runs\n"
-           "  --version HEX          monitor version reported by init (default 0251)\n"
+           "  --monitor-version HEX  monitor version reported by init (default 0251)\n"
            "  --prog-id N            monitor program id (default 1)\n"
            "  --boot-addr HEX        boot table address (default 03FFA000)\n"
            "  --baud N               line rate after reset (default 9600)\n"
@@ -142,17 +146,16 @@ const char *Usage_Text()
            "                         FF) of the byte at address HEX unprogrammed, yet succeed\n";
 }
 
-bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, bool *want_help, char *err,
+bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, ARGS_ASK *ask, char *err,
                 size_t err_size)
 {
     Default_Config(cfg);
-    *want_help = false;
+    *ask = ASK_RUN;
     for (int i = 1; i < argc; i++) {
         const char *a = argv[i];
-        if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
-            *want_help = true;
-            return true;
-        }
+        if (!strcmp(a, "--help") || !strcmp(a, "-h")) *ask = ASK_HELP;
+        if (!strcmp(a, "--version") || !strcmp(a, "-V")) *ask = ASK_VERSION;
+        if (*ask != ASK_RUN) return true;
         if (!strcmp(a, "--pace")) {
             cfg->link.pace = true;
         } else if (!strcmp(a, "--silent")) {

@@ -16,9 +16,20 @@ namespace vboard {
 
 namespace {
 
-// The board keeps the slave side open itself: without a reader on it the
-// master would see hang-ups whenever the host closes its port.
-int slave_fd = -1;
+// The board keeps the slave side of each of its lines open itself: without
+// a reader on it the master would see hang-ups whenever the host closes its
+// port. One entry per line: the link and the console.
+struct HELD_SLAVE {
+    int master, slave;
+};
+HELD_SLAVE held[2] = {{-1, -1}, {-1, -1}};
+
+HELD_SLAVE *Held_Entry(int master)
+{
+    for (HELD_SLAVE &h : held)
+        if (h.master == master) return &h;
+    return nullptr;
+}
 
 speed_t Speed_Code(DWORD baud)
 {
@@ -76,25 +87,28 @@ int Pty_Open(const char *path, DWORD baud, char *err, size_t err_size)
         return -1;
     }
     const char *name = ptsname(master);
-    slave_fd = name ? open(name, O_RDWR | O_NOCTTY) : -1;
+    HELD_SLAVE *h = Held_Entry(-1);
+    int slave_fd = name && h ? open(name, O_RDWR | O_NOCTTY) : -1;
     if (slave_fd < 0 || !Set_Raw(slave_fd, baud) || !Make_Link(name, path, err, err_size)) {
         if (slave_fd < 0 || !err[0]) snprintf(err, err_size, "cannot set up %s", name ? name : "pty");
         if (slave_fd >= 0) close(slave_fd);
-        slave_fd = -1;
         close(master);
         return -1;
     }
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     fcntl(master, F_SETFD, FD_CLOEXEC);
     fcntl(slave_fd, F_SETFD, FD_CLOEXEC);
+    *h = {master, slave_fd};
     return master;
 }
 
 void Pty_Close(int master_fd, const char *path)
 {
     unlink(path);
-    if (slave_fd >= 0) close(slave_fd);
-    slave_fd = -1;
+    if (HELD_SLAVE *h = master_fd >= 0 ? Held_Entry(master_fd) : nullptr) {
+        close(h->slave);
+        *h = {-1, -1};
+    }
     if (master_fd >= 0) close(master_fd);
 }
 

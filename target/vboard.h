@@ -10,6 +10,8 @@
 //   vb_opts    command line
 //   vb_trace   one JSON line per event
 //   vb_pty     pseudo-terminal, link symlink, host-side line rate
+//   vb_console the board's console UART on a second pty: banner and boot
+//              program at each reset, echo of what is typed
 #ifndef VBOARD_H
 #define VBOARD_H
 
@@ -134,6 +136,8 @@ size_t Link_Take_Output(BYTE *buf, size_t cap, DWORD host_baud, uint64_t now_us)
 // Milliseconds until the link needs attention again, or -1.
 int Link_Wait_Ms(uint64_t now_us);
 DWORD Link_Baud();
+// True once after the host said goodbye: the monitor then resets.
+bool Link_Take_Shutdown();
 
 struct LINK_COUNTS {
     DWORD frames_ok;
@@ -151,6 +155,7 @@ struct BOARD_CONFIG {
     char link_path[PATH_SIZE];
     char image_path[PATH_SIZE];
     char trace_path[PATH_SIZE];
+    char console_path[PATH_SIZE];   // empty: no console
     WORD board;             // 1..4
     LINK_SETUP link;
     DWORD flash_fault_addr; // see Mem_Set_Flash_Fault
@@ -158,9 +163,10 @@ struct BOARD_CONFIG {
 };
 
 void Default_Config(BOARD_CONFIG *cfg);
-// false with a message in err (bounded) on a bad command line; *want_help
-// is set for --help.
-bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, bool *want_help, char *err,
+// false with a message in err (bounded) on a bad command line; *ask tells
+// whether --help or --version came first instead of a run.
+enum ARGS_ASK { ASK_RUN, ASK_HELP, ASK_VERSION };
+bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, ARGS_ASK *ask, char *err,
                 size_t err_size);
 const char *Usage_Text();
 
@@ -197,6 +203,16 @@ void Pty_Close(int master_fd, const char *path);
 DWORD Pty_Host_Baud(int master_fd);
 
 uint64_t Now_Us();
+
+// ---- console ----------------------------------------------------------------
+// The line the monitor prints at reset about its boot program: its name,
+// start vector and directory entry, from the tables in flash.
+void Describe_Boot(const MONITOR_ID *mon, char *out, size_t cap);
+bool Console_Open(const char *path, const MONITOR_ID *mon, DWORD baud, char *err, size_t err_size);
+int Console_Fd();           // -1 without a console
+void Console_Reset();       // banner and boot program
+void Console_Service();     // the console's master is readable
+void Console_Close(const char *path);
 
 }  // namespace vboard
 

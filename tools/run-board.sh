@@ -1,8 +1,9 @@
 #!/bin/sh
 # `make run`: a virtual board (model 3) on a pseudo-terminal and TORVEX
-# attached to it as COM1, working in examples/. The board keeps its flash in
-# build/board3-flash.img, so programs stay stored from one run to the next
-# (delete the file for a blank board). The board stops when TORVEX ends.
+# attached to it as COM1, with the board's console as COM2, working in
+# examples/. The board keeps its flash in build/board3-flash.img, so programs
+# stay stored from one run to the next (delete the file for a blank board).
+# The board stops when TORVEX ends.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/${BUILD:-build}"
@@ -14,12 +15,13 @@ if [ ! -x "$board" ] || [ ! -x "$torvex" ]; then
 fi
 
 link="$build/board-com1"
+console="$build/board-com2"
 image="$build/board3-flash.img"
 trace="$build/board-trace.jsonl"
 ready="$build/board.out"
 : > "$ready"
 
-"$board" --link "$link" --board 3 --image "$image" --trace "$trace" \
+"$board" --link "$link" --console "$console" --board 3 --image "$image" --trace "$trace" \
     < /dev/null > "$ready" 2> "$build/board.err" &
 board_pid=$!
 stop_board() {
@@ -40,7 +42,7 @@ until grep -q '^READY ' "$ready"; do
     sleep 0.1
 done
 
-echo "Virtual board 3 listening on $link (flash kept in $image)."
+echo "Virtual board 3 on COM1 ($link), its console on COM2; flash kept in $image."
 echo "Sample files: hello.hex, table.bin; type 'demo' to run demo.flc, 'exit' to leave."
 cd "$root/examples"
-TORVEX_COM1="$link" "$torvex" "$@"
+TORVEX_COM1="$link" TORVEX_COM2="$console" "$torvex" "$@"

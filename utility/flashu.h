@@ -24,6 +24,9 @@ struct ARG_STRUCT {
 typedef ARG_STRUCT ARG_ARRAY_STRUCT[MAX_ARGS];
 
 void Process_Input_Line(char *in_str_ptr);
+// Cleans a line typed at the prompt: a tab becomes a blank, other control
+// characters are dropped, and so is a cursor or function key's escape sequence.
+void Drop_Control_Chars(char *line);
 void Parse_Input_Line(char *in_str_ptr, WORD *number_args_ptr, ARG_STRUCT *arg_array_ptr);
 void Parse_Command_Line(char *in_str_ptr, WORD *number_args_ptr, ARG_STRUCT *arg_array_ptr);
 
@@ -101,6 +104,9 @@ void Erase_All_Flash_Memory(WORD *status_ptr);
 // ---- displays (flashu_help.cpp, flashu_display.cpp) --------------------------
 void Display_Command_Info();
 void Display_Debug_Info();
+// Prints the usage or the version when the program's first argument asks for
+// one (-h, --help, -V, --version); false for any other argument.
+bool Show_Usage_Or_Version(const char *first_arg);
 void Display_Options();
 void Display_System_Table();
 void Display_Status();

@@ -1,5 +1,6 @@
 // The command dispatcher: words of a segment are run as options until the
 // first command, which takes the rest of the words as its arguments.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -43,6 +44,52 @@ static bool Is_Debug_Target_Command(WORD id)
     return (id >= CMD_READRAM && id <= CMD_CHGBAUD) || id == CMD_STATUS || id == CMD_CLRSTATUS;
 }
 
+// ---- a hint after an unknown word ---------------------------------------------------
+enum { SUGGEST_MAX_EDITS = 2, SUGGEST_WORD_MAX = 16 };
+
+// Edits (insert, delete, change, or swap of two neighbours) that turn a into b.
+static int Edit_Distance(const char *a, size_t la, const char *b, size_t lb)
+{
+    int d[SUGGEST_WORD_MAX + 1][SUGGEST_WORD_MAX + 1];
+    for (size_t i = 0; i <= la; i++) d[i][0] = (int)i;
+    for (size_t j = 0; j <= lb; j++) d[0][j] = (int)j;
+    for (size_t i = 1; i <= la; i++) {
+        for (size_t j = 1; j <= lb; j++) {
+            int best = std::min(d[i - 1][j], d[i][j - 1]) + 1;
+            best = std::min(best, d[i - 1][j - 1] + (a[i - 1] != b[j - 1]));
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                best = std::min(best, d[i - 2][j - 2] + 1);
+            d[i][j] = best;
+        }
+    }
+    return d[la][lb];
+}
+
+// The nearest command or option word within two edits, and fewer edits than
+// the typed word has characters (so a single letter suggests nothing); the
+// first in table order on a tie. Debug words only once they are enabled.
+static void Suggest_Word(const char *name)
+{
+    size_t len = strlen(name);
+    if (len == 0 || len > SUGGEST_WORD_MAX) return;
+    int best = (int)std::min<size_t>(SUGGEST_MAX_EDITS, len - 1) + 1;
+    char best_word[SUGGEST_WORD_MAX + 1] = "";
+    for (const LOOKUP_TBL_STRUCT *row = user_command_lut; row->str_ptr != nullptr; row++) {
+        if ((row->id & CMD_DEBUG_BIT) && !debug_cmds_enabled) continue;
+        for (const char *w = row->str_ptr; *w != '\0'; w += strspn(w, " ")) {
+            size_t wl = strcspn(w, " ");
+            int d = wl <= SUGGEST_WORD_MAX ? Edit_Distance(name, len, w, wl) : best;
+            if (d < best) {
+                best = d;
+                memcpy(best_word, w, wl);
+                best_word[wl] = '\0';
+            }
+            w += wl;
+        }
+    }
+    if (best_word[0] != '\0') Log_Fmt(LOG_ALWAYS, "Did you mean %s?\n", best_word);
+}
+
 // A word that is no command or option may name a command file.
 static WORD Command_File_Id(const char *name, WORD *status_ptr)
 {
@@ -55,6 +102,7 @@ static WORD Command_File_Id(const char *name, WORD *status_ptr)
         return CMD_CMD_FILE;
     }
     Log_Fmt(LOG_ALWAYS, "Invalid command/option %s!\n", name);
+    Suggest_Word(name);
     *status_ptr = E_REPORTED;
     return 0;
 }

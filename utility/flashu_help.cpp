@@ -1,7 +1,43 @@
 // The help texts and the current-options report; printed whatever the log level.
 #include <cstring>
 
+#include "VERSION.h"
 #include "flashu.h"
+
+static const char usage_text[] =
+    "usage: torvex [WORD]...        (the words form the first command line)\n"
+    "       torvex -h | --help | -V | --version\n"
+    "\n"
+    "TORVEX programs the flash of an embedded x86 board through its boot monitor\n"
+    "over a serial port. It runs command lines from the environment variable\n"
+    "FLASHOPT, then its arguments joined by blanks, then the prompt FLASH CMD: and\n"
+    "command files. A line holds commands separated by \";\"; \"//\" starts a comment;\n"
+    "options are words name=value and stay set for the commands that follow. A\n"
+    "word W that is no command runs the command file W.FLC, one line at a time.\n"
+    "Type help at the prompt for the commands and options.\n"
+    "\n"
+    "  torvex 'init com1 ; program app ; setboot app ; exit'\n"
+    "  FLASHOPT='port=com2 baud=19200' torvex\n"
+    "\n"
+    "COM1..COM4 are the devices named by the environment variables TORVEX_COM1..\n"
+    "TORVEX_COM4 (default /dev/ttyS0..3), e.g.\n"
+    "  TORVEX_COM1=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0\n"
+    "\n"
+    "Exit status: 0 when no command failed, 1 when a command failed, 2 when a\n"
+    "signal or lost output ended the run.\n";
+
+bool Show_Usage_Or_Version(const char *first_arg)
+{
+    if (!strcmp(first_arg, "-h") || !strcmp(first_arg, "--help")) {
+        fputs(usage_text, stdout);
+    } else if (!strcmp(first_arg, "-V") || !strcmp(first_arg, "--version")) {
+        printf("torvex %s (Quillet Bootloader Utility V2.51)\n", TORVEX_VERSION);
+    } else {
+        return false;
+    }
+    fflush(stdout);
+    return true;
+}
 
 struct HELP_ROW {
     const char *cells[4];
@@ -111,12 +147,21 @@ static void Print_Help_Text(const HELP_TEXT &h)
     fflush(stdout);
 }
 
+// The debug commands are in no table of the help: one line says how to reach them.
+static void Print_Debug_Hint()
+{
+    printf("Type debug to enable the debug commands, then debug or ??? to list them.\n");
+    fflush(stdout);
+}
+
 void Display_Command_Info()
 {
     Print_Help_Text(command_help);
-    if (cmd_mode == cli_cmd_mode && !User_Confirmed("\nDisplay command options?", true)) return;
-    printf("\n");
-    Print_Help_Text(option_help);
+    if (cmd_mode != cli_cmd_mode || User_Confirmed("\nDisplay command options?", true)) {
+        printf("\n");
+        Print_Help_Text(option_help);
+    }
+    Print_Debug_Hint();
 }
 
 void Display_Debug_Info()

@@ -88,6 +88,7 @@ static bool Get_CLI_Input(char *in_str)
     Log_Fmt(LOG_ALWAYS, "%s ", prompt_str);
     bool too_long = false;
     if (!Con_Read_Line(in_str, INPUT_LINE_SIZE, &too_long)) return false;
+    Drop_Control_Chars(in_str);
     if (too_long) {
         Refuse_Long_Line("Input line");
         in_str[0] = '\0';
@@ -143,6 +144,7 @@ static void Process_CLI()
 
 int Torvex_Main(int argc, char **argv)
 {
+    if (argc > 1 && Show_Usage_Or_Version(argv[1])) return 0;   // before anything else runs
     Con_Init();
     Log_Str(LOG_ALWAYS, signon_str_ptr);
     Delete_Temp_Files();

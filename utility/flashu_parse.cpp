@@ -14,6 +14,33 @@ static void Upper_Case(char *s)
     for (; *s != '\0'; s++) *s = (char)toupper((unsigned char)*s);
 }
 
+// Length of the escape sequence a cursor or function key sends (ESC [ ... final
+// or ESC O x), 1 for a lone ESC.
+static size_t Escape_Length(const char *p)
+{
+    if (p[1] == 'O' && p[2] != '\0') return 3;
+    if (p[1] != '[') return 1;
+    size_t n = 2;
+    while (p[n] >= 0x20 && p[n] <= 0x3F) n++;   // parameters and intermediates
+    return p[n] >= 0x40 && p[n] <= 0x7E ? n + 1 : n;
+}
+
+void Drop_Control_Chars(char *line)
+{
+    char *out = line;
+    for (const char *p = line; *p != '\0';) {
+        unsigned char c = (unsigned char)*p;
+        if (c == 0x1B) {
+            p += Escape_Length(p);
+        } else {
+            if (c == '\t') *out++ = ' ';
+            else if (c >= 0x20 && c != 0x7F) *out++ = (char)c;
+            p++;
+        }
+    }
+    *out = '\0';
+}
+
 // Parse_Input_Line with a verdict on whether the line fits the line array.
 static LINE_FIT Split_Segments(char *in_str_ptr, WORD *number_args_ptr, ARG_STRUCT *arg_array_ptr)
 {

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "HCMDFMT.h"
@@ -44,7 +46,7 @@ struct BoardLinkE2E : testing::Test {
 
 TEST_F(BoardLinkE2E, OneFramePerCommand)
 {
-    Start({"--prog-id", "9", "--version", "0240", "--boot-addr", "03FFC000"});
+    Start({"--prog-id", "9", "--monitor-version", "0240", "--boot-addr", "03FFC000"});
     WORD id = 0, version = 0, manu = 0, dev = 0;
     DWORD boot = 0;
     Init_Command(&id, &version, &boot, &status);
@@ -110,7 +112,7 @@ TEST(BoardSession, InitFallsBackTo9600ThroughRefusedFramesAndMovesTheBoard)
     EXPECT_EQ(bauds[1].Num("to"), 9600) << "goodbye returns the board to its reset rate";
 }
 
-TEST(BoardProcess, SignalRemovesTheLinkAndWritesTheImage)
+TEST(BoardProcess, ConsoleAndSignalsThatRemoveTheLinksAndWriteTheImage)
 {
     for (int sig : {SIGTERM, SIGINT}) {
         BOARD_PROC b;
@@ -120,12 +122,20 @@ TEST(BoardProcess, SignalRemovesTheLinkAndWritesTheImage)
         ASSERT_TRUE(Board_Start(&b, {"--board", "1"}, &err, image)) << err;
         struct stat st;
         ASSERT_EQ(lstat(b.link.c_str(), &st), 0);
+        // The console: what a reader clears on opening (term does) is printed again; keys echo.
+        const std::string reset = "\r\nBoot monitor V2.51 - flash 03F80000-03FFFFFF\r\n"
+                                  "No boot program: the flash tables are not valid\r\n";
+        int console = open(b.console.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        tcflush(console, TCIFLUSH);
+        EXPECT_EQ(Read_Fd(console, 2000, reset.size()), reset);
+        EXPECT_TRUE(write(console, "hi\r", 3) == 3 && Read_Fd(console, 2000, 4) == "hi\r\n");
+        close(console);
         kill(b.pid, sig);
         int status = 0;
         for (int i = 0; i < 300 && waitpid(b.pid, &status, WNOHANG) == 0; i++) poll(nullptr, 0, 10);
         b.pid = -1;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "signal " << sig;
-        EXPECT_NE(lstat(b.link.c_str(), &st), 0) << "link left behind after signal " << sig;
+        EXPECT_TRUE(lstat(b.link.c_str(), &st) != 0 && lstat(b.console.c_str(), &st) != 0) << "left behind: " << sig;
         EXPECT_EQ(Board_Image(b), image);
         Board_Cleanup(&b);
     }
@@ -139,13 +149,11 @@ TEST(BoardProcess, RefusesBadOptionsAForeignImageAndToReplaceAFile)
         std::vector<std::string> args;  // the last --link wins
         size_t image;
         const char *says;
-    } bad[] = {{{"--board", "5"}, 0, "--board"}, {{"--board", "3x"}, 0, "--board"},
-               {{"--baud", "0"}, 0, "--baud"}, {{"--drop-rate", "1.5"}, 0, "--drop-rate"},
-               {{"--corrupt-rate", "nan"}, 0, "--corrupt-rate"},
-               {{"--seed", "4294967296"}, 0, "--seed"},
-               {{"--link", std::string(600, 'a')}, 0, "--link"},
+    } bad[] = {{{"--board", "5"}, 0, "--board"}, {{"--board", "3x"}, 0, "--board"}, {{"--baud", "0"}, 0, "--baud"},
+               {{"--drop-rate", "1.5"}, 0, "--drop-rate"}, {{"--corrupt-rate", "nan"}, 0, "--corrupt-rate"},
+               {{"--seed", "4294967296"}, 0, "--seed"}, {{"--link", std::string(600, 'a')}, 0, "--link"},
                {{"--board", "4"}, 0x100000, "image"},  // 1 M image, 2 M of flash
-               {{"--link", file}, 0, "not a symbolic link"}};
+               {{"--link", file}, 0, "not a symbolic link"}, {{"--monitor-version"}, 0, "--monitor-version needs"}};
     for (const auto &c : bad) {
         BOARD_PROC b;
         std::string err;

@@ -25,6 +25,7 @@ const std::string NOT_ONLINE = "Target system not on-line!\n", NAME_MISSING = "C
 const std::string BAD_PORT = "Invalid port name!  Type com1, com2, com3, or com4\n";
 const std::string BAD_RATE = "Invalid baud rate!  Enter 300 to 115200\n", BAD_CHARS = "Invalid characters in baud rate!\n";
 const std::string HINT = "\nType h or ? for help\n\n", FROM_ARGS = "Process command line parameters ...\n";
+const std::string DEBUG_HINT = "Type debug to enable the debug commands, then debug or ??? to list them.\n";
 const std::string FROM_ENV = std::string(TORVEX_SIGNON) + "Process environment variable FLASHOPT ...\n";
 
 std::string Processing(const std::string &path) { return "Process " + path + " flash command file ...\n"; }
@@ -39,12 +40,15 @@ void Expect_Session(const std::vector<Step> &steps, const std::string &cwd = "",
     EXPECT_EQ(r.exit_code, 0);
 }
 
-// Words, command files in place of unknown words, debug words, off-line
-// refusals, segments and comments, and last the ARG trace of all 20 words.
+// Words, command files in place of unknown words, debug words, off-line refusals, a port that
+// will not open (the ports present listed), segments, comments, last the ARG trace of 20 words.
 TEST(CliSession, DispatchParseAndTrace)
 {
     Scratch_Dir dir;
     dir.write("ReadRam.flc", "gr=fromfile");
+    const std::string by_id = dir.file("dev/serial/by-id/usb-Board_UART-if00"), none = dir.file("none");
+    ASSERT_TRUE(std::filesystem::create_directories(dir.file("dev/serial/by-id")) && !symlink("../../ttyUSB0", by_id.c_str()));
+    dir.write("dev/ttyUSB0", "");
     dir.write("shell.sh", "#!/bin/sh\necho in the shell\n");
     ASSERT_EQ(chmod(dir.file("shell.sh").c_str(), 0755), 0);
     std::string words = "options", trace = "Cmd arg #0 = 'OPTIONS', name = 'OPTIONS', value = ''\n";
@@ -53,7 +57,8 @@ TEST(CliSession, DispatchParseAndTrace)
         trace += "Cmd arg #" + std::to_string(i) + " = '" + std::to_string(i) + "', name = '" + std::to_string(i) + "', value = ''\n";
     const std::string up = "OPTIONS" + words.substr(7);
     std::vector<Step> steps = {
-        {"nosuch", "Invalid command/option NOSUCH!\n"},
+        {"nosuch", "Invalid command/option NOSUCH!\n"}, {"dri", "Invalid command/option DRI!\nDid you mean DIR?\n"},
+        {"prot=com1 x", "Invalid command/option PROT!\nDid you mean PORT?\n"}, {"z", "Invalid command/option Z!\n"},
         {"readram 0 10", Seg(Processing("READRAM.FLC")) + "READRAM.FLC CMD: gr=fromfile\n" +
                              Seg("Group name set to FROMFILE\n"), true},
         {"eraseall", "Invalid command/option ERASEALL!\n"}, {"???", "Debug commands ENABLED\n"}, {"eraseall", NOT_ONLINE},
@@ -68,6 +73,9 @@ TEST(CliSession, DispatchParseAndTrace)
         {"options;", Seg(report) + "\n", true}, {";options", "\n" + Seg(report), true},
         {"options; ", Seg(report) + NAME_MISSING + "\n", true}, {"// nothing here", "\n\n", true}, {"", "", true},
         {"gr=x // a comment; port=com1", "Group name set to X\n"},
+        {"init com3", "Port set to COM3\nEstablish link to target system on COM3 at 9600 baud ...\nCOM3 is " + none +
+                          ": No such file or directory\nSerial ports present:\n  " + by_id + " -> " + dir.file("dev/ttyUSB0") +
+                          "\nset TORVEX_COM3=" + by_id + " and start TORVEX again\n\nOperation FAILED!  Couldn't open COM\n\n"},
         {"port=com1 port=com9 ; gr=y", "Port set to COM1\n" + BAD_PORT}, {"port", "Option PORT value not specified!\n"},
         {"gr=a = options", "Group name set to A\n" + NAME_MISSING}, {"log=arg", "Log level set to DEBUG ARG\n"},
         {" ", "Input line = ' '\nInput #args = 1\nInput arg #0 = ' '\n\nCmd input = ' '\nCmd #args = 65535\n" + NAME_MISSING + "\n", true},
@@ -79,10 +87,11 @@ TEST(CliSession, DispatchParseAndTrace)
         {words, "Input line = '" + up + "'\nInput #args = 1\nInput arg #0 = '" + up + "'\n\nCmd input = '" + up +
                     "'\nCmd #args = 20\n" + trace + Options_Report({{"Group", "A"}, {"Log", "DEBUG ARG"},
                     {"Name", "A=B"}, {"Port", "COM3"}, {"VT Port", "COM2"}}) + "\n", true}});
-    Expect_Session(steps, dir.path(), {{"SHELL", dir.file("shell.sh")}});
+    Expect_Session(steps, dir.path(), {{"SHELL", dir.file("shell.sh")}, {"TORVEX_COM3", none}, {"TORVEX_DEV_DIR", dir.file("dev")}});
 }
 
-// Refused lines run none of their segments; lines just within the limits run.
+// Refused lines run none of their segments; lines just within the limits run;
+// typed control characters and key sequences are dropped, a tab is a blank.
 TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
 {
     const std::string p72(72, 'B'), c75(75, 'C');
@@ -93,7 +102,7 @@ TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
         {"port=com1;" + std::string(76, 'C'), "Command name longer than 75 characters, line ignored!\n", true},
         {"port=com1" + std::string(19, ';'), Seg("Port set to COM1\nVT Port set to COM1\n") + std::string(19, '\n'), true},
         {c75, "Invalid command/option " + c75 + "!\n"}, {"port=com3\r", "Port set to COM3\n"},
-        {"\x01\xff\x7f", "Invalid command/option \x01\xff\x7f!\n"}, {"prompt=" + std::string(72, 'b'), "Prompt set to " + p72 + "\n"},
+        {"\x1b[Ad\x1bi\x01r\t\xff\x7f", NOT_ONLINE}, {"prompt=" + std::string(72, 'b'), "Prompt set to " + p72 + "\n"},
     }, "", {}, p72 + " \n");
 
     auto r = Run_Lines("options\n", "", std::vector<std::string>(30, "port=com2"), {{"FLASHOPT", std::string(255, ';')}});
@@ -215,6 +224,7 @@ TEST(CliHelp, AsksOnlyAtThePrompt)
         {cmd, "program     pr  <file> [format=x] [addr=x] Program flash memory\n" + std::string(16, ' ') +
                   "[name=x] [gr=x] [ver=x]    \nreinittbls  rt  <board> [system=x]         Re-initialize flash tables\n"},
         {opt, "\n          verbose" + std::string(25, ' ') + "\nname=     <str>            <file>         Set program name\n"},
+        {opt, "Command separator on single line\n" + DEBUG_HINT},   // the last line of help
         {dbg, "\n" + std::string(19, ' ') + "<dest> <src>  <size>    Program flash block\n"},
         {dbg, "\n" + std::string(19, ' ') + "<size>" + std::string(18, ' ') + "\ngetid       gid    <base>"}};
     for (const auto &t : texts) EXPECT_NE(t.first.find(t.second), std::string::npos) << t.second;
@@ -223,10 +233,10 @@ TEST(CliHelp, AsksOnlyAtThePrompt)
     // of input the default); the rest of the answer's line comes to the prompt.
     const std::string q = "\nDisplay command options? [y]: ";
     Expect_Session({
-        {"help\nn", Seg(cmd + q + "n\n") + PROMPT, true},
+        {"help\nn", Seg(cmd + q + "n\n" + DEBUG_HINT) + PROMPT, true},
         {"h\nYgr=x", Seg(cmd + q + "Y\n\n" + opt) + PROMPT + Seg("Group name set to X\n"), true},
         {"?\n", cmd + q + "\n\n" + opt},
-        {"help\n\x1b" "gr=y", Seg(cmd + q + "\n") + PROMPT + Seg("Group name set to Y\n"), true},
+        {"help\n\x1b" "gr=y", Seg(cmd + q + "\n" + DEBUG_HINT) + PROMPT + Seg("Group name set to Y\n"), true},
         {"help", cmd + q + "\n\n" + opt},
     });
 }

@@ -224,7 +224,7 @@ TEST(TablesE2e, EachBoardModelGetsItsOwnMapInItsFlash)
 // A full-flash image is refused before anything is sent; the directory survives.
 TEST(TablesE2e, OldMonitorOnBoard4KeepsItsTablesAcrossSessionsAndAFullFlashImageIsRefused)
 {
-    const std::vector<std::string> old = {"--board", "4", "--version", "0240"};
+    const std::vector<std::string> old = {"--board", "4", "--monitor-version", "0240"};
     const std::map<std::string, std::string> files = {
         {"app.bin", "app"}, {"two.bin", "two"}, {"full.bin", std::string(0x200000, 'f')}};
     RIG_RESULT r = Session("init com1\nprogram app.bin addr=3e00000\nprogram full addr=3e00000\nexit\n", old, {}, files);
@@ -329,6 +329,9 @@ TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
                           status, set_big,
                           "Tables in flash memory require updating.  Abort anyway? [n]: n\n",
                           Dir_Listing("BENCHTOP1", {"BIG", "B1-", "NOVEC", "---"}), EXIT_WRITTEN}));
+    // The console: nothing to boot at the start; at exit's shutdown the board starts BIG.
+    const std::string banner = "\r\nBoot monitor V2.51 - flash 03F00000-03FFFFFF\r\n";
+    EXPECT_EQ(r.console, banner + "No boot program set\r\n" + banner + "Starting boot program BIG at E801:FFF0 (directory entry 3)\r\n");
     // The system table is as read and stays put; the device map goes along
     // for the table block's stamp.
     EXPECT_EQ(Sent(r, "write_ram"), 3u);

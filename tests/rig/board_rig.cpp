@@ -1,6 +1,7 @@
 // End-to-end rig: the board process, its trace and image. See board_rig.h.
 #include "board_rig.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <regex>
 #include <sstream>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -62,17 +64,15 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     char tmpl[] = "/tmp/torvex_rig_XXXXXX";
     if (!mkdtemp(tmpl)) return *error = "cannot make a scratch directory", false;
     b->dir = tmpl;
-    b->link = b->dir + "/com1";
-    b->trace = b->dir + "/trace.jsonl";
-    b->image = b->dir + "/flash.img";
-    b->err_file = b->dir + "/board.err";
+    b->link = b->dir + "/com1", b->console = b->dir + "/com2", b->trace = b->dir + "/trace.jsonl";
+    b->image = b->dir + "/flash.img", b->err_file = b->dir + "/board.err";
     int pout[2];
     if (!initial_image.empty() &&
         !Write_Whole(b->image, initial_image.data(), initial_image.size()))
         return *error = "cannot write the initial image", false;
     if (pipe(pout)) return *error = "pipe failed", false;
-    std::vector<std::string> all = {TORVEX_BIN_DIR "/torvex-target", "--link", b->link,
-                                    "--trace", b->trace, "--image", b->image};
+    std::vector<std::string> all = {TORVEX_BIN_DIR "/torvex-target", "--link", b->link, "--trace",
+                                    b->trace, "--image", b->image, "--console", b->console};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &a : all) argv.push_back(&a[0]);
@@ -145,17 +145,15 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
         mkdir(run.cwd.c_str(), 0755);
         for (const auto &f : s.files)
             Write_Whole(run.cwd + "/" + f.first, f.second.data(), f.second.size());
-        run.args = s.torvex_args;
-        run.stdin_text = s.stdin_text;
-        run.timeout_ms = s.timeout_ms;
+        run.args = s.torvex_args, run.stdin_text = s.stdin_text, run.timeout_ms = s.timeout_ms;
         run.env = {{"TORVEX_COM1", b.link}};
         if (s.set_flashopt) run.env.push_back({"FLASHOPT", s.flashopt});
+        // The board prints to its console before it answers, so all is there at the end.
+        int console = open(b.console.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         Torvex_Result t = Run_Torvex(run);
-        r.started = true;
-        r.out = t.out;
-        r.err = t.err;
-        r.exit_code = t.exit_code;
-        r.timed_out = t.timed_out;
+        r.console = Read_Fd(console, 0);
+        close(console);
+        r.started = true, r.out = t.out, r.err = t.err, r.exit_code = t.exit_code, r.timed_out = t.timed_out;
         Board_Stop(&b);
         r.trace = Board_Trace(b);
         r.image = Board_Image(b);
@@ -190,6 +188,16 @@ std::vector<uint8_t> Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len)
 uint32_t Board_Flash_First(int board)
 {
     return board == 1 ? 0x03F80000 : board == 4 ? 0x03E00000 : 0x03F00000;
+}
+
+std::string Read_Fd(int fd, int quiet_ms, size_t want)
+{
+    std::string got;
+    char buf[512];
+    pollfd p{fd, POLLIN, 0};
+    for (ssize_t n = 0; got.size() < want && poll(&p, 1, quiet_ms) > 0; got.append(buf, size_t(n)))
+        if ((n = read(fd, buf, std::min(sizeof buf, want - got.size()))) <= 0) break;
+    return got;
 }
 
 std::string Read_Source_File(const std::string &rel_path)

@@ -1,7 +1,7 @@
 // End-to-end rig. Run_Session starts torvex-target on a private link in a
 // scratch directory, runs torvex in <dir>/work with TORVEX_COM1 pointing at
 // it, the given files and a scripted stdin, stops the board (flushing its
-// image) and returns TORVEX's output, the board's trace and its flash.
+// image) and returns TORVEX's output, the board's trace, flash and console.
 // In-process tests of the host's link use Board_Start, point TORVEX_COM1 at
 // b.link, and end with Board_Stop, Board_Trace / Board_Image, Board_Cleanup.
 // TORVEX_RIG_KEEP=1 keeps the scratch directories for a look afterwards.
@@ -27,7 +27,7 @@ struct TRACE_EVENT {
 struct BOARD_PROC {
     pid_t pid = -1;
     std::string dir;                     // scratch directory
-    std::string link, trace, image;      // dir + "/com1", "/trace.jsonl", "/flash.img"
+    std::string link, console, trace, image;  // dir + "/com1", "/com2", "/trace.jsonl", "/flash.img"
     std::string err_file;                // the board's stderr
 };
 
@@ -59,6 +59,7 @@ struct RIG_RESULT {
     bool timed_out = false;
     std::vector<TRACE_EVENT> trace;
     std::vector<uint8_t> image;   // the board's flash, lowest block first
+    std::string console;          // what the board's console printed
     uint32_t flash_first = 0;     // physical address of image[0]
     std::vector<std::string> files_after;  // names left in the working directory
 };
@@ -73,5 +74,7 @@ std::vector<uint8_t> Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len);
 uint32_t Board_Flash_First(int board);
 // A file of the source tree, e.g. "examples/hello.hex".
 std::string Read_Source_File(const std::string &rel_path);
+// What fd delivers until want bytes came or it stayed silent for quiet_ms.
+std::string Read_Fd(int fd, int quiet_ms, size_t want = SIZE_MAX);
 
 #endif
