@@ -39,11 +39,16 @@ TEST_F(Wrappers, InitCommand)
     Init_Command(&id, &ver, &boot, &(s = E_OPEN_COM));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Link init error during init.\n");
     EXPECT_TRUE(s == E_REPORTED && Mem_Port().tx.empty());
-    // an answer too short to hold a status is no answer either
+    // an answer too short to hold a status is no answer either; one too short for its fields is refused
     SetUp();
     Monitor([](Bytes) { return Bytes{0x03, 0x00}; });
     Init_Command(&id, &ver, &boot, &(s = 0));
     EXPECT_EQ(s, E_NOT_RESPONDING);
+    Monitor([](Bytes r) { return r.resize(3), r; });
+    testing::internal::CaptureStdout();
+    Init_Command(&id, &ver, &boot, &(s = 0));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Init response carries 3 bytes; 15 expected\n");
+    EXPECT_TRUE(s == E_REPORTED && id == 0xFFFF && ver == 0xFFFF && boot == 0x000FFF00u);
 }
 
 // The monitor answers every request with status 0x002B and its own values, which come back
