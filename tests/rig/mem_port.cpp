@@ -28,7 +28,7 @@ static int Mem_Open(const char *path, int *err)
 {
     if (state.fail_open_errno || state.is_open)  // the driver must close before it re-opens
         return *err = state.fail_open_errno ? state.fail_open_errno : EBUSY, -1;
-    state.is_open = true, state.path = path, Call("open " + state.path);
+    state.is_open = true, Call("open " + std::string(path));
     return 3;
 }
 
@@ -36,7 +36,7 @@ static bool Mem_Get_State(int, int *err) { return Ok_Unless(state.fail_get_state
 static bool Mem_Setup(int, WORD, WORD, int *err) { return Ok_Unless(state.fail_setup, err); }
 static bool Mem_Set_State(int, DWORD baud, int *err)
 {
-    return Ok_Unless(state.fail_set_state, err) && (state.baud = baud, Call("set " + std::to_string(baud)), true);
+    return Ok_Unless(state.fail_set_state, err) && (Call("set " + std::to_string(baud)), true);
 }
 
 static bool Mem_Purge(int, int which, int *err)

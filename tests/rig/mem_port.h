@@ -31,8 +31,6 @@ struct MEM_PORT_STATE {
     bool fail_get_state = false, fail_setup = false, fail_set_state = false;
     bool fail_purge = false, fail_close = false, is_open = false;
     std::string calls;  // in order: open <path>, set <baud>, purge (of output), write, drain, close
-    std::string path;                                    // as opened, at the rate last set
-    DWORD baud = 0;
     unsigned long waits = 0;                             // wait and sleep calls
 };
 
