@@ -33,5 +33,8 @@ WORD Comms_Read(void *buffer, WORD buffSize, WORD *wStatus);
 void Comms_ClearInputBuffer();
 void Comms_FlushFileBuffers(WORD *wStatus);
 void Shutdown_Comms_Link(WORD *wStatus);
+// True once the open port has hung up or failed: the driver has said so once
+// and fails every later read and write at once. Cleared by closing the port.
+bool Comms_Port_Lost();
 
 #endif

@@ -75,9 +75,14 @@ extern BYTE msg_seq_num;
 void Init_Message_Link(WORD comm_port, DWORD dwBaudRate, WORD *wStatus);
 void Shutdown_Message_Link(WORD *wStatus);
 DWORD Calc_Checksum(const void *lpBuffer, WORD wSize, WORD *wStatus);
+// A lost or blocked line ends either call at once with the driver's read or
+// write failure status (the driver has said what happened).
 WORD Tx_Message(const void *databuff, WORD wSize, WORD wTimeout, WORD *wStatus);
 // Returns the data length (status 0); 0xFFFF with status 0x0001 when no frame
 // started within the allowance; 0xFFFF with status 0 when the peer sent CAN.
+// The allowance is for the start of a frame: a frame whose bytes pause for
+// over a second is broken off, and after a broken frame only two seconds of
+// silence are waited for its resend.
 WORD Rx_Message(void *inbuff, WORD wSize, WORD wTimeout, WORD *wStatus);
 // Sets every counter of comms_status to 0 (clrstatus, echo test).
 void Clear_Comms_Status();

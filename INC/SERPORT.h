@@ -16,7 +16,7 @@ enum : int {
 };
 
 // Every call that can fail returns false (or -1) and puts an errno value
-// into *err for the driver's explanation of a failed open.
+// into *err for the driver's explanation of a failed open or a lost line.
 struct SERPORT_OPS_STRUCT {
     // Opens the device for reading and writing without waiting for carrier
     // and takes exclusive access; returns the handle or -1.
@@ -33,13 +33,17 @@ struct SERPORT_OPS_STRUCT {
     // room/bytes right now, -1 on failure.
     long (*write_bytes)(int handle, const void *buffer, size_t count, int *err);
     long (*read_bytes)(int handle, void *buffer, size_t count, int *err);
-    bool (*queue_counts)(int handle, DWORD *in_count, DWORD *out_count);
+    bool (*queue_counts)(int handle, DWORD *in_count, DWORD *out_count, int *err);
     // Monotonic milliseconds (any origin).
     DWORD (*now_ms)();
     // Blocks up to ms milliseconds or until input is ready / output has room.
-    void (*wait_readable)(int handle, DWORD ms);
-    void (*wait_writable)(int handle, DWORD ms);
+    // False at once when the line has hung up or the device failed.
+    bool (*wait_readable)(int handle, DWORD ms, int *err);
+    bool (*wait_writable)(int handle, DWORD ms, int *err);
     void (*sleep_ms)(DWORD ms);
+    // Waits until the bytes the device itself still holds have left; called
+    // only once the output queue is empty, where the wait is short.
+    bool (*drain)(int handle, int *err);
 };
 
 extern const SERPORT_OPS_STRUCT posix_serport_ops;

@@ -96,6 +96,8 @@ static bool Posix_Purge(int fd, int which, int *err)
     return true;
 }
 
+// The driver has drained or discarded the output first: restoring the
+// settings at once cannot change the rate of a byte still on its way.
 static bool Posix_Close(int fd, int *err)
 {
     if (settings_saved) tcsetattr(fd, TCSANOW, &saved_settings);
@@ -131,10 +133,14 @@ static long Posix_Read(int fd, void *buffer, size_t count, int *err)
     return Transfer_Count(read(fd, buffer, count), err);
 }
 
-static bool Posix_Queue_Counts(int fd, DWORD *in_count, DWORD *out_count)
+// A hung-up device fails the ioctl (EIO): that is how a vanished port shows.
+static bool Posix_Queue_Counts(int fd, DWORD *in_count, DWORD *out_count, int *err)
 {
     int in = 0, out = 0;
-    if (ioctl(fd, FIONREAD, &in) != 0) return false;
+    if (ioctl(fd, FIONREAD, &in) != 0) {
+        *err = errno;
+        return false;
+    }
     if (ioctl(fd, TIOCOUTQ, &out) != 0) out = 0;
     *in_count = in > 0 ? static_cast<DWORD>(in) : 0;
     *out_count = out > 0 ? static_cast<DWORD>(out) : 0;
@@ -158,7 +164,9 @@ static void Posix_Sleep_Ms(DWORD ms)
     }
 }
 
-static void Posix_Wait(int fd, short events, DWORD ms)
+// A hung-up or failing line is "ready" at once and stays so: it is reported,
+// never waited on again.
+static bool Posix_Wait(int fd, short events, DWORD ms, int *err)
 {
     struct pollfd pfd;
     pfd.fd = fd;
@@ -166,19 +174,35 @@ static void Posix_Wait(int fd, short events, DWORD ms)
     pfd.revents = 0;
     int timeout = ms > static_cast<DWORD>(INT_MAX) ? INT_MAX : static_cast<int>(ms);
     int n = poll(&pfd, 1, timeout);
-    // A hung-up or failing line is "ready" at once; sleep instead of spinning.
-    if (n > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & events))
-        Posix_Sleep_Ms(1);
-    else if (n < 0 && errno != EINTR)
-        Posix_Sleep_Ms(1);
+    if (n < 0) {
+        if (errno == EINTR) return true;
+        *err = errno;
+        return false;
+    }
+    if (n > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        *err = (pfd.revents & POLLNVAL) ? EBADF : EIO;
+        return false;
+    }
+    return true;
 }
 
-static void Posix_Wait_Readable(int fd, DWORD ms) { Posix_Wait(fd, POLLIN, ms); }
-static void Posix_Wait_Writable(int fd, DWORD ms) { Posix_Wait(fd, POLLOUT, ms); }
+static bool Posix_Wait_Readable(int fd, DWORD ms, int *err) { return Posix_Wait(fd, POLLIN, ms, err); }
+static bool Posix_Wait_Writable(int fd, DWORD ms, int *err) { return Posix_Wait(fd, POLLOUT, ms, err); }
+
+// With the kernel's queue empty only the UART's own FIFO is left, so tcdrain
+// returns within a few byte times.
+static bool Posix_Drain(int fd, int *err)
+{
+    if (tcdrain(fd) != 0) {
+        *err = errno;
+        return false;
+    }
+    return true;
+}
 
 const SERPORT_OPS_STRUCT posix_serport_ops = {
     Posix_Open,          Posix_Get_State, Posix_Setup_Queues, Posix_Set_State,
     Posix_Purge,         Posix_Close,     Posix_Write,        Posix_Read,
     Posix_Queue_Counts,  Posix_Now_Ms,    Posix_Wait_Readable, Posix_Wait_Writable,
-    Posix_Sleep_Ms,
+    Posix_Sleep_Ms,      Posix_Drain,
 };

@@ -105,6 +105,7 @@ int Run(const BOARD_CONFIG &cfg, int master)
         Flush_Output(master);
         if (cfg.image_path[0] && Mem_Take_Dirty() && !Mem_Save_Image(cfg.image_path))
             fprintf(stderr, "torvex-target: cannot write image %s\n", cfg.image_path);
+        if (Link_Hang_Up_Due(now)) break;
     }
     return 0;
 }

@@ -4,7 +4,8 @@
 // a bad size or end character is skipped silently, a bad checksum or
 // complement gets NAK, an intact frame gets ACK at once and is executed.
 // Sending: the response goes out as one frame and waits for the host's ACK;
-// NAK or silence sends it again, three sends in all.
+// NAK or silence sends it again, three sends in all; a poll from the host
+// after the last send starts the sends over (the host is still waiting).
 //
 // The line has a rate on each side: the monitor's current rate and the rate
 // the host's port is set to. When they differ every byte is garbage to the
@@ -45,6 +46,8 @@ uint64_t rx_last_us;
 DWORD naks_left;
 
 bool pending;          // a response waits for the host's ACK
+bool given_up;         // its sends ran out unacknowledged, no new frame since
+uint64_t hang_up_us;   // when the line hangs up (--hang-up-on), 0: not due
 BYTE resp_frame[MSG_MAX_FRAME];
 WORD resp_len;
 int resp_sends;
@@ -127,6 +130,7 @@ void Response_Not_Acked(const char *why, uint64_t now_us)
     Trace_Fmt("\"ev\":\"give_up\",\"why\":\"%s\"", why);
     counts.give_ups++;
     pending = false;
+    given_up = true;
     Switch_Baud("give_up");
 }
 
@@ -164,6 +168,10 @@ void Frame_Intact(uint64_t now_us)
     }
     Trace_Fmt("\"ev\":\"tx_ack\",\"seq\":%u", seq);
     Send_Control(MSG_ACK, now_us);
+    if (rec_len && rec[0] == setup.hang_up_cmd && !hang_up_us) {
+        hang_up_us = now_us + HANG_UP_DELAY_US;   // as if the board died at work
+        return;
+    }
 
     static BYTE resp[MAX_RECORD];
     CMD_OUTCOME outcome;
@@ -204,6 +212,7 @@ void Frame_Complete(uint64_t now_us)
 void Hunt_Byte(BYTE b, uint64_t now_us)
 {
     if (b == MSG_STX) {
+        given_up = false;
         if (pending) {
             // The host has moved on: it sends again, so our answer is moot.
             Trace_Fmt("\"ev\":\"drop_response\",\"why\":\"new_frame\"");
@@ -216,6 +225,14 @@ void Hunt_Byte(BYTE b, uint64_t now_us)
         return;
     }
     if (b == MSG_POLL) Trace_Fmt("\"ev\":\"rx_poll\"");
+    if (b == MSG_POLL && given_up) {
+        Trace_Fmt("\"ev\":\"resend\",\"why\":\"poll\"");
+        given_up = false;
+        pending = true;
+        resp_sends = 0;
+        Send_Response(now_us, now_us);
+        return;
+    }
     if (!pending) return;
     if (b == MSG_ACK) {
         Trace_Fmt("\"ev\":\"rx_ack\"");
@@ -270,6 +287,8 @@ void Link_Init(const LINK_SETUP *s)
     rx_len = 0;
     naks_left = setup.nak_first;
     pending = false;
+    given_up = false;
+    hang_up_us = 0;
     pending_baud = 0;
     shutdown_seen = false;
     outq.clear();
@@ -331,6 +350,7 @@ int Link_Wait_Ms(uint64_t now_us)
     uint64_t next = UINT64_MAX;
     if (!outq.empty()) next = outq.front().due_us;
     if (pending && ack_deadline_us < next) next = ack_deadline_us;
+    if (hang_up_us && hang_up_us < next) next = hang_up_us;
     if (rx_state != RX_HUNT && rx_last_us + FRAME_GAP_US + 1 < next)
         next = rx_last_us + FRAME_GAP_US + 1;
     if (next == UINT64_MAX) return -1;
@@ -346,6 +366,13 @@ bool Link_Take_Shutdown()
     bool seen = shutdown_seen;
     shutdown_seen = false;
     return seen;
+}
+
+bool Link_Hang_Up_Due(uint64_t now_us)
+{
+    if (!hang_up_us || now_us < hang_up_us) return false;
+    Trace_Fmt("\"ev\":\"hang_up\",\"cmd\":\"%s\"", Command_Name(setup.hang_up_cmd));
+    return true;
 }
 
 const LINK_COUNTS *Link_Counts() { return &counts; }

@@ -88,6 +88,11 @@ bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
         cfg->link.nak_first = DWORD(n);
     } else if (!strcmp(name, "--flash-fault")) {
         return Parse_Flash_Fault(val, cfg);
+    } else if (!strcmp(name, "--hang-up-on")) {
+        for (n = 1; n < 0x100 && strcmp(Command_Name(BYTE(n)), val); n++) {
+        }
+        if (n == 0x100) return false;
+        cfg->link.hang_up_cmd = BYTE(n);
     } else if (!strcmp(name, "--seed")) {
         if (!Parse_Number(val, 10, 0xFFFFFFFFu, &n)) return false;
         cfg->link.seed = DWORD(n);
@@ -103,7 +108,7 @@ bool Takes_Value(const char *name)
                                         "--monitor-version",
                                         "--prog-id", "--boot-addr", "--baud", "--corrupt-rate",
                                         "--drop-rate", "--out-corrupt-rate", "--nak-first",
-                                        "--seed", "--flash-fault"};
+                                        "--seed", "--flash-fault", "--hang-up-on"};
     for (const char *n : names)
         if (!strcmp(n, name)) return true;
     return false;
@@ -141,6 +146,9 @@ const char *Usage_Text()
            "  --out-corrupt-rate P   corrupt each sent byte with probability P\n"
            "  --nak-first N          answer the first N intact frames with NAK\n"
            "  --silent               never send anything\n"
+           "  --hang-up-on CMD       hang up the line after ACKing the first CMD request\n"
+           "                         (a trace name: erase_flash, write_ram, ...)\n"
+           "  --seed N               seed of the fault injection (default 1)\n"
            "  --seed N               seed of the fault injection (default 1)\n"
            "  --flash-fault HEX[:M]  program commands leave the bits of mask M (hex, default\n"
            "                         FF) of the byte at address HEX unprogrammed, yet succeed\n";

@@ -116,11 +116,13 @@ struct LINK_SETUP {
     DWORD nak_first;        // NAK this many intact frames first
     bool silent;            // never send anything
     DWORD seed;             // of the fault injection
+    BYTE hang_up_cmd;       // hang up the line shortly after ACKing this command (0: never)
 };
 
 enum : uint64_t {
     ACK_WAIT_US = 500000,     // a response is resent when no ACK came within this
     FRAME_GAP_US = 100000,    // a frame stalled this long is abandoned
+    HANG_UP_DELAY_US = 300000,  // from the ACK of the hang-up command to the hang-up
 };
 enum : int { MAX_SENDS = 3 };
 
@@ -138,6 +140,8 @@ int Link_Wait_Ms(uint64_t now_us);
 DWORD Link_Baud();
 // True once after the host said goodbye: the monitor then resets.
 bool Link_Take_Shutdown();
+// True once the line is to hang up (--hang-up-on): the board closes it and ends.
+bool Link_Hang_Up_Due(uint64_t now_us);
 
 struct LINK_COUNTS {
     DWORD frames_ok;
@@ -179,7 +183,8 @@ const char *Usage_Text();
 //   rx_skip    why: size, end_char, stalled
 //   tx_frame   response sent: seq, size, cmd, name, status, send (1..3)
 //   rx_ack / rx_nak / rx_poll   control bytes from the host
-//   resend / give_up   why: nak, no_ack
+//   resend / give_up   why: nak, no_ack, poll (a poll after the give-up)
+//   hang_up    the line is closed, after the ACK of the command named
 //   drop_response      a new frame arrived while an answer waited for ACK
 //   baud       from, to, why
 //   garbage    bytes that arrived while the host's rate differed: bytes,

@@ -58,6 +58,8 @@ void Init_Host_Target(WORD *status_ptr);
 void Synch_Host_Target_Link(WORD *status_ptr);
 void Change_Link_Baud(WORD *status_ptr);
 void Shutdown_Host_Target(WORD *status_ptr);
+// After a command: when the port has hung up, closes it and takes the target off-line.
+void Drop_Lost_Link();
 
 // ---- echo test and terminal (flashu_term.cpp) -------------------------------
 void Echo_Data(WORD size, DWORD count, WORD *status_ptr);

@@ -139,6 +139,7 @@ void Execute_Command_Array(WORD number_args, ARG_STRUCT *arg_array_ptr, WORD *st
         if (!(id & CMD_OPTION_BIT)) {
             Execute_Command(id, (WORD)(count - i - 1), arg + 1, status_ptr);
             Report_Once(status_ptr);
+            Drop_Lost_Link();
             return;
         }
         if (arg->value_str[0] == '\0') {

@@ -1,6 +1,7 @@
 // Bringing the target monitor on-line and off-line: the init exchange with
 // the fall-back to 9600 baud, the baud change, and the shutdown that writes
 // the changed flash tables first.
+#include "COMMS.h"
 #include "FLDATA.h"
 #include "HCMDFMT.h"
 #include "MSG.h"
@@ -151,4 +152,18 @@ void Shutdown_Host_Target(WORD *status_ptr)
     }
     Log_Str(LOG_TERSE, "Shutdown complete\n");
     link_up = 0;
+}
+
+// A target port that hung up takes the target off-line: later target commands
+// are refused at once instead of each failing on the dead port, and exit does
+// not try to write the tables through it. The monitor cannot be told.
+void Drop_Lost_Link()
+{
+    if (!Comms_Port_Lost()) return;
+    WORD status;
+    Shutdown_Message_Link(&status);
+    if (!link_up) return;
+    link_up = 0;
+    Log_Str(LOG_ALWAYS, "Target system off-line: perform init command again\n");
+    if (Flash_Tables_Changed()) Log_Str(LOG_ALWAYS, "Flash tables NOT written to the target!\n");
 }

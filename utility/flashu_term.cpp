@@ -49,6 +49,10 @@ void Echo_Pass(DWORD pass, WORD echo_size, ECHO_SCORE *score, WORD *status_ptr)
         score->errors++;
         score->last_bad_status = write_status;
     }
+    if (Comms_Port_Lost()) {  // the test ends with this failure
+        *status_ptr = write_status;
+        return;
+    }
 
     *status_ptr = 0;
     Read_RAM(ram_work_start_addr, echo_size, rx_data, status_ptr);
@@ -93,7 +97,8 @@ WORD Show_Port_Input(WORD *last_read_status)
         printf("%s", piece);
         fflush(stdout);
     }
-    bool failed = read_status != 0 && read_status != E_TIME;
+    // A hung-up port has had its line from the driver; a marker would only repeat it.
+    bool failed = read_status != 0 && read_status != E_TIME && !Comms_Port_Lost();
     if (failed && read_status != *last_read_status) Print_Port_Marker(read_status);
     *last_read_status = read_status;
     return count;
@@ -167,7 +172,7 @@ void Echo_Data(WORD size, DWORD count, WORD *status_ptr)
     while (pass < count) {
         Echo_Pass(pass, echo_size, &score, status_ptr);
         Show_Echo_Score(pass, &score);
-        if (User_Abort()) {
+        if (User_Abort() || Comms_Port_Lost()) {
             Log_Str(LOG_NORMAL, "\n");
             return;
         }

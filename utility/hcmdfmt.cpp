@@ -80,12 +80,19 @@ static WORD Flash_Allowance(DWORD bytes) { return static_cast<WORD>(CMD_RX_TIMEO
         (rec).cmd_data_size = (size); \
     } while (0)
 
-// Exchange of a fixed-size record with the usual allowance.
+// Exchange of a fixed-size record with the usual allowance. An answer too
+// short for the record is refused: the request's own fields would pass for
+// the monitor's values (an init would report id 0 and have the tables read
+// from address 0).
 template <typename REC>
-static void Exchange_Fixed(REC *rec, WORD *wStatus)
+static void Exchange_Fixed(REC *rec, const char *name, WORD *wStatus)
 {
     Send_Command_Response(rec, rec, sizeof(REC), sizeof(REC), CMD_TX_TIMEOUT, CMD_RX_TIMEOUT,
                           wStatus);
+    if (*wStatus != E_OK || last_rx_length >= sizeof(REC)) return;
+    Log_Fmt(LOG_ALWAYS, "%s response carries %u bytes; %u expected\n", name, last_rx_length,
+            static_cast<unsigned>(sizeof(REC)));
+    *wStatus = E_REPORTED;
 }
 
 void Init_Command(WORD *program_id, WORD *program_ver, DWORD *boot_address, WORD *wStatus)
@@ -101,7 +108,7 @@ void Init_Command(WORD *program_id, WORD *program_ver, DWORD *boot_address, WORD
     *program_ver = 0xFFFF;
     *program_id = 0xFFFF;
     SET_HEADER(init_cmd, INIT_CMD, 0);
-    Exchange_Fixed(&init_cmd, wStatus);
+    Exchange_Fixed(&init_cmd, "Init", wStatus);
     if (*wStatus != E_OK) return;
     *program_ver = init_cmd.program_version;
     *program_id = init_cmd.program_id;
@@ -128,7 +135,7 @@ DWORD Change_Baud(DWORD dwBaudRate, WORD *wStatus)
 {
     SET_HEADER(change_baud_cmd, CHANGE_BAUD_CMD, 0);
     change_baud_cmd.baud_rate = dwBaudRate;
-    Exchange_Fixed(&change_baud_cmd, wStatus);
+    Exchange_Fixed(&change_baud_cmd, "Change baud", wStatus);
     return change_baud_cmd.baud_rate;
 }
 
@@ -191,7 +198,7 @@ void Copy_RAM(DWORD dwDest, DWORD dwSrc, DWORD dwCount, WORD *wStatus)
     SET_HEADER(copy_cmd, COPY_RAM_CMD, dwCount);
     copy_cmd.src_phys_address = dwSrc;
     copy_cmd.dest_phys_address = dwDest;
-    Exchange_Fixed(&copy_cmd, wStatus);
+    Exchange_Fixed(&copy_cmd, "Copy RAM", wStatus);
 }
 
 void Compare_RAM(DWORD dwDest, DWORD dwSrc, DWORD dwCount, WORD *wStatus)
@@ -199,7 +206,7 @@ void Compare_RAM(DWORD dwDest, DWORD dwSrc, DWORD dwCount, WORD *wStatus)
     SET_HEADER(compare_cmd, COMPARE_RAM_CMD, dwCount);
     compare_cmd.src_phys_address = dwSrc;
     compare_cmd.dest_phys_address = dwDest;
-    Exchange_Fixed(&compare_cmd, wStatus);
+    Exchange_Fixed(&compare_cmd, "Compare RAM", wStatus);
 }
 
 void Set_RAM(DWORD phys_address, DWORD dwSize, BYTE bValue, WORD *wStatus)
@@ -207,7 +214,7 @@ void Set_RAM(DWORD phys_address, DWORD dwSize, BYTE bValue, WORD *wStatus)
     SET_HEADER(set_cmd, SET_RAM_CMD, dwSize);
     set_cmd.phys_address = phys_address;
     set_cmd.bValue = bValue;
-    Exchange_Fixed(&set_cmd, wStatus);
+    Exchange_Fixed(&set_cmd, "Set RAM", wStatus);
 }
 
 DWORD Read_IO_Port(WORD wIoPort, WORD wSize, WORD *wStatus)
@@ -215,7 +222,7 @@ DWORD Read_IO_Port(WORD wIoPort, WORD wSize, WORD *wStatus)
     SET_HEADER(input_cmd, INPUT_PORT_CMD, 0);
     input_cmd.io_port = wIoPort;
     input_cmd.io_size = wSize;
-    Exchange_Fixed(&input_cmd, wStatus);
+    Exchange_Fixed(&input_cmd, "Input port", wStatus);
     return input_cmd.io_value;
 }
 
@@ -225,14 +232,14 @@ void Write_IO_Port(WORD wIoPort, WORD wSize, DWORD dwIoValue, WORD *wStatus)
     output_cmd.io_port = wIoPort;
     output_cmd.io_size = wSize;
     output_cmd.io_value = dwIoValue;
-    Exchange_Fixed(&output_cmd, wStatus);
+    Exchange_Fixed(&output_cmd, "Output port", wStatus);
 }
 
 void Get_Flash_ID(DWORD dwBlockBase, WORD *wCode, WORD *wID, WORD *wStatus)
 {
     SET_HEADER(id_cmd, GET_FLASH_ID_CMD, 0);
     id_cmd.flash_base_address = dwBlockBase;
-    Exchange_Fixed(&id_cmd, wStatus);
+    Exchange_Fixed(&id_cmd, "Get flash ID", wStatus);
     *wCode = id_cmd.manufacture_code;
     *wID = id_cmd.device_code;
 }
@@ -265,5 +272,5 @@ void Flash_Erase(WORD type_id, DWORD base_address, DWORD block_address, DWORD bl
 void Shutdown_Cmd_Resp(WORD *wStatus)
 {
     SET_HEADER(shutdown_cmd, SHUTDOWN_CMD, 0);
-    Exchange_Fixed(&shutdown_cmd, wStatus);
+    Exchange_Fixed(&shutdown_cmd, "Shutdown", wStatus);
 }

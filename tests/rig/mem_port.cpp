@@ -21,12 +21,14 @@ static void Deliver_Due()
 
 static void Advance(DWORD ms) { state.waits++, state.now += ms, Deliver_Due(); }
 static bool Ok_Unless(bool fail, int *err) { return fail ? (*err = EIO, false) : true; }
+static bool Hung() { return state.now >= state.hang_up_at; }
+static void Call(const std::string &name) { state.calls += (state.calls.empty() ? "" : " ") + name; }
 
 static int Mem_Open(const char *path, int *err)
 {
     if (state.fail_open_errno || state.is_open)  // the driver must close before it re-opens
         return *err = state.fail_open_errno ? state.fail_open_errno : EBUSY, -1;
-    state.is_open = true, state.opens++, state.path = path;
+    state.is_open = true, Call("open " + std::string(path));
     return 3;
 }
 
@@ -34,7 +36,7 @@ static bool Mem_Get_State(int, int *err) { return Ok_Unless(state.fail_get_state
 static bool Mem_Setup(int, WORD, WORD, int *err) { return Ok_Unless(state.fail_setup, err); }
 static bool Mem_Set_State(int, DWORD baud, int *err)
 {
-    return Ok_Unless(state.fail_set_state, err) && (state.baud = baud, true);
+    return Ok_Unless(state.fail_set_state, err) && (Call("set " + std::to_string(baud)), true);
 }
 
 static bool Mem_Purge(int, int which, int *err)
@@ -42,19 +44,20 @@ static bool Mem_Purge(int, int which, int *err)
     if (!Ok_Unless(state.fail_purge, err)) return false;
     Deliver_Due();
     if (which & SERPORT_PURGE_RX) state.rx.clear();
-    if (which & SERPORT_PURGE_TX) state.out_queued = 0;
+    if (which & SERPORT_PURGE_TX) state.out_queued = 0, Call("purge");
     return true;
 }
 
 static bool Mem_Close(int, int *err)
 {
-    state.close_when_closed += !state.is_open, state.closes++, state.is_open = false;
+    state.is_open = false, Call("close");
     return Ok_Unless(state.fail_close, err);
 }
 
 static long Mem_Write(int, const void *buffer, size_t count, int *err)
 {
-    if (!Ok_Unless(state.fail_write, err)) return -1;
+    if (!Ok_Unless(Hung(), err)) return -1;
+    Call("write");
     if (state.no_write_room) return 0;
     const BYTE *bytes = static_cast<const BYTE *>(buffer);
     state.tx.insert(state.tx.end(), bytes, bytes + count);
@@ -63,9 +66,9 @@ static long Mem_Write(int, const void *buffer, size_t count, int *err)
     return static_cast<long>(count);
 }
 
-static long Mem_Read(int, void *buffer, size_t count, int *err)
+static long Mem_Read(int, void *buffer, size_t count, int *)
 {
-    if (!Ok_Unless(state.fail_read, err)) return -1;
+    if (Hung()) return 0;  // as a hung-up terminal reads
     Deliver_Due();
     size_t n = std::min(count, state.rx.size());
     std::copy_n(state.rx.begin(), n, static_cast<BYTE *>(buffer));
@@ -73,29 +76,33 @@ static long Mem_Read(int, void *buffer, size_t count, int *err)
     return static_cast<long>(n);
 }
 
-static bool Mem_Queue_Counts(int, DWORD *in_count, DWORD *out_count)
+static bool Mem_Queue_Counts(int, DWORD *in_count, DWORD *out_count, int *err)
 {
+    if (!Ok_Unless(Hung(), err)) return false;
     Deliver_Due();
+    if (state.trickle && state.out_queued) state.out_queued--;
     *in_count = static_cast<DWORD>(state.rx.size()), *out_count = state.out_queued;
     return true;
 }
 
-// Blocks until input arrives: jumps to the next delivery when it falls within ms.
-static void Mem_Wait_Readable(int, DWORD ms)
+// Blocks until ready, the next delivery or the hang-up, for ms at most. A hung-up line answers at
+// once; a caller spinning on it still sees time pass.
+static bool Wait_Until(DWORD ms, bool ready, int *err)
 {
     Deliver_Due();
-    const auto &p = state.pending;
-    DWORD step = !p.empty() && p.front().first - state.now <= ms ? p.front().first - state.now : ms;
-    Advance(state.rx.empty() ? step : 0);
+    DWORD next = std::min(state.pending.empty() ? 0xFFFFFFFF : state.pending.front().first, state.hang_up_at);
+    Advance(Hung() ? 1 : ready ? 0 : std::min(ms, next - state.now));
+    return Ok_Unless(Hung(), err);
 }
-
+static bool Mem_Wait_Readable(int, DWORD ms, int *err) { return Wait_Until(ms, !state.rx.empty(), err); }
+static bool Mem_Wait_Writable(int, DWORD ms, int *err) { return Wait_Until(ms, false, err); }
 static DWORD Mem_Now() { return state.now; }
-static void Mem_Wait_Writable(int, DWORD ms) { Advance(ms); }
 static void Mem_Sleep(DWORD ms) { Advance(ms); }
+static bool Mem_Drain(int, int *err) { return Call("drain"), Ok_Unless(Hung(), err); }
 
 static const SERPORT_OPS_STRUCT mem_ops = {
     Mem_Open, Mem_Get_State,    Mem_Setup, Mem_Set_State,     Mem_Purge,         Mem_Close, Mem_Write,
-    Mem_Read, Mem_Queue_Counts, Mem_Now,   Mem_Wait_Readable, Mem_Wait_Writable, Mem_Sleep,
+    Mem_Read, Mem_Queue_Counts, Mem_Now,   Mem_Wait_Readable, Mem_Wait_Writable, Mem_Sleep, Mem_Drain,
 };
 
 void Mem_Port_Install(DWORD start_ms) { state = MEM_PORT_STATE(), state.now = start_ms, Serport_Install(&mem_ops); }

@@ -25,14 +25,12 @@ struct MEM_PORT_STATE {
     std::vector<std::pair<DWORD, Bytes>> pending;        // deliveries at a virtual time
     std::function<void(const BYTE *, size_t)> on_write;  // the peer's reaction
     bool hold_output = false, no_write_room = false;     // output never drains; writes accept nothing
-    DWORD out_queued = 0;
+    DWORD out_queued = 0, hang_up_at = 0xFFFFFFFF;       // the line hangs up at this virtual time
+    bool trickle = false;                                // queued output leaves a byte per look
     int fail_open_errno = 0;                             // open fails with this errno
     bool fail_get_state = false, fail_setup = false, fail_set_state = false;
-    bool fail_purge = false, fail_close = false, fail_write = false, fail_read = false;
-    bool is_open = false;  // counts below: calls of open and close, close of a closed port
-    int opens = 0, closes = 0, close_when_closed = 0;
-    std::string path;                                    // as opened, at the rate last set
-    DWORD baud = 0;
+    bool fail_purge = false, fail_close = false, is_open = false;
+    std::string calls;  // in order: open <path>, set <baud>, purge (of output), write, drain, close
     unsigned long waits = 0;                             // wait and sleep calls
 };
 

@@ -50,10 +50,7 @@ TEST_F(CommsDriver, TimeoutsQueuesAndFlush)
     Mem_Port().waits = 0;
     EXPECT_EQ(AFTER(Rx_Data(b, 2, 6000, &s)), "0 0x1 121103");  // 120 s at no real cost
     EXPECT_LT(Mem_Port().waits, 10u);                            // blocked, no busy loop
-    Mem_Port_Deliver({1}), Mem_Port().fail_read = true;
-    EXPECT_EQ(AFTER(Rx_Data(b, 1, 5, &s)), "0 0xfb 121103");
-    EXPECT_EQ(AFTER(Comms_Read(b, 1, &s)), "0 0xfb 121103");
-    Mem_Port().fail_read = false, Mem_Port().now -= Comms_GetTime() + 100;  // driver clock just below 2^32
+    Mem_Port_Deliver({1}), Mem_Port().now -= Comms_GetTime() + 100;  // driver clock just below 2^32
     Mem_Port_Deliver_At(Mem_Port().now + 300, {0x33});
     EXPECT_EQ(AFTER(Rx_Data(b, 2, 50, &s)), "2 0 200");
     EXPECT_EQ(AFTER(Rx_Data(b, 1, 50, &s)), "0 0x1 701");
@@ -68,38 +65,65 @@ TEST_F(CommsDriver, TimeoutsQueuesAndFlush)
     Mem_Port().hold_output = true;  // accepted, never drained: a time-out
     EXPECT_EQ(AFTER(Tx_Data("xyz", 3, 5, &s)), "0 0x1 1602");
     EXPECT_EQ(AFTER((Comms_Write_Char(&ch, &s), 0)), "0 0 2603");  // a second at most
-    EXPECT_EQ(AFTER((Comms_FlushFileBuffers(&s), 0)), "0 0x1 7604");
-    EXPECT_EQ(Mem_Port().tx, Bytes({'a', 'b', 'x', 'y', 'z', 'k'}));
-    Mem_Port().on_write = [](const BYTE *, size_t) { Mem_Port().hold_output = false, Mem_Port().out_queued = 0; };
-    testing::internal::CaptureStdout();  // a failed flush is said, the send goes on
-    EXPECT_EQ(AFTER(Tx_Message("a", 1, 22, &s)), "14 0x1 12809");
+    testing::internal::CaptureStdout();  // output that stops moving fails in 5 s, whatever the allowance
+    EXPECT_EQ(AFTER(Tx_Data("ab", 2, 0xFFFF, &s)), "0 0xfa 7604");
+    EXPECT_EQ(AFTER((Comms_FlushFileBuffers(&s), 0)), "0 0xfa 12605");
+    Mem_Port().hold_output = false, Mem_Port().out_queued = 0, Mem_Port().no_write_room = true;
+    EXPECT_EQ(AFTER(Tx_Message("a", 1, 0xFFFF, &s)), "0 0xfa 17606");  // at once, no retransmission
+    const std::string blocked = "\nCOM1 (/dev/ttyS0) blocked: nothing sent for 5 s\n";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), blocked + blocked + blocked);
+    EXPECT_EQ(AFTER(Tx_Data("ab", 2, 5, &s)), "0 0x1 17707");  // a short allowance runs out first
+    Mem_Port().no_write_room = false, Mem_Port().out_queued = 10000, Mem_Port().trickle = true;
+    testing::internal::CaptureStdout();  // a flush that moves but does not finish is said, the send goes on
+    EXPECT_EQ(AFTER(Tx_Message("a", 1, 22, &s)), "14 0x1 27909");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Fehler bei FlushFileBuffers!!\n");
-    EXPECT_EQ(AFTER((Comms_FlushFileBuffers(&s), 0)), "0 0 12809");
-    Mem_Port().no_write_room = true;  // never accepted: bounded by the allowance
-    EXPECT_EQ(AFTER(Tx_Data("ab", 2, 5, &s)), "0 0x1 12910");
-    Mem_Port().fail_write = true;
-    EXPECT_EQ(AFTER(Tx_Data("ab", 2, 0xFFFF, &s)), "0 0xfa 12910");
-    EXPECT_EQ(AFTER((Comms_Write_Char(&ch, &s), 0)), "0 0xfa 12910");
+    EXPECT_EQ(Bytes(Mem_Port().tx.begin(), Mem_Port().tx.begin() + 8), Bytes({'a', 'b', 'x', 'y', 'z', 'k', 'a', 'b'}));
+}
+
+// A line that hangs up mid-frame ends the wait at once instead of spinning out the allowance, is
+// told once, and fails every later call at once; closing it waits on nothing.
+TEST_F(CommsDriver, HangUpEndsEveryWaitAtOnceAndIsToldOnce)
+{
+    ASSERT_EQ(Open(), E_OK);
+    Mem_Port_Deliver({MSG_STX, 16, 0, 0, 'a'}), Mem_Port().hang_up_at = 1300, Mem_Port().calls.clear();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(AFTER(Rx_Message(b, 16, 6000, &s)), "65535 0xfb 300");
+    EXPECT_EQ(AFTER(Tx_Message("a", 1, 0xFFFF, &s)), "0 0xfa 300");
+    EXPECT_EQ(AFTER(Rx_Data(b, 1, 6000, &s)), "0 0xfb 300");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nCOM1 (/dev/ttyS0) hung up: Input/output error\n");
+    EXPECT_TRUE(Comms_Port_Lost() && Mem_Port().waits < 5);
+    WORD s;
+    Shutdown_Comms_Link(&s);
+    EXPECT_TRUE(Mem_Port().calls == "close" && !Comms_Port_Lost());
+    Mem_Port().hang_up_at = 0, Open();  // a read that finds nothing asks whether the line is there
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(AFTER(Comms_Read(b, 1, &s)), "0 0xfb 301");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nCOM1 (/dev/ttyS0) hung up: Input/output error\n");
 }
 
 TEST_F(CommsDriver, OpenCloseAndFailures)
 {
-    EXPECT_EQ(Open(2, 19200), E_OK);  // no TORVEX_COM3: the default device
-    EXPECT_EQ(Open(2, 19200), E_OK);  // closes before it re-opens
-    EXPECT_TRUE(Mem_Port().path == "/dev/ttyS2" && Mem_Port().baud == 19200u && Mem_Port().opens == 2);
     WORD s;
-    Shutdown_Comms_Link(&s), Shutdown_Comms_Link(&s);
-    EXPECT_TRUE(s == E_OK && comOpen == 0 && Mem_Port().closes == 2 && Mem_Port().close_when_closed == 0);
-    ASSERT_EQ(Open(), E_OK);
-    Mem_Port().fail_close = true;
-    Shutdown_Comms_Link(&s);
-    EXPECT_TRUE(s == E_CLOSE_COMM && comOpen == 0);
     for (WORD bad : {WORD(4), WORD(NOCOMMS), WORD(NO_PORT)}) {  // refused, the program goes on
         testing::internal::CaptureStdout();
         EXPECT_EQ(Open(bad), E_REPORTED);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unsupported COM port #" + std::to_string(bad) + ".\n");
     }
-    EXPECT_EQ(Mem_Port().opens, 3);
+    EXPECT_EQ(Open(2, 19200), E_OK);  // no TORVEX_COM3: the default device
+    EXPECT_EQ(Open(2, 19200), E_OK);  // closes before it re-opens
+    Shutdown_Comms_Link(&s), Shutdown_Comms_Link(&s);
+    // What is queued leaves before the line is set back, re-opened at another rate or closed; what
+    // cannot leave is discarded after 5 s rather than held for the close.
+    Open(0, 9600), Tx_Data("x", 1, 5, &s), Open(0, 38400);
+    Mem_Port().hold_output = true, Tx_Data("x", 1, 5, &s), Shutdown_Comms_Link(&s);
+    EXPECT_EQ(Mem_Port().calls, "open /dev/ttyS2 set 19200 purge drain close open /dev/ttyS2 set 19200 purge drain "
+                                "close open /dev/ttyS0 set 9600 purge write drain close open /dev/ttyS0 set 38400 "
+                                "purge write purge close");
+    EXPECT_TRUE(s == E_OK && comOpen == 0 && Comms_GetTime() == 5052u);
+    ASSERT_EQ(Open(), E_OK);
+    Mem_Port().fail_close = true;
+    Shutdown_Comms_Link(&s);
+    EXPECT_TRUE(s == E_CLOSE_COMM && comOpen == 0);
 
     setenv("TORVEX_COM3", "/dev/null", 1);  // a real device: a refused user is told its group
     const std::string com3 = "COM3 is /dev/null: ", eio = com3 + "Input/output error\n";
@@ -165,13 +189,9 @@ TEST(CommsPty, OpenExchangeTimeoutReopenAndClose)
     peer.join();
     EXPECT_TRUE(peer_ok && Bytes(buf, buf + 10) == pong);
 
-    ASSERT_EQ(write(master, "\x7E", 1), 1);  // an early byte stays queued through a time-out
-    std::clock_t cpu0 = std::clock();
+    std::clock_t cpu0 = std::clock();  // 300 ms of silence, blocked in poll
     DWORD t0 = Comms_GetTime();
-    EXPECT_EQ(Rx_Data(buf, 2, 20, &s), 0);
-    EXPECT_TRUE(s == E_TIME && Comms_GetTime() - t0 > 400u);
-    EXPECT_TRUE(Rx_Data(buf, 1, 30, &s) == 1 && buf[0] == 0x7E);
-    EXPECT_EQ(Rx_Data(buf, 1, 30, &s), 0);  // 300 ms of silence, blocked in poll
+    EXPECT_TRUE(Rx_Data(buf, 1, 30, &s) == 0 && s == E_TIME && Comms_GetTime() - t0 > 300u);
     EXPECT_LT(std::clock() - cpu0, CLOCKS_PER_SEC / 4);
 
     EXPECT_EQ(Open(0, 115200), E_OK);  // a baud change re-opens the port
@@ -181,5 +201,13 @@ TEST(CommsPty, OpenExchangeTimeoutReopenAndClose)
     EXPECT_FALSE(locked_by_someone());  // exclusive access given back
     ASSERT_EQ(tcgetattr(master, &tio), 0);
     EXPECT_TRUE(tio.c_lflag == before.c_lflag && tio.c_iflag == before.c_iflag);  // settings restored
-    unsetenv("TORVEX_COM1"), close(master);
+
+    ASSERT_EQ(Open(0, 9600), E_OK);  // the peer hangs up mid-frame: told at once, no CPU burnt
+    std::thread hang_up([master] { (void)!write(master, "\x02\x10\x00\x00\x61", 5), poll(nullptr, 0, 200), close(master); });
+    testing::internal::CaptureStdout(), cpu0 = std::clock(), t0 = Comms_GetTime();
+    EXPECT_EQ(Rx_Message(buf, sizeof buf, 6000, &s), 0xFFFF);
+    hang_up.join();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nCOM1 (" + pts + ") hung up: Input/output error\n");
+    EXPECT_TRUE(s == E_READ_COMM && Comms_GetTime() - t0 < 1000u && std::clock() - cpu0 < CLOCKS_PER_SEC / 20);
+    Shutdown_Comms_Link(&s), unsetenv("TORVEX_COM1");
 }

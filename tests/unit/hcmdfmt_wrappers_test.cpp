@@ -39,11 +39,16 @@ TEST_F(Wrappers, InitCommand)
     Init_Command(&id, &ver, &boot, &(s = E_OPEN_COM));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Link init error during init.\n");
     EXPECT_TRUE(s == E_REPORTED && Mem_Port().tx.empty());
-    // an answer too short to hold a status is no answer either
+    // an answer too short to hold a status is no answer either; one too short for its fields is refused
     SetUp();
     Monitor([](Bytes) { return Bytes{0x03, 0x00}; });
     Init_Command(&id, &ver, &boot, &(s = 0));
     EXPECT_EQ(s, E_NOT_RESPONDING);
+    Monitor([](Bytes r) { return r.resize(3), r; });
+    testing::internal::CaptureStdout();
+    Init_Command(&id, &ver, &boot, &(s = 0));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Init response carries 3 bytes; 15 expected\n");
+    EXPECT_TRUE(s == E_REPORTED && id == 0xFFFF && ver == 0xFFFF && boot == 0x000FFF00u);
 }
 
 // The monitor answers every request with status 0x002B and its own values, which come back
@@ -135,9 +140,8 @@ TEST_F(Wrappers, ReadRamTakesOnlyProvenData)
     }
 }
 
-// The monitor ACKs, starts a response frame and stalls before its first data
-// byte: the host waits exactly the response allowance for that byte, then
-// hunts again and polls after 500 ms.
+// The monitor ACKs and never answers: the host hunts for the start of the response for exactly
+// the response allowance, in reads of 500 ms.
 TEST_F(Wrappers, ResponseAllowances)
 {
     static BYTE block[4000];
@@ -155,15 +159,11 @@ TEST_F(Wrappers, ResponseAllowances)
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
         SetUp();
-        DWORD stalled = 0, polled = 0;
-        Mem_Port_On_Frames([&](const Bytes &) { stalled = Mem_Port().now, Mem_Port_Deliver({MSG_ACK, 2, 14, 0, 0}); });
-        Mem_Port().on_write = [&, frames = Mem_Port().on_write](const BYTE *b, size_t n) {
-            if (n == 1 && b[0] == MSG_POLL && !polled) polled = Mem_Port().now;
-            frames(b, n);
-        };
+        DWORD acked = 0;
+        Mem_Port_On_Frames([&](const Bytes &) { acked = Mem_Port().now, Mem_Port_Deliver({MSG_ACK}); });
         WORD s = 0;
         c.run(&s);
         EXPECT_EQ(s, E_TIME);
-        EXPECT_EQ(polled - stalled, c.allowance * 10 + 1 + 501);
+        EXPECT_EQ(Mem_Port().now - acked, (c.allowance + 49) / 50 * 501);
     }
 }

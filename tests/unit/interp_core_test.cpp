@@ -110,7 +110,7 @@ TEST(EndOfInput, FailedShutdownStillEndsWithOneReportAndAWarning)
     EXPECT_EQ(Torvex_Main(1, argv), 0);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(exit_program, 1);
-    const std::string tail = "FLASH CMD: \nStart shutdown ...\n\nOperation FAILED!  Target system not responding\n\n"
+    const std::string tail = "FLASH CMD: \nStart shutdown ...\n\nOperation FAILED!  Failure WriteComm\n\n"
                              "End of input: flash tables NOT written to the target!\n";
     EXPECT_EQ(out.size() >= tail.size() ? out.substr(out.size() - tail.size()) : out, tail);
 }

@@ -71,8 +71,10 @@ TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
 {
     const DWORD ab = 0x02 + 15 + 3 + 'a' + 'b', z = 0x02 + 14 + 'z';
     const WORD NONE = 0xFFFF;
-    // stream arrives at virtual time `at`; replies: what the receiver sent; stored: the
-    // buffer's contents after the call (the rest untouched); ms: virtual time used
+    const Bytes abc = Mem_Frame(0, {'a', 'b', 'c'}), no_end(abc.begin(), abc.end() - 1);
+    const Bytes too_long = Mem_Frame_Raw(2, 26, 0, {'a', 'b', 'c'}, 0x138, ~0x138u, 3);  // its size 10 too large
+    // the stream's last part arrives at virtual time `at`, the others at once; replies: what the
+    // receiver sent; stored: the buffer's contents after the call (the rest untouched); ms: time used
     struct { std::vector<Bytes> stream; DWORD at; WORD size, allowance, ret, status; Bytes replies, stored; DWORD ms; }
         cases[] = {
         {{Mem_Frame(7, {'h', 'i'})}, 0, 8, 6000, 2, E_OK, {MSG_ACK}, {'h', 'i'}, 0},
@@ -87,8 +89,10 @@ TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
         {{Mem_Frame(0, Bytes(MSG_MAX_DATA, 2))}, 0, 15, 300, NONE, E_TIME, {}, {}, 0},  // start characters inside
         {{{0x55, 0x66, 0x77}, Mem_Frame(0, {'q'})}, 0, 1, 150, NONE, E_TIME, {}, {}, 0},  // noise: 500 ms each
         {{Bytes{MSG_CAN}}, 0, 4, 6000, NONE, E_OK, {}, {}, 0},
-        // cut short in its trailer: the trailer read times out, what was stored stays
-        {{{2, 16, 0, 0, 'a', 'b', 'c', 0x38, 1, 0, 0, 0xC7, 0xFE}}, 0, 3, 100, NONE, E_TIME, {}, {'a', 'b', 'c'}, 9000},
+        // a frame broken off is given up after 1 s and its resend taken; without one the receive ends 2 s on
+        {{too_long, abc}, 1500, 16, 6000, 3, E_OK, {MSG_ACK}, Bytes(abc.begin() + 4, abc.end()), 1500},
+        {{no_end, abc}, 1500, 3, 6000, 3, E_OK, {MSG_ACK}, {'a', 'b', 'c'}, 1500},
+        {{no_end}, 0, 3, 6000, NONE, E_TIME, Bytes(3, MSG_POLL), {'a', 'b', 'c'}, 3005},
         {{}, 0, 4, 6000, NONE, E_TIME, Bytes(119, MSG_POLL), {}, 60000},
         // the wait counter runs on across a bad frame: two reads left, not four
         {{Mem_Frame_Raw(2, 14, 0, {'z'}, 0, 0, 3)}, 1100, 1, 200, NONE, E_TIME,
@@ -97,7 +101,7 @@ TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
         SetUp();
-        for (const Bytes &part : c.stream) Mem_Port_Deliver_At(c.at, part);
+        for (const Bytes &part : c.stream) Mem_Port_Deliver_At(&part == &c.stream.back() ? c.at : 0, part);
         Bytes buf(std::max<size_t>(c.size, 16), 0xEE), stored = c.stored;
         stored.resize(buf.size(), 0xEE);
         WORD s = 0x1234, got = Rx_Message(buf.data(), c.size, c.allowance, &s);

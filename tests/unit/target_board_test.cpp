@@ -131,7 +131,7 @@ Bytes Change_Baud(DWORD baud)
 
 struct BoardLink : testing::Test {
     uint64_t now = 1000000;
-    LINK_SETUP setup{{1, 0x0251, 0x03FFA000}, 9600, false, 0, 0, 0, 0, false, 1};
+    LINK_SETUP setup{{1, 0x0251, 0x03FFA000}, 9600, false, 0, 0, 0, 0, false, 1, 0};
 
     void SetUp() override
     {
@@ -167,6 +167,8 @@ TEST_F(BoardLink, AnswerIsOneFrameResentOnNakOrSilenceThreeSendsInAll)
     Advance(3 * ACK_WAIT_US);
     EXPECT_TRUE(Take().empty());
     EXPECT_TRUE(Link_Counts()->responses_sent == 3 && Link_Counts()->give_ups == 1);
+    Send({MSG_POLL});
+    EXPECT_EQ(Take(), frame) << "a host still polling gets the answer again";
 
     Send(INIT);
     Take();
