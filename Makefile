@@ -2,16 +2,23 @@
 # sanitizer build of the unit tests), `make run` starts a virtual board and
 # TORVEX attached to it, `make install PREFIX=...` installs the two programs
 # with their man pages, completion and examples, `make package` builds a
-# Debian package in build/.
+# Debian package in build/. `make fuzz` runs the libFuzzer targets (clang)
+# for FUZZ_SECONDS each; `make soak` programs the virtual board under line
+# faults and prints what they cost.
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+# The targets work in a scratch directory: libFuzzer gets absolute paths.
+FUZZ_DIR = $(abspath $(FUZZ_BUILD))
+FUZZ_TARGETS = hex link line
 PREFIX ?= /usr/local
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # No "Entering directory" lines from the makes that cmake starts.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build programs test test-plain test-asan run install package clean bench
+.PHONY: all build programs test test-plain test-asan run install package clean bench fuzz soak
 
 all: build
 
@@ -52,5 +59,29 @@ package: programs
 bench: programs
 	./bench/program_bench.sh
 
+# Each target runs alone (one job) from its seed corpus in tests/fuzz/corpus
+# and keeps what it finds in $(FUZZ_BUILD)/corpus; a crash stops make with its
+# input saved as $(FUZZ_BUILD)/<target>-crash-*.
+fuzz:
+	$(if $(shell command -v clang++),,$(error make fuzz needs clang++ with libFuzzer (packages clang, libclang-rt-dev); nothing was fuzzed))
+	@mkdir -p $(FUZZ_BUILD)
+	@{ CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVEX_FUZZ=ON -DBUILD_TESTING=OFF && \
+	   cmake --build $(FUZZ_BUILD) -j $(JOBS) $(addprefix --target fuzz_,$(FUZZ_TARGETS)); } \
+	    > $(FUZZ_BUILD)/build.log 2>&1 || { cat $(FUZZ_BUILD)/build.log; exit 1; }
+	@for t in $(FUZZ_TARGETS); do \
+	    mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	    echo "fuzz_$$t: $(FUZZ_SECONDS) s ..."; \
+	    $(FUZZ_BUILD)/fuzz_$$t $(FUZZ_DIR)/corpus/$$t $(CURDIR)/tests/fuzz/corpus/$$t -max_total_time=$(FUZZ_SECONDS) \
+	        -timeout=20 -max_len=4096 -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/$$t- \
+	        > $(FUZZ_BUILD)/fuzz_$$t.log 2>&1 || { tail -n 40 $(FUZZ_BUILD)/fuzz_$$t.log; exit 1; }; \
+	    awk -v t=fuzz_$$t '/stat::number_of_executed_units/ { n = $$2 } /stat::peak_rss_mb/ { rss = $$2 } \
+	        /^#[0-9]+.*(cov|ft):/ { for (i = 1; i <= NF; i++) if ($$i == "cov:" || $$i == "ft:") last[$$i] = $$(i + 1) } \
+	        END { printf "%s: %d executions, coverage %s edges, %s features, peak RSS %s MB, no crash\n", \
+	              t, n, last["cov:"], last["ft:"], rss }' $(FUZZ_BUILD)/fuzz_$$t.log; \
+	done
+
+soak: programs
+	./bench/soak.sh
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

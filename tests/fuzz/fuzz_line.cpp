@@ -1,0 +1,116 @@
+// The command line path for words that need no board: one input line, cleaned
+// as the prompt cleans it when the first byte says so, goes through the line
+// processing (segments, options, escapes, help, checkhex and command files of
+// names that do not exist, refusals); with the link marked up, commands run
+// against a silent in-memory line. Commands that hand the console to
+// something else or run until a key (dos, term, echo) and names with a path
+// are left out. Every text setting must stay terminated, and the number
+// readers must agree with the C library's.
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "COMMS.h"
+#include "FLDATA.h"
+#include "MSG.h"
+#include "flashu.h"
+#include "flashu_debug.h"
+#include "fuzz.h"
+#include "mem_port.h"
+
+namespace {
+
+struct SAVED {
+    void *at;
+    std::vector<char> bytes;
+};
+#define SAVE(var) SAVED{&var, std::vector<char>(reinterpret_cast<char *>(&var), reinterpret_cast<char *>(&var) + sizeof var)}
+
+std::vector<SAVED> &Start_Values()
+{
+    static std::vector<SAVED> saved = {
+        SAVE(log_level), SAVE(debug_cmds_enabled), SAVE(exit_program), SAVE(comm_port), SAVE(vt_comm_port),
+        SAVE(baud_rate), SAVE(vt_baud_rate), SAVE(system_name_str), SAVE(board_id), SAVE(filepath_str),
+        SAVE(file_format), SAVE(program_addr), SAVE(prog_name_str), SAVE(version_str), SAVE(group_name_str),
+        SAVE(verify_flash), SAVE(tbl_tab), SAVE(oh_vector_base), SAVE(oh_vector_offset), SAVE(prompt_str),
+        SAVE(cmd_filepath_str), SAVE(cmd_mode), SAVE(number_device_map_entries), SAVE(target_prog_id),
+        SAVE(target_prog_version), SAVE(boot_tbl_addr), SAVE(system_tbl_addr), SAVE(device_map_tbl_addr),
+        SAVE(dir_tbl_addr), SAVE(dwDest), SAVE(dwSrc), SAVE(dwCount), SAVE(dwVal), SAVE(dwBase), SAVE(dwBlock),
+        SAVE(wType), SAVE(wCode), SAVE(wID), SAVE(bData)};
+    return saved;
+}
+
+bool Leaves_Room(const char *field, size_t size) { return memchr(field, '\0', size) != nullptr; }
+
+// The words of the line as the dispatcher will see them, any of which may end
+// up run as a command.
+bool Only_Harmless_Words(std::string line)
+{
+    WORD segments = 0, words = 0;
+    ARG_ARRAY_STRUCT seg, word;
+    Parse_Input_Line(&line[0], &segments, seg);
+    for (WORD i = 0; i < segments && i < MAX_ARGS; i++) {
+        Parse_Command_Line(seg[i].arg_str, &words, word);
+        for (WORD j = 0; j < words && j < MAX_ARGS; j++) {
+            DWORD id = Sub_Str_To_Id(word[j].name_str, user_command_lut);
+            if (id == 0x00A || id == 0x00B || id == 0x61D || strchr(word[j].arg_str, '/')) return false;
+        }
+    }
+    return true;
+}
+
+void Check_Number_Reader(const char *s, unsigned radix)
+{
+    unsigned long long value = 0;
+    const char *end = nullptr;
+    bool ok = Scan_Number(s, radix, &value, &end);
+    const char *digits = s;
+    if (radix == 16 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X') && isxdigit((unsigned char)s[2])) digits += 2;
+    size_t n = radix == 16 ? strspn(digits, "0123456789abcdefABCDEF") : strspn(digits, "0123456789");
+    FUZZ_CHECK(ok == (n > 0), "Scan_Number(\"%s\", %u) said %d", s, radix, ok);
+    if (!ok) return;
+    errno = 0;
+    unsigned long long want = strtoull(std::string(digits, n).c_str(), nullptr, int(radix));
+    if (errno == ERANGE || want > NUMBER_TOO_LARGE) want = NUMBER_TOO_LARGE;
+    FUZZ_CHECK(value == want && end == digits + n, "Scan_Number(\"%s\", %u) read %llu up to %zd", s, radix, value,
+               end - s);
+}
+
+}  // namespace
+
+int Fuzz_Line(const uint8_t *data, size_t size)
+{
+    if (size == 0) return 0;
+    Fuzz_Quiet quiet;
+    const BYTE flags = data[0];
+    std::string text(reinterpret_cast<const char *>(data) + 1, std::min<size_t>(size - 1, INPUT_LINE_SIZE - 1));
+    text.resize(strlen(text.c_str()));
+    Check_Number_Reader(text.c_str(), 10), Check_Number_Reader(text.c_str(), 16);
+    if (flags & 1) Drop_Control_Chars(&text[0]), text.resize(strlen(text.c_str()));
+    if (!Only_Harmless_Words(text)) return 0;
+
+    std::vector<SAVED> &start = Start_Values();
+    std::unique_ptr<char[]> line(new char[text.size() + 1]);  // no room past the line
+    memcpy(line.get(), text.c_str(), text.size() + 1);
+    WORD s;
+    Mem_Port_Install(0);
+    Reset_Flash_Table_Images(), Clear_Comms_Status();
+    debug_cmds_enabled = (flags & 2) != 0;
+    if (flags & 4) comm_port = 0, Init_Message_Link(0, 9600, &s), link_up = 1;
+    Process_Input_Line(line.get());
+
+    FUZZ_CHECK(Leaves_Room(prompt_str, sizeof prompt_str) && Leaves_Room(filepath_str, sizeof filepath_str) &&
+                   Leaves_Room(prog_name_str, sizeof prog_name_str) && Leaves_Room(version_str, sizeof version_str) &&
+                   Leaves_Room(group_name_str, sizeof group_name_str) &&
+                   Leaves_Room(system_name_str, sizeof system_name_str) &&
+                   Leaves_Room(cmd_filepath_str, sizeof cmd_filepath_str),
+               "a text setting lost its end");
+    if (cmd_file) fclose(cmd_file), cmd_file = nullptr;
+    Shutdown_Message_Link(&s), link_up = 0, Mem_Port_Remove();
+    Delete_Temp_Files();
+    for (SAVED &v : start) memcpy(v.at, v.bytes.data(), v.bytes.size());
+    return 0;
+}

@@ -1,0 +1,218 @@
+// The message link and whole command exchanges against a hostile peer on the
+// in-memory port (virtual clock). The input holds up to eight host actions,
+// then the peer's tape: the peer takes its next reaction from it each time
+// the host has sent a whole frame or a control byte (short, long or
+// corrupted frames, answers built from the request, CAN, silence, late bytes,
+// a hang-up). Every frame the host sends must be well formed, none may go out
+// more than three times in a row on one opening of the line, and the
+// sanitizers watch every buffer (the callers' buffers here are heap blocks of
+// exactly the size passed).
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "COMMS.h"
+#include "FLDATA.h"
+#include "HCMDFMT.h"
+#include "MSG.h"
+#include "flashu.h"
+#include "fuzz.h"
+#include "mem_port.h"
+
+namespace {
+
+struct TAPE {
+    const uint8_t *p, *end;
+    bool Empty() const { return p >= end; }
+    BYTE Byte() { return p < end ? *p++ : 0; }
+    WORD Word()
+    {
+        BYTE low = Byte();
+        return WORD(low | Byte() << 8);
+    }
+    DWORD Dword()
+    {
+        WORD low = Word();
+        return low | DWORD(Word()) << 16;
+    }
+} tape;
+
+BYTE pattern[4096];
+
+// The host's output, split strictly into control bytes and whole frames.
+struct HOST_OUTPUT {
+    Bytes partial, last_frame, request;
+    int repeats = 0;
+    size_t calls_seen = 0;  // of the port's call log, up to the last frame
+    BYTE answer_seq = 0;
+} host;
+
+DWORD Le32(const BYTE *p) { return p[0] | p[1] << 8 | p[2] << 16 | DWORD(p[3]) << 24; }
+
+void Check_Frame(const Bytes &f)
+{
+    DWORD sum = Mem_Sum(Bytes(f.begin(), f.end() - 9));
+    FUZZ_CHECK(Le32(&f[f.size() - 9]) == sum && Le32(&f[f.size() - 5]) == ~sum && f.back() == MSG_ETX,
+               "the host sent a frame with a bad checksum, complement or end character");
+    // A frame again after the line was opened anew (the init's fall-back) is a new start.
+    bool reopened = Mem_Port().calls.find("open", host.calls_seen) != std::string::npos;
+    host.calls_seen = Mem_Port().calls.size();
+    host.repeats = f == host.last_frame && !reopened ? host.repeats + 1 : 1;
+    FUZZ_CHECK(host.repeats <= 3, "the host sent the same frame %d times in a row", host.repeats);
+    host.last_frame = f, host.request = Mem_Frame_Data(f);
+}
+
+// The request as the answer, with the data a read asks for, resized, its
+// status and up to three bytes set from the tape, the read data sum made right.
+Bytes Answer()
+{
+    Bytes a = host.request;
+    if (a.size() >= 15 && a[0] == READ_RAM_CMD) a.resize(15 + std::min<DWORD>(Le32(&a[3]), CMD_MAX_DATA));
+    BYTE resize = tape.Byte();
+    if (resize & 0x80) a.resize(std::clamp<int>(int(a.size()) + (resize & 0x3F) - 32, 0, MSG_MAX_DATA));
+    BYTE fill = tape.Byte();
+    for (size_t i = 15; i < a.size() && fill; i++, fill--) a[i] = tape.Byte();
+    if (a.size() >= 3) a[1] = (resize & 0x40) ? tape.Byte() : 0, a[2] = 0;
+    for (int n = tape.Byte() % 4; n > 0 && !a.empty(); n--) {
+        size_t at = tape.Word() % a.size();
+        a[at] = tape.Byte();
+    }
+    if (a.size() >= 15 && a[0] == READ_RAM_CMD) {
+        DWORD sum = Mem_Sum(Bytes(a.begin() + 15, a.begin() + 15 + std::min<size_t>(Le32(&a[3]), a.size() - 15)));
+        memcpy(&a[11], &sum, 4);
+    }
+    if (getenv("FUZZ_LOG")) { fprintf(stderr, "answer:"); for (BYTE b : a) fprintf(stderr, " %02X", b); fprintf(stderr, "\n"); }
+    return a;
+}
+
+void React()
+{
+    if (tape.Empty()) return;  // silence from here on
+    MEM_PORT_STATE &port = Mem_Port();
+    Bytes ack_answer = {MSG_ACK};
+    const BYTE op = tape.Byte() % 10;
+    switch (op) {
+    case 0: break;
+    case 1: {
+        BYTE n = tape.Byte();
+        Bytes raw;
+        for (int i = 0; i < n; i++) raw.push_back(tape.Byte());
+        Mem_Port_Deliver(raw);
+        break;
+    }
+    case 2: Mem_Port_Deliver({MSG_ACK}); break;
+    case 3: case 4: case 6: {
+        Bytes frame = Mem_Frame(host.answer_seq++, Answer());
+        if (op == 4) {
+            size_t at = tape.Word() % frame.size();
+            frame[at] ^= BYTE(1 + tape.Byte() % 255);
+        }
+        ack_answer.insert(ack_answer.end(), frame.begin(), frame.end());
+        if (op == 6) Mem_Port_Deliver_At(port.now + 20u * tape.Byte(), ack_answer);
+        else Mem_Port_Deliver(ack_answer);
+        break;
+    }
+    case 5: Mem_Port_Deliver({MSG_CAN}); break;
+    case 7: port.hang_up_at = port.now + 10u * tape.Byte(); break;
+    case 8: Mem_Port_Deliver({MSG_NAK}); break;
+    case 9: {  // a frame of any length, maybe longer than the buffer it is read into
+        WORD n = tape.Word() % (MSG_MAX_DATA + 1);
+        Mem_Port_Deliver(Mem_Frame(host.answer_seq++, Bytes(pattern, pattern + n)));
+        break;
+    }
+    }
+}
+
+void Host_Wrote(const BYTE *bytes, size_t count)
+{
+    for (size_t i = 0; i < count; i++) {
+        Bytes &f = host.partial;
+        if (f.empty() && bytes[i] != MSG_STX) {
+            FUZZ_CHECK(bytes[i] == MSG_ACK || bytes[i] == MSG_NAK || bytes[i] == MSG_POLL,
+                       "the host sent 0x%02X outside a frame", bytes[i]);
+            React();
+            continue;
+        }
+        f.push_back(bytes[i]);
+        WORD size = f.size() >= 3 ? WORD(f[1] | f[2] << 8) : 0;
+        FUZZ_CHECK(f.size() < 3 || (size >= MSG_MIN_FRAME && size <= MSG_MAX_FRAME), "frame size %u", size);
+        if (f.size() >= 3 && f.size() == size) Check_Frame(f), f.clear(), React();
+    }
+}
+
+// A line that hung up is opened again; a frame it cut short is forgotten.
+void Reopen_If_Lost()
+{
+    if (!Comms_Port_Lost()) return;
+    WORD s;
+    Mem_Port().hang_up_at = 0xFFFFFFFF, host.partial.clear();
+    Init_Message_Link(0, 9600, &s), link_up = 0;
+}
+
+// One host action: its kind, an address or allowance and a size.
+void Act(TAPE *action)
+{
+    WORD s = 0, w1, w2;
+    DWORD d;
+    BYTE what = action->Byte();
+    DWORD addr = action->Dword(), n = action->Word() % (CMD_MAX_DATA + 64);
+    std::unique_ptr<BYTE[]> buf(new BYTE[n]);
+    memcpy(buf.get(), pattern, n);
+    switch (what % 22) {
+    case 0: {
+        WORD len = Rx_Message(buf.get(), WORD(n), WORD(addr), &s);
+        FUZZ_CHECK(len == 0xFFFF || (s == E_OK && len <= n), "Rx_Message returned %u for a %u-byte buffer", len, n);
+        break;
+    }
+    case 1: Tx_Message(buf.get(), WORD(std::min<DWORD>(n, MSG_MAX_DATA)), WORD(addr), &s); break;
+    case 2: Init_Command(&w1, &w2, &d, &s); break;
+    case 3: Echo_Msg(buf.get(), WORD(n), &s); break;
+    case 4: Change_Baud(addr, &s); break;
+    case 5: Read_RAM(addr, n, buf.get(), &s); break;
+    case 6: Write_RAM(addr, n, buf.get(), &s); break;
+    case 7: Copy_RAM(addr, n, addr ^ n, &s); break;
+    case 8: Compare_RAM(addr, n, addr ^ n, &s); break;
+    case 9: Set_RAM(addr, n, BYTE(n), &s); break;
+    case 10: Read_IO_Port(WORD(addr), WORD(n), &s); break;
+    case 11: Write_IO_Port(WORD(addr), WORD(n), addr, &s); break;
+    case 12: Get_Flash_ID(addr, &w1, &w2, &s); break;
+    case 13: Program_Flash(BYTE(n), addr, addr, addr, addr, n, &s); break;
+    case 14: Flash_Erase(WORD(n), addr, addr, n, &s); break;
+    case 15: Shutdown_Cmd_Resp(&s); break;
+    case 16: link_up = 0, comm_port = 0, Init_Host_Target(&s); break;
+    case 17: if (link_up) Shutdown_Host_Target(&s); break;
+    case 18: Write_Flash_Tables(&s); break;
+    case 19: snprintf(prog_name_str, sizeof prog_name_str, "P%u", addr % 9), Program_Flash_Memory(&s); break;
+    case 20: Echo_Data(WORD(n), 1 + addr % 3, &s); break;
+    case 21: Erase_All_Flash_Memory(&s); break;
+    }
+}
+
+}  // namespace
+
+int Fuzz_Link(const uint8_t *data, size_t size)
+{
+    Fuzz_Quiet quiet;
+    for (size_t i = 0; i < sizeof pattern; i++) pattern[i] = BYTE(i * 7 + (i >> 8));
+    FILE *hex = fopen("P.HEX", "w");
+    for (DWORD a = 0xE0000; a < 0xE1800; a += 0x400)  // six short runs for the pipeline
+        fprintf(hex, ":020000040%03X%02X\n:04%04X00DEADBEEF%02X\n", a >> 16, BYTE(0 - 6 - (a >> 16)), a & 0xFFFF,
+                BYTE(0 - 4 - (a >> 8) - a - 0xDE - 0xAD - 0xBE - 0xEF));
+    fprintf(hex, ":00000001FF\n"), fclose(hex);
+    snprintf(filepath_str, sizeof filepath_str, "P.HEX");
+    file_format = 0, log_level = getenv("FUZZ_LOG") ? 3 : LOG_ALWAYS, board_id = 3, baud_rate = 9600, link_up = 0;
+    target_prog_id = target_prog_version = 0, boot_tbl_addr = system_tbl_addr = device_map_tbl_addr = dir_tbl_addr = 0;
+    number_device_map_entries = 0;
+    flash_time_source = [] { return DWORD(0x5F000000); };
+    Reset_Flash_Table_Images(), Clear_Comms_Status();
+    // Up to eight actions of seven bytes first, the peer's reactions after them.
+    size_t actions = size ? 1 + data[0] % 8 : 0, reactions_at = std::min(size, 1 + 7 * actions);
+    TAPE action{data + std::min<size_t>(size, 1), data + reactions_at};
+    host = HOST_OUTPUT(), tape = TAPE{data + reactions_at, data + size};
+    WORD s;
+    Mem_Port_Install(0), Mem_Port().on_write = Host_Wrote, Init_Message_Link(0, 9600, &s);
+    while (!action.Empty()) Reopen_If_Lost(), Act(&action);
+    Shutdown_Message_Link(&s), link_up = 0;
+    Mem_Port_Remove(), Delete_Temp_Files(), unlink("P.HEX");
+    return 0;
+}
