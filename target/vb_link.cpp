@@ -87,6 +87,10 @@ void Queue_Output(const BYTE *data, size_t len, uint64_t not_before_us, uint64_t
     if (!outq.empty() && last_due_us + bt > due) due = last_due_us + bt;
     for (size_t i = 0; i < len; i++, due += bt) {
         BYTE b = data[i];
+        if (Chance(setup.out_drop_rate)) {
+            Trace_Fmt("\"ev\":\"fault\",\"dir\":\"tx\",\"kind\":\"drop\"");
+            continue;
+        }
         if (Chance(setup.out_corrupt_rate)) {
             b ^= Flip_Bits();
             Trace_Fmt("\"ev\":\"fault\",\"dir\":\"tx\",\"kind\":\"corrupt\"");

@@ -68,6 +68,7 @@ bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
     if (!strcmp(name, "--corrupt-rate")) return Parse_Rate(val, &cfg->link.corrupt_rate);
     if (!strcmp(name, "--drop-rate")) return Parse_Rate(val, &cfg->link.drop_rate);
     if (!strcmp(name, "--out-corrupt-rate")) return Parse_Rate(val, &cfg->link.out_corrupt_rate);
+    if (!strcmp(name, "--out-drop-rate")) return Parse_Rate(val, &cfg->link.out_drop_rate);
     if (!strcmp(name, "--board")) {
         if (!Parse_Number(val, 10, 4, &n) || n < 1) return false;
         cfg->board = WORD(n);
@@ -107,7 +108,7 @@ bool Takes_Value(const char *name)
     static const char *const names[] = {"--link", "--image", "--trace", "--console", "--board",
                                         "--monitor-version",
                                         "--prog-id", "--boot-addr", "--baud", "--corrupt-rate",
-                                        "--drop-rate", "--out-corrupt-rate", "--nak-first",
+                                        "--drop-rate", "--out-corrupt-rate", "--out-drop-rate", "--nak-first",
                                         "--seed", "--flash-fault", "--hang-up-on"};
     for (const char *n : names)
         if (!strcmp(n, name)) return true;
@@ -144,11 +145,11 @@ const char *Usage_Text()
            "  --corrupt-rate P       corrupt each received byte with probability P\n"
            "  --drop-rate P          lose each received byte with probability P\n"
            "  --out-corrupt-rate P   corrupt each sent byte with probability P\n"
+           "  --out-drop-rate P      lose each sent byte with probability P\n"
            "  --nak-first N          answer the first N intact frames with NAK\n"
            "  --silent               never send anything\n"
            "  --hang-up-on CMD       hang up the line after ACKing the first CMD request\n"
            "                         (a trace name: erase_flash, write_ram, ...)\n"
-           "  --seed N               seed of the fault injection (default 1)\n"
            "  --seed N               seed of the fault injection (default 1)\n"
            "  --flash-fault HEX[:M]  program commands leave the bits of mask M (hex, default\n"
            "                         FF) of the byte at address HEX unprogrammed, yet succeed\n";

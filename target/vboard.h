@@ -117,6 +117,7 @@ struct LINK_SETUP {
     bool silent;            // never send anything
     DWORD seed;             // of the fault injection
     BYTE hang_up_cmd;       // hang up the line shortly after ACKing this command (0: never)
+    double out_drop_rate;   // per sent byte
 };
 
 enum : uint64_t {

@@ -255,7 +255,7 @@ TEST(Program, LineFaultsNeverLeaveWrongBytesWithSuccess)
     for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
              {"--nak-first", "3"}, {"--corrupt-rate", "0.0005", "--seed", "3"},
              {"--drop-rate", "0.0005", "--seed", "4"}, {"--out-corrupt-rate", "0.002", "--seed", "5"},
-             {"--corrupt-rate", "0.003", "--seed", "9"}}) {
+             {"--corrupt-rate", "0.003", "--seed", "9"}, {"--out-drop-rate", "0.002", "--seed", "6"}}) {
         RIG_SETUP setup;
         setup.stdin_text = "init com1\nprogram app\nexit\n", setup.files["app.hex"] = Objcopy(code, 0xE0000);
         setup.board_args = args;

@@ -41,7 +41,7 @@ int Nibble(int c)
 // Records start after a colon; anything may stand between two digit pairs,
 // nothing between the two digits of one pair.
 struct HEX_TEXT {
-    const uint8_t *p, *end;
+    uint8_t *p, *end;
     bool Colon()
     {
         while (p < end)
@@ -60,10 +60,10 @@ struct HEX_TEXT {
 // Addresses are 32-bit: base + offset wraps, and a run never continues past
 // the top of the address space. At most 20 runs; a short address record reads
 // its missing bytes as 0.
-DECODED Decode(const uint8_t *data, size_t size)
+DECODED Decode(std::string file)
 {
     DECODED d;
-    HEX_TEXT text{data, data + size};
+    HEX_TEXT text{reinterpret_cast<uint8_t *>(&file[0]), reinterpret_cast<uint8_t *>(&file[0]) + file.size()};
     DWORD base = 0, next = 0;
     size_t total = 0;
     for (;;) {
@@ -105,6 +105,22 @@ DECODED Decode(const uint8_t *data, size_t size)
     }
 }
 
+// Every whole record gets the checksum its bytes call for: mutations then
+// reach past the checksum test.
+void Make_Checksums_Right(std::string *file)
+{
+    HEX_TEXT text{reinterpret_cast<uint8_t *>(&(*file)[0]), reinterpret_cast<uint8_t *>(&(*file)[0]) + file->size()};
+    BYTE len, b;
+    while (text.Colon() && text.Byte(&len)) {
+        BYTE sum = len;
+        int i = 1;
+        for (; i < len + 4 && text.Byte(&b); i++) sum = BYTE(sum + b);
+        if (i < len + 4 || !text.Byte(&b)) return;
+        const BYTE want = BYTE(0 - sum);
+        text.p[-2] = "0123456789ABCDEF"[want >> 4], text.p[-1] = "0123456789ABCDEF"[want & 15];
+    }
+}
+
 std::string File_Bytes(const char *path)
 {
     std::ifstream f(path, std::ios::binary);
@@ -129,17 +145,21 @@ std::vector<std::string> Folder()
 
 }  // namespace
 
+// A file that begins with '!' (text before the first colon, which the reader
+// skips) has its checksums made right first.
 int Fuzz_Hex(const uint8_t *data, size_t size)
 {
     Fuzz_Quiet quiet;
     const int free_fd = Lowest_Free_Fd();
-    std::ofstream("IN.HEX", std::ios::binary).write(reinterpret_cast<const char *>(data), std::streamsize(size));
+    std::string file(reinterpret_cast<const char *>(data), size);
+    if (size > 0 && data[0] == '!') Make_Checksums_Right(&file);
+    std::ofstream("IN.HEX", std::ios::binary) << file;
     snprintf(filepath_str, sizeof filepath_str, "IN.HEX");
     file_format = 0, log_level = LOG_ALWAYS;
     WORD status = 0;
     Process_Program_File(&status);
 
-    const DECODED want = Decode(data, size);
+    const DECODED want = Decode(file);
     if (!want.ok) {
         FUZZ_CHECK(status != 0, "a file the decoder rejects was accepted");
     } else {
