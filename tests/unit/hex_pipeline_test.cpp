@@ -4,8 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <numeric>
+#include <random>
+#include <thread>
 #include <tuple>
 
 #include "FLDATA.h"
@@ -19,19 +25,24 @@
 
 namespace {
 
-// "len offset type data checksum" of the record read, or "" on a failure.
-std::string Read_Record(std::string text, WORD *status)
+// "len offset type data checksum" of a record.
+std::string Rec_Text(const OH86_RECORD_STRUCT &r)
 {
-    FILE *f = fmemopen(&text[0], text.size(), "r");
-    OH86_RECORD_STRUCT r;
-    memset(&r, 0xEE, sizeof r);
-    *status = Get_OH86_Record(f, &r);
-    fclose(f);
     char b[600];
     int n = snprintf(b, sizeof b, "%02X %04X %02X ", r.bRecLen, r.wOffset, r.bRecType);
     for (int i = 0; i < r.bRecLen; i++) n += snprintf(b + n, sizeof b - n, "%02X", r.bData[i]);
     snprintf(b + n, sizeof b - n, " %02X", r.bChecksum);
-    return *status == E_OK ? b : "";
+    return b;
+}
+
+// The first record of the text, or "" on a failure.
+std::string Read_Record(const std::string &text, WORD *status)
+{
+    OH86_FILE f;
+    OH86_RECORD_STRUCT r;
+    Attach_OH86_Text(&f, text.data(), text.size());
+    *status = Get_OH86_Record(&f, &r);
+    return *status == E_OK ? Rec_Text(r) : "";
 }
 
 TEST(HexCodec, ReadsAndWritesRecords)
@@ -54,6 +65,59 @@ TEST(HexCodec, ReadsAndWritesRecords)
     std::string longest = ":FFFF0104" + std::string(510, 'A') + "A7\n";
     EXPECT_EQ(Hex_Record(4, 0xFF01, std::vector<BYTE>(255, 0xAA)), longest);
     EXPECT_EQ(Read_Record(longest, &status), "FF FF01 04 " + std::string(510, 'A') + " A7");
+}
+
+// Hex text as tools and people write it: random lengths and types, LF or
+// CRLF, lower-case digits, blanks and empty lines between records, now and
+// then a record broken between its byte pairs; it ends well, broken or cut.
+std::string Random_Hex_Text(std::mt19937 &rng)
+{
+    auto pick = [&](unsigned n) { return (unsigned)(rng() % n); };
+    const char *gaps[] = {"\n", "\r\n", " \t\r\n", "\n\n", "  "};
+    std::string text;
+    for (int r = 0; r < 200; r++) {
+        std::vector<BYTE> data(pick(4) ? pick(33) : pick(256));
+        for (BYTE &b : data) b = (BYTE)rng();
+        std::string rec = Hex_Record((BYTE)pick(7), (WORD)rng(), data);
+        rec.pop_back();
+        if (pick(4) == 0) std::transform(rec.begin(), rec.end(), rec.begin(), ::tolower);
+        if (pick(8) == 0) rec.insert(1 + 2 * pick((unsigned)rec.size() / 2), pick(2) ? " " : "\r\n");
+        text += rec + gaps[pick(5)];
+    }
+    if (pick(3) == 0) text += ":0 4";  // a blank inside a pair
+    if (pick(3) == 0) text.resize(text.size() - pick(60));
+    return text;
+}
+
+// Every record a reader gives, then the status that ends the text.
+template <class NEXT> std::string All_Records(NEXT next)
+{
+    std::string out;
+    OH86_RECORD_STRUCT r;
+    WORD status;
+    while ((status = next(&r)) == E_OK) out += Rec_Text(r) + "\n";
+    return out + "status " + std::to_string(status);
+}
+
+// The block reader, with buffers from one byte up (records across every
+// boundary) to its working size, against the character-at-a-time reader.
+TEST(HexCodec, BlockReaderMatchesByteReader)
+{
+    Scratch_Dir dir;
+    std::mt19937 rng(15);
+    std::vector<BYTE> buf(256 * 1024);
+    for (int round = 0; round < 60; round++) {
+        std::string text = Random_Hex_Text(rng);
+        dir.write("gen.hex", text);
+        FILE *old = fopen(dir.file("gen.hex").c_str(), "rb");
+        std::string want = All_Records([&](OH86_RECORD_STRUCT *r) { return Legacy_Get_OH86_Record(old, r); });
+        fclose(old);
+        int fd = open(dir.file("gen.hex").c_str(), O_RDONLY);
+        OH86_FILE f;
+        Attach_OH86_File(&f, fd, buf.data(), round % 2 ? 1 + rng() % 700 : buf.size());
+        EXPECT_EQ(All_Records([&](OH86_RECORD_STRUCT *r) { return Get_OH86_Record(&f, r); }), want) << round;
+        close(fd);
+    }
 }
 
 // Each test runs in a fresh directory: segment files go to the current one.
@@ -80,6 +144,14 @@ std::string Data(DWORD addr, size_t n, int records = 1, DWORD step = 0x100)
     return text;
 }
 
+// The record with its checksum's last digit changed.
+std::string Bad(std::string rec)
+{
+    char &digit = rec[rec.size() - 2];
+    digit = digit == '0' ? '1' : '0';
+    return rec;
+}
+
 std::string Linear(WORD upper) { return Hex_Record(4, 0, {(BYTE)(upper >> 8), (BYTE)upper}); }
 
 class HexFile : public In_Temp_Dir {
@@ -87,7 +159,7 @@ protected:
     // Processes the text as prog.hex (or a binary image at addr); returns what was printed.
     std::string Run(const std::string &text, BYTE format = 0, DWORD addr = 0, const char *name = "prog.hex")
     {
-        std::ofstream("PROG.HEX", std::ios::binary) << text;
+        scratch.write("PROG.HEX", text);
         snprintf(filepath_str, sizeof filepath_str, "%s", name);
         file_format = format, program_addr = addr, status = 0x1234;
         log_level = LOG_OHREC | LOG_OHSEG | LOG_OHSORT;
@@ -96,20 +168,23 @@ protected:
         file_format = 0, log_level = LOG_NORMAL;
         return testing::internal::GetCapturedStdout();
     }
-    // "index:start+size ..." in map order; checks each segment file's name and bytes.
+    // "index:start+size ..." in map order; checks each segment's private file: name, mode and bytes.
     std::string Segments()
     {
         std::string out;
         for (int i = 0; i < number_seg_map_entries; i++) {
             const SEGMENT_MAP_STRUCT &s = seg_map_tbl[i];
-            char name[16], line[40];
-            snprintf(name, sizeof name, "seg%03u.~~~", s.index);
+            char prefix[16], line[40];
+            snprintf(prefix, sizeof prefix, "seg%03u.", s.index);
             out += (snprintf(line, sizeof line, " %u:%X+%X", s.index, s.start_addr, s.size), line);
             EXPECT_EQ(+s.end_addr, s.start_addr + s.size - 1);
-            EXPECT_STREQ(s.filepath_str, name);
-            std::ifstream got(name, std::ios::binary);
-            for (DWORD a = 0; a < s.size; a++) EXPECT_EQ((BYTE)got.get(), At(s.start_addr + a)) << name;
-            EXPECT_EQ(got.get(), EOF) << name;
+            std::string name = s.filepath_str;
+            struct stat st;
+            EXPECT_TRUE(name.rfind(prefix, 0) == 0 && name.find(".~~~") == name.size() - 4) << name;
+            EXPECT_TRUE(lstat(s.filepath_str, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) == 0600);
+            FILE *got = Open_Segment_Data(&s);
+            for (DWORD a = 0; got && a < s.size; a++) EXPECT_EQ((BYTE)fgetc(got), At(s.start_addr + a)) << name;
+            EXPECT_TRUE(got && fgetc(got) == EOF && !fclose(got)) << name;
         }
         return out.substr(out.empty() ? 0 : 1);
     }
@@ -121,6 +196,7 @@ TEST_F(HexFile, BuildsSortedSegmentsAndStartVectors)
     std::string twenty, vectors = Data(0x40, 0) + Hex_Record(3, 0, {0xF0, 0x00, 0xFF, 0xF0}) + Data(0x80, 4) +
                                   Hex_Record(5, 0, {0x00, 0x01, 0x23, 0x45});
     char b[16];
+    int overlaps = 0;
     for (int i = 0; i < 20; i++) twenty += (snprintf(b, sizeof b, " %d:%X+4", i, i * 0x100), b);
     for (auto [text, segs, said] : std::vector<std::tuple<std::string, std::string, const char *>>{
         // The progress line of a segment counts the record that ended it.
@@ -128,9 +204,13 @@ TEST_F(HexFile, BuildsSortedSegmentsAndStartVectors)
          "\rRead ...      Addr: 00000000 - 000001FF   Size: 512      Total: 528     "},
         {Data(0x300, 16) + Data(0x200, 16) + Data(0x100, 16), "2:100+10 1:200+10 0:300+10",
          "\nRead hex segment #2 from 0x00000100 to 0x0000010F (16 bytes)\n"},
-        {Data(0x100, 8) + Data(0x500, 8) + Data(0x100, 4), "0:100+8 2:100+4 1:500+8",
+        // Overlaps are kept, each pair named once: (#0, #2) and (#1, #3).
+        {Data(0x100, 8) + Data(0x500, 8) + Data(0x100, 4) + Data(0x504, 16), "0:100+8 2:100+4 1:500+8 3:504+10",
          "Process hex code/data segment #2 from 0x00000100 to 0x00000103 (4 bytes)\n"
-         "Process hex code/data segment #1 from 0x00000500 to 0x00000507 (8 bytes)\n"},
+         "Process hex code/data segment #1 from 0x00000500 to 0x00000507 (8 bytes)\n"
+         "Process hex code/data segment #3 from 0x00000504 to 0x00000513 (16 bytes)\n"
+         "WARNING!  Hex segments #0 and #2 overlap at 0x00000100-0x00000103: #2 is programmed over #0\n"
+         "WARNING!  Hex segments #1 and #3 overlap at 0x00000504-0x00000507: #3 is programmed over #1\n"},
         {Linear(8) + Data(0x80010, 4) + Hex_Record(2, 0, {0x10, 0x00}) + Data(0x10020, 4) + Linear(0) +
              Data(0x30, 4),
          "2:30+4 1:10020+4 0:80010+4", "type = 2, base = 0x0000, offset = 0x00010000, count = 0\n"},
@@ -146,7 +226,9 @@ TEST_F(HexFile, BuildsSortedSegmentsAndStartVectors)
         EXPECT_EQ(status, E_OK) << out;
         EXPECT_EQ(Segments(), segs) << out;
         EXPECT_NE(out.find(said), std::string::npos) << said << "\n--- in ---\n" << out;
+        for (size_t at = 0; (at = out.find("overlap at", at + 1)) != std::string::npos;) overlaps++;
     }
+    EXPECT_EQ(overlaps, 2);
     std::string out = Run(Data(0, 4, 21) + HEX_END);
     EXPECT_EQ(status, E_SEG_LIMIT);  // left for the caller to report
     EXPECT_EQ(out.find("FAILED"), std::string::npos);
@@ -162,6 +244,10 @@ TEST_F(HexFile, FailuresAreReportedOnce)
          "type = 6, base = 0x0000, offset = 0x00080000, count = 0\n"},
         {Data(0, 4), 0, 0, "\nOperation FAILED!  Premature EOF in hex file\n\n"},
         {":0400000001 20304F2\n" + std::string(HEX_END), 0, 0, "FAILED!  Invalid numeric in hex file\n"},
+        // a wrong checksum in a data, an address or the end record names its line
+        {Data(0, 4) + Bad(Data(4, 4)) + HEX_END, 0, 0, "FAILED!  Invalid checksum in hex file at line 2\n"},
+        {Data(0, 4) + "\r\n\r\n" + Bad(Linear(8)) + HEX_END, 0, 0, "Invalid checksum in hex file at line 4\n"},
+        {Data(0, 4, 2) + Bad(HEX_END), 0, 0, "FAILED!  Invalid checksum in hex file at line 3\n"},
         {"", 1, 0, "\nBinary file contains no code/data!\n"},
         {std::string(0x100, 'x'), 1, 0xFFFFFF01, "Binary file too large for address 0xFFFFFF01!\n"}}) {
         std::string out = Run(text, format, addr);
@@ -174,11 +260,46 @@ TEST_F(HexFile, FailuresAreReportedOnce)
     EXPECT_NE(out.find("\nOperation FAILED!  Cannot open hex file\n\n"), std::string::npos) << out;
     EXPECT_EQ(status, E_REPORTED);
 
-    ASSERT_EQ(mkdir("seg001.~~~", 0700), 0);  // in the way of the second segment's file
-    out = Run(Data(0, 4) + Data(0x100, 4) + HEX_END);
-    EXPECT_EQ(status, E_REPORTED);
-    EXPECT_NE(out.find("\nCannot create segment file seg001.~~~!\n"), std::string::npos) << out;
-    EXPECT_EQ(number_seg_map_entries, 0);
+    // A working folder that is gone leaves nowhere to create segment files: the reason is named.
+    ASSERT_EQ(mkdir("gone", 0700) + chdir("gone") + rmdir("../gone"), 0);
+    for (BYTE format : {0, 1}) {
+        out = Run(Data(0, 4) + HEX_END, format, 0, scratch.file("PROG.HEX").c_str());
+        EXPECT_EQ(status, E_REPORTED);
+        EXPECT_NE(out.find("\nCannot create segment file seg000."), std::string::npos) << out;
+        EXPECT_NE(out.find(".~~~: No such file or directory!\n"), std::string::npos) << out;
+        EXPECT_EQ(number_seg_map_entries, 0);
+    }
+}
+
+// Segment files are the run's own: a link planted under a name the run tries
+// is never followed, and another run's cleanups leave them alone while they
+// remove the leftovers no live run holds.
+TEST_F(HexFile, SegmentFilesArePrivateToTheRun)
+{
+    std::ofstream("victim") << "keep";
+    std::atomic<bool> stop{false};
+    std::thread planter([&] {
+        char name[40];
+        for (unsigned n = 0; !stop; n = (n + 1) % 3)
+            symlink("victim", (snprintf(name, sizeof name, TEMP_FILE_NAME_FMT, n, std::to_string(getpid()).c_str()), name));
+    });
+    bool met = false;  // a planted link stood in the run's way
+    for (int i = 0; i < 200 && !met; i++) {
+        Run(Data(0, 4) + Data(0x100, 4) + Data(0x200, 4) + HEX_END);
+        for (int s = 0; s < 3; s++) met |= strchr(seg_map_tbl[s].filepath_str, '-') != nullptr;
+    }
+    stop = true;
+    planter.join();
+    EXPECT_TRUE(met);
+    std::ofstream("seg000.1.~~~") << "stale";  // left by a run that is gone
+    Torvex_Run other;
+    other.stdin_text = "exit\n", other.cwd = scratch.path();
+    EXPECT_EQ(Run_Torvex(other).exit_code, 0);  // its start-up and exit cleanups
+    EXPECT_EQ(Segments(), "0:0+4 1:100+4 2:200+4");
+    EXPECT_FALSE(scratch.exists("seg000.1.~~~"));
+    std::string victim;
+    std::ifstream("victim") >> victim;
+    EXPECT_EQ(victim, "keep");
 }
 
 class Download : public In_Temp_Dir {
@@ -259,17 +380,21 @@ TEST_F(Download, OneRetryAfter750msThenReportedOnce)
     EXPECT_EQ(Sent(), "20000+40 20000+40 21000+40 21000+40 = D0000-D003F 40 40");  // the failed piece not counted
 }
 
-// A segment file that is gone or short stops the run before the block is
-// even saved: nothing at all reaches the monitor.
+// A segment without its private file, or with a short one, stops the run
+// before the block is even saved: nothing at all reaches the monitor.
 TEST_F(Download, MissingOrShortSegmentFileFailsBeforeAnythingIsSent)
 {
     device_map_tbl[0] = {0xDA, 0x000D0000, 0x03FD0000, 0x03FD0000, 0x10000, 13, 18, 0x03F00000, 0, 0};
-    seg_map_tbl[0] = {0, 0xD0000, 0xD0FFF, 0x1000, "seg000.~~~"};
-    seg_map_tbl[1] = {1, 0xD8000, 0xD80FF, 0x100, "seg001.~~~"};
+    seg_map_tbl[0] = {0, 0xD0000, 0xD0FFF, 0x1000, ""};
+    seg_map_tbl[1] = {1, 0xD8000, 0xD80FF, 0x100, "seg001.~~~"};  // a name, but not this run's file
     number_device_map_entries = 1, number_seg_map_entries = 2;
-    std::ofstream("seg000.~~~", std::ios::binary) << std::string(0x1000, 'a');
+    std::string bytes(0x1000, 'a');
+    std::ofstream("seg001.~~~", std::ios::binary) << bytes.substr(0x100);
+    ASSERT_EQ(write(Create_Temp_File(0, seg_map_tbl[0].filepath_str, 80), bytes.data(), 0x1000), 0x1000);
     for (int short_file = 0; short_file < 2; short_file++) {
-        if (short_file) std::ofstream("seg001.~~~", std::ios::binary) << std::string(0xFF, 'b');
+        if (short_file) {
+            ASSERT_EQ(write(Create_Temp_File(1, seg_map_tbl[1].filepath_str, 80), bytes.data(), 0xFF), 0xFF);
+        }
         testing::internal::CaptureStdout();
         Program_Segment_Blocks(&status);
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
