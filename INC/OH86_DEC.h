@@ -51,7 +51,5 @@ DWORD Get_OH86_Byte(OH86_FILE *pFile);
 WORD Get_OH86_Record(OH86_FILE *pFile, OH86_RECORD_STRUCT *lpRec);
 bool OH86_Checksum_Valid(const OH86_RECORD_STRUCT *lpRec);
 WORD Send_OH86_Record(FILE *pFile, OH86_RECORD_STRUCT *lpRec);
-// The former stream reader, a character at a time.
-WORD Legacy_Get_OH86_Record(FILE *pFile, OH86_RECORD_STRUCT *lpRec);
 
 #endif
