@@ -28,6 +28,7 @@ run: build
 
 bench: build
 	./bench/program_bench.sh
+	./bench/hex_bench.sh
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

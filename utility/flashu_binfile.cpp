@@ -73,48 +73,52 @@ static bool Write_All(int fd, const BYTE *p, size_t n)
     return true;
 }
 
-// Copies size bytes from the start of in to the start of out. Returns the
-// bytes copied, fewer when the file ended early; -1 on a write error (errno).
-static long long Copy_Image(int in, int out, off_t size)
+enum COPY_RESULT { COPY_DONE, COPY_READ_FAILED, COPY_WRITE_FAILED };
+
+// Copies size bytes from the start of in to the start of out; *copied gets
+// the bytes copied, fewer when the file ended early. A failure leaves errno.
+static COPY_RESULT Copy_Image(int in, int out, off_t size, long long *copied)
 {
-    if (lseek(in, 0, SEEK_SET) != 0 || lseek(out, 0, SEEK_SET) != 0 || ftruncate(out, 0) != 0) return -1;
-    long long copied = 0;
-    while (copied < size) {
-        size_t want = (size_t)std::min<long long>(size - copied, sizeof copy_buf);
+    *copied = 0;
+    if (lseek(in, 0, SEEK_SET) != 0) return COPY_READ_FAILED;
+    if (lseek(out, 0, SEEK_SET) != 0 || ftruncate(out, 0) != 0) return COPY_WRITE_FAILED;
+    while (*copied < size) {
+        size_t want = (size_t)std::min<long long>(size - *copied, sizeof copy_buf);
         ssize_t n = read(in, copy_buf, want);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        if (!Write_All(out, copy_buf, (size_t)n)) return -1;
-        copied += n;
+        if (n < 0) return COPY_READ_FAILED;
+        if (n == 0) break;
+        if (!Write_All(out, copy_buf, (size_t)n)) return COPY_WRITE_FAILED;
+        *copied += n;
     }
-    return copied;
-}
-
-static void Copy_Failed(const char *name, WORD *status_ptr)
-{
-    Log_Fmt(LOG_ALWAYS, "\nCannot write segment file %s: %s!\n", name, strerror(errno));
-    *status_ptr = E_REPORTED;
+    return COPY_DONE;
 }
 
 // Takes the private copy into seg's file; st holds the version copied.
 static void Take_Private_Copy(FILE *in, struct stat *st, SEGMENT_MAP_STRUCT *seg, WORD *status_ptr)
 {
+    *status_ptr = E_REPORTED;
     int out = Create_Temp_File(0, seg->filepath_str, sizeof seg->filepath_str);
     if (out < 0) {
         Log_Fmt(LOG_ALWAYS, "\nCannot create segment file %s: %s!\n", seg->filepath_str, strerror(errno));
-        *status_ptr = E_REPORTED;
         return;
     }
     for (int tries = 0; tries < COPY_TRIES; tries++) {
-        long long copied = Copy_Image(fileno(in), out, st->st_size);
-        if (copied < 0) return Copy_Failed(seg->filepath_str, status_ptr);
-        struct stat after;
-        if (fstat(fileno(in), &after) != 0) break;
-        if (copied == st->st_size && Same_Version(st, &after)) return;
+        long long copied;
+        struct stat after = *st;
+        COPY_RESULT result = Copy_Image(fileno(in), out, st->st_size, &copied);
+        if (result == COPY_READ_FAILED)
+            return Log_Fmt(LOG_ALWAYS, "\nCannot read binary file %s: %s!\n", filepath_str, strerror(errno));
+        if (result == COPY_WRITE_FAILED)
+            return Log_Fmt(LOG_ALWAYS, "\nCannot write segment file %s: %s!\n", seg->filepath_str, strerror(errno));
+        fstat(fileno(in), &after);
+        if (copied == st->st_size && Same_Version(st, &after)) {
+            *status_ptr = E_OK;
+            return;
+        }
         *st = after;
     }
     Log_Fmt(LOG_ALWAYS, "Binary file %s keeps changing: cannot take one version of it!\n", filepath_str);
-    *status_ptr = E_REPORTED;
 }
 
 void Process_Binary_File(WORD *status_ptr)
@@ -130,7 +134,6 @@ void Process_Binary_File(WORD *status_ptr)
     }
     DWORD access_time = (DWORD)st.st_atime;  // before the copy reads the file
     SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[0];
-    Delete_Temp_Files();
     Check_Binary_Size(&st, status_ptr);
     if (*status_ptr == E_OK) Take_Private_Copy(in, &st, seg, status_ptr);
     if (*status_ptr == E_OK) Check_Binary_Size(&st, status_ptr);  // the version copied

@@ -138,7 +138,7 @@ WORD Read_OH_Data(WORD *base_ptr, DWORD *offset_ptr, BYTE *data_ptr, WORD *statu
         bool result = Interpret_OH_Record(&rec, base_ptr, offset_ptr, data_ptr, &count, status_ptr);
         if (Log_Shows(LOG_OHREC))
             Log_Fmt(LOG_OHREC, "Read hex record: type = %hu, base = 0x%04X, offset = 0x%08lX, count = %u\n",
-                (unsigned short)rec.bRecType, *base_ptr, (unsigned long)*offset_ptr, count);
+                    (unsigned short)rec.bRecType, *base_ptr, (unsigned long)*offset_ptr, count);
         if (result) return count;
     }
 }

@@ -45,8 +45,9 @@ static void Next_Run_Tag()
         snprintf(run_tag, sizeof run_tag, "%ld-%u", (long)getpid(), tag_number - 1);
 }
 
-// A sweep by another run may hold a file between its creation and our lock;
-// it unlinks what it holds, so a file that lost its name is given up.
+// A sweep by another run may hold a new file between its creation and our
+// lock; it unlinks what it holds, so a file that lost its name is given up
+// (false, errno 0). Any other failure leaves errno.
 static bool Lock_New_File(int fd)
 {
     for (int i = 0; flock(fd, LOCK_EX | LOCK_NB) != 0; i++) {
@@ -55,7 +56,9 @@ static bool Lock_New_File(int fd)
         usleep(1000);
     }
     struct stat st;
-    return fstat(fd, &st) == 0 && st.st_nlink > 0;
+    if (fstat(fd, &st) != 0) return false;
+    errno = 0;
+    return st.st_nlink > 0;
 }
 
 static void Release_Temp_File(TEMP_FILE_STRUCT *t)
@@ -77,14 +80,18 @@ int Create_Temp_File(WORD number, char *name_ptr, size_t name_size)
     for (int tries = 0; tries < NAME_TRIES; tries++) {
         snprintf(name_ptr, name_size, TEMP_FILE_NAME_FMT, number, run_tag);
         int fd = open(name_ptr, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) return -1;
         if (fd < 0) {
-            if (errno != EEXIST) return -1;
             Next_Run_Tag();
             continue;
         }
         if (!Lock_New_File(fd)) {
+            int err = errno;
+            if (err != 0) unlink(name_ptr);  // still ours: nobody else could lock it either
             close(fd);
-            continue;
+            if (err == 0) continue;
+            errno = err;
+            return -1;
         }
         TEMP_FILE_STRUCT *t = &temp_files[number];
         Release_Temp_File(t);
@@ -135,19 +142,16 @@ static void Delete_Own_Temp_Files()
 }
 
 // A leftover is deleted only while its lock is ours and the name still
-// leads to the file locked; a file that cannot be opened to try the lock is
-// another user's and stays. A symbolic link is no run's file: it goes,
-// without being followed.
+// leads to the file locked. What cannot be opened to try the lock (another
+// user's file) stays, and so does anything that is no regular file: a run
+// leaves nothing else, and a link is never followed.
 static void Delete_Leftover(const char *name)
 {
     int fd = open(name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ELOOP) unlink(name);
-        return;
-    }
+    if (fd < 0) return;
     struct stat held, named;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0 && lstat(name, &named) == 0 &&
-        held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+    if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        lstat(name, &named) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino)
         unlink(name);
     close(fd);
 }
