@@ -51,6 +51,7 @@ package: programs
 
 bench: programs
 	./bench/program_bench.sh
+	./bench/hex_bench.sh
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

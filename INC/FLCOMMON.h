@@ -28,6 +28,8 @@ enum : WORD {
 extern WORD log_level;
 extern char log_str[LOG_STR_SIZE];
 
+// Whether a message of this level is printed at the present log level.
+bool Log_Shows(WORD this_log_level);
 void Log_Str(WORD this_log_level, const char *log_str_ptr);
 // Formats into log_str (bounded) and prints it at the given level.
 void Log_Fmt(WORD this_log_level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));

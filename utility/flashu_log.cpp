@@ -10,14 +10,15 @@
 WORD log_level = LOG_NORMAL;
 char log_str[LOG_STR_SIZE];
 
+bool Log_Shows(WORD this_log_level)
+{
+    if (this_log_level <= LOG_DEBUG) return this_log_level <= log_level;
+    return (log_level & this_log_level) == this_log_level;
+}
+
 void Log_Str(WORD this_log_level, const char *log_str_ptr)
 {
-    bool show;
-    if (this_log_level <= LOG_DEBUG)
-        show = this_log_level <= log_level;
-    else
-        show = (log_level & this_log_level) == this_log_level;
-    if (show) {
+    if (Log_Shows(this_log_level)) {
         fputs(log_str_ptr, stdout);
         fflush(stdout);
     }

@@ -114,7 +114,7 @@ void Download_Segment(WORD seg_index, WORD dev_index, DWORD *total_download_coun
     DWORD start_dev_addr = Lookup_User_Block_Addr(dev_index, seg->start_addr, seg->size);
     DWORD dev_size = device_map_tbl[dev_index].block_size;
 
-    FILE *f = Open_User_File(seg->filepath_str, "rb");
+    FILE *f = Open_Segment_Data(seg);
     if (!f) {
         *status_ptr = E_SEG_EOF;
         return;
@@ -133,7 +133,7 @@ static void Check_Segment_Files(WORD *status_ptr)
     for (WORD i = 0; i < number_seg_map_entries; i++) {
         const SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[i];
         struct stat st;
-        if (!Program_File_Stat(seg->filepath_str, &st) ||
+        if (!Segment_Data_Stat(seg, &st) ||
             (unsigned long long)st.st_size < seg->size) {
             *status_ptr = E_SEG_EOF;
             return;
