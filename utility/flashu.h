@@ -103,6 +103,26 @@ void Delete_Temp_Files();
 void Program_Flash_Memory(WORD *status_ptr);
 void Erase_All_Flash_Memory(WORD *status_ptr);
 
+// ---- progress lines (flashu_progress.cpp) -------------------------------------
+// A run of progress lines (hex read, download, echo test) printed at NORMAL.
+// On a terminal the line is rewritten in place and shows the share done of
+// the whole; elsewhere nothing is rewritten: a step's line (a block, a
+// segment, a pass) is written out whole, one per step when at most ten steps
+// are known to come, else one per tenth of the whole, so a log reads line by line.
+// whole 0: no share shown; steps 0: not known; label names the whole, as in
+// "(58% of file)"; nullptr gives "of 30000 (58%)".
+void Progress_Begin(DWORD whole, DWORD steps, const char *label);
+// The line as it stands: text (its trailing blanks are dropped) and done of the whole.
+void Progress_Show(DWORD done, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+// A step is complete; on a terminal end_line keeps its line on the screen.
+void Progress_Step_Done(bool end_line);
+// The run has ended: the terminal's line ends, a log gets the last line it has not had.
+void Progress_End();
+// Columns of the terminal standard output is, 0 when it is none;
+// PROGRESS_ASK (the start value) asks the system at each run's start.
+#define PROGRESS_ASK (-1)
+extern int progress_columns;
+
 // ---- displays (flashu_help.cpp, flashu_display.cpp) --------------------------
 void Display_Command_Info();
 void Display_Debug_Info();

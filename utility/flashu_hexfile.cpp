@@ -1,6 +1,8 @@
 // Hex file processing: one pass over an Intel hex file splits its data
 // records into address-contiguous segments, each kept in a temporary file,
 // and sorts the segment map by address.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -27,6 +29,7 @@ static OH86_FILE oh_reader;
 static BYTE oh_text_buf[OH_TEXT_BUF_SIZE];
 static DWORD dwULBA = 0;
 static DWORD dwSBA = 0;
+static DWORD oh_text_size = 0;
 
 void Close_OH_File()
 {
@@ -47,6 +50,18 @@ void Open_OH_File(const char *filepath_ptr, WORD *status_ptr)
     }
     // The text is read through the block buffer, not through the stream.
     Attach_OH86_File(&oh_reader, fileno(oh_file), oh_text_buf, sizeof oh_text_buf);
+    struct stat st;
+    bool sized = fstat(fileno(oh_file), &st) == 0 && st.st_size > 0;
+    oh_text_size = !sized ? 0 : (unsigned long long)st.st_size > 0xFFFFFFFF ? 0xFFFFFFFF : (DWORD)st.st_size;
+}
+
+// How much of the hex text the pass has read, for its progress lines.
+static DWORD OH_Text_Read()
+{
+    off_t at = oh_file ? lseek(fileno(oh_file), 0, SEEK_CUR) : -1;
+    if (at < 0) return oh_text_size;
+    unsigned long long read = (unsigned long long)at - (unsigned long long)(oh_reader.end - oh_reader.pos);
+    return read > oh_text_size ? oh_text_size : (DWORD)read;
 }
 
 static WORD Rec_Word(const OH86_RECORD_STRUCT *rec, unsigned at)
@@ -208,9 +223,10 @@ static void Write_Segment_Bytes(const BYTE *data_ptr, WORD count, WORD *status_p
 
 static void Log_Read_Progress(const SEGMENT_MAP_STRUCT *seg)
 {
-    Log_Fmt(LOG_NORMAL, "%cRead ...      Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ", 13,
-            (unsigned long)seg->start_addr, (unsigned long)seg->end_addr, (unsigned long)seg->size,
-            (unsigned long)byte_total);
+    Progress_Show(OH_Text_Read(), "Read ...      Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ",
+                  (unsigned long)seg->start_addr, (unsigned long)seg->end_addr, (unsigned long)seg->size,
+                  (unsigned long)byte_total);
+    Progress_Step_Done(false);
 }
 
 static void Log_Read_Segment(const SEGMENT_MAP_STRUCT *seg)
@@ -228,7 +244,7 @@ static void Close_Segment(bool last, WORD *status_ptr)
     Forget_Segment_File();
     if (*status_ptr != E_OK) return;
     Log_Read_Progress(seg);
-    if (last) Log_Str(LOG_NORMAL, "\n");
+    if (last) Progress_End();
     Log_Read_Segment(seg);
 }
 
@@ -386,6 +402,7 @@ void Process_OH_File(WORD *status_ptr)
         Report_Failure(status_ptr);
         return;
     }
+    Progress_Begin(oh_text_size, 0, "file");
     Read_Hex_Segments(status_ptr);
     if (*status_ptr != E_OK) {
         Abandon_Pass();

@@ -167,12 +167,16 @@ TEST(Program, CheckhexAndProgramTranscript)
           "\nDownload segment from 0x03EFFD00 to 0x03F000FF (1024 bytes)\n"
           "   using device  from 0x03F00000 to 0x03F0FFFF (65536 bytes)\n"
           "Adjusted start addr   0x03F00000 to 0x03F000FF (256 bytes)\n"
-          "\nWrite WA from 0x00020000 to 0x000200FF ...   Size: 256   \n"}) {
+          "\nWrite WA from 0x00020000 to 0x000200FF ...   Size: 256   \n",
+          "Read ...      Addr: 03F80000 - 03FB0D3F   Size: 200000   Total: 200000 (100% of file)\n",
+          "Download ...  Addr: 000CFC00 - 000CFFFF   Size: 1024     Total: 4096 of 8192 (50%)\nProgram 29LV800T"}) {
         size_t at = r.out.find(said);
         EXPECT_NE(at, std::string::npos) << said << "\n--- in ---\n" << r.out;
         EXPECT_EQ(r.out.find(said, at + 1), std::string::npos) << said;
     }
     EXPECT_EQ(Lines_With(r.out, "Flash programming complete").size(), 9u);
+    // Into a pipe nothing is rewritten: one progress line per block programmed (as below), with its share.
+    EXPECT_TRUE(Lines_With(r.out, "Download ...").size() == 10u && r.out.find('\r') == std::string::npos) << r.out;
     EXPECT_EQ(Lines_With(r.out, "many.hex").size(), 1u) << r.out;  // the shell's ls ran
     EXPECT_EQ(Lines_With(r.out, "seg0"), std::vector<std::string>{});
 

@@ -89,6 +89,7 @@ std::string Data(DWORD addr, size_t n, int records = 1, DWORD step = 0x100)
 }
 
 std::string Linear(WORD upper) { return Hex_Record(4, 0, {(BYTE)(upper >> 8), (BYTE)upper}); }
+template <class F> std::string Said(F f) { return testing::internal::CaptureStdout(), f(), testing::internal::GetCapturedStdout(); }
 
 // Each test runs in a fresh directory (segment files go to the current one), with a monitor that answers
 // write RAM requests with the given statuses (then 0) on a virtual clock and takes nothing else.
@@ -138,8 +139,6 @@ protected:
         std::string out = Said([&] { Process_Program_File(&status); });
         return file_format = 0, log_level = LOG_TERSE, out;
     }
-    template <class F> std::string Said(F f) { return testing::internal::CaptureStdout(), f(), Captured(); }
-    std::string Captured() { return testing::internal::GetCapturedStdout(); }
     // "index:start+size ..." in map order; checks each segment's private file: name, mode and bytes.
     std::string Segments()
     {
@@ -185,9 +184,9 @@ TEST_F(Pipeline, BuildsSortedSegmentsOrFailsOnce)
     const BYTE BIN = 1, MISSING = 2, GONE = 4;  // how: a binary file; no file; no working folder left
     typedef std::tuple<std::string, BYTE, DWORD, std::string, const char *> ROW;  // text, how, addr, segs, said
     for (auto [text, how, addr, segs, said] : std::vector<ROW>{
-        // The progress line of a segment counts the record that ended it.
+        // The progress line of a segment counts the record that ended it; the share is of the file's text.
         {Data(0, 0x80, 4, 0x80) + Data(0x1000, 16) + HEX_END, 0, 0, "0:0+200 1:1000+10",
-         "\rRead ...      Addr: 00000000 - 000001FF   Size: 512      Total: 528     "},
+         "Read ...      Addr: 00000000 - 000001FF   Size: 512      Total: 528 (98% of file)\n"},
         {Data(0x300, 16) + Data(0x200, 16) + Data(0x100, 16) + HEX_END, 0, 0, "2:100+10 1:200+10 0:300+10",
          "\nRead hex segment #2 from 0x00000100 to 0x0000010F (16 bytes)\n"},
         // Overlaps are kept in map order and named once a pair, and only they: (#0, #2) and (#1, #3).
@@ -254,8 +253,7 @@ TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
     EXPECT_NE(Run_Torvex(other).out.find("Hex file OK"), std::string::npos);
     EXPECT_EQ(Segments(), "0:0+4 1:100+4 2:200+4");
     EXPECT_TRUE(!scratch.exists("victim") && !scratch.exists("seg000.1.~~~"));
-    device_map_tbl[0] = {0xDA, 0, 0x03FD0000, 0x03FD0000, 0x10000, 13, 18, 0x03F00000, 0, 0};
-    number_device_map_entries = 1;
+    device_map_tbl[0] = {0xDA, 0, 0x03FD0000, 0x03FD0000, 0x10000, 13, 18, 0x03F00000, 0, 0}, number_device_map_entries = 1;
     std::string own = seg_map_tbl[1].filepath_str;
     scratch.write("seg001.~~~", "abcd");
     for (int shortened = 0; shortened < 2; shortened++) {
@@ -265,7 +263,6 @@ TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
                   "\nOperation FAILED!  Premature EOF in segment file\n\n0");
     }
 }
-
 
 // Pieces are clipped to the block window; a write the monitor refuses is sent
 // once more after 750 ms, and a second refusal is reported once, not counted.
@@ -289,6 +286,26 @@ TEST_F(Pipeline, PiecesAreClippedToTheBlockWindowAndRetriedOnce)
     EXPECT_EQ(Write(0xD1000, 0x40, 0xD0000, 0x10000), "\nOperation FAILED!  Invalid write RAM address\n\n");
     EXPECT_EQ(status, E_REPORTED);
     EXPECT_EQ(Sent(), "20000+100 20000+1 2FF00+100 20000+40 20000+40 21000+40 21000+40 = D0000-FFFFFFFF 241 241");
+}
+
+// Progress: on a terminal rewritten within its width (the share shrinks or goes, blanks cover the rest) and
+// kept at a block's end; into a log whole lines, one a step when few, else one a tenth, else the last at the end.
+TEST(Progress, RewrittenOnATerminalWholeLinesInALog)
+{
+    typedef std::tuple<int, DWORD, DWORD, const char *, DWORD, DWORD, std::string> ROW;
+    for (auto [columns, whole, steps, label, by, shows, want] : std::vector<ROW>{
+             {9, 20, 4, nullptr, 5, 4, "\r5 (25%)\r10 (50%)\n\r15 (75%)\r20      \n\n"}, {0, 0, 0, nullptr, 1, 3, "3\n"},
+             {0, 20, 4, "file", 5, 4, "5 (25% of file)\n10 (50% of file)\n15 (75% of file)\n20 (100% of file)\n"},
+             {0, 20, 20, nullptr, 1, 20, "2 of 20 (10%)\n4 of 20 (20%)\n6 of 20 (30%)\n8 of 20 (40%)\n10 of 20 (50%)\n"
+                                         "12 of 20 (60%)\n14 of 20 (70%)\n16 of 20 (80%)\n18 of 20 (90%)\n20 of 20 (100%)\n"}}) {
+        progress_columns = columns, testing::internal::CaptureStdout();
+        Progress_Begin(whole, steps, label);
+        for (DWORD done = by; done <= by * shows; done += by)
+            Progress_Show(done, "%-3lu  ", (unsigned long)done), Progress_Step_Done(done % 10 == 0);
+        Progress_End();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), want);
+    }
+    progress_columns = PROGRESS_ASK;
 }
 
 }  // namespace
