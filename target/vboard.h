@@ -111,6 +111,8 @@ struct LINK_SETUP {
     DWORD nak_first;        // NAK this many intact frames first
     bool silent;            // never send anything
     DWORD seed;             // of the fault injection
+    char fail_name[16];     // answer request number fail_nth of this command
+    DWORD fail_nth;         //   with "not responding" (0x000B), undone
 };
 
 enum : uint64_t {
