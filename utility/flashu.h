@@ -10,6 +10,9 @@
 // upper-cased path, shown in the echo of each of its lines.
 extern FILE *cmd_file;
 extern char cmd_filepath_str[TEXT_FIELD_SIZE];
+// A temporary file this run made: an end at once (second signal) removes it
+// too; every other way out removes them through Delete_Temp_Files.
+void Note_Temp_File(const char *path);
 
 // ---- argument records (flashu_parse.cpp) ---------------------------------
 #define MAX_ARGS 20
@@ -55,6 +58,8 @@ void Init_Host_Target(WORD *status_ptr);
 void Synch_Host_Target_Link(WORD *status_ptr);
 void Change_Link_Baud(WORD *status_ptr);
 void Shutdown_Host_Target(WORD *status_ptr);
+// Set by a shutdown once its table write is done, whatever follows.
+extern BYTE tables_written_at_shutdown;
 
 // ---- echo test and terminal (flashu_term.cpp) -------------------------------
 void Echo_Data(WORD size, DWORD count, WORD *status_ptr);

@@ -1,6 +1,7 @@
 // Hex file processing: one pass over an Intel hex file splits its data
 // records into address-contiguous segments, each kept in a temporary file,
 // and sorts the segment map by address.
+#include <cerrno>
 #include <cstring>
 
 #include "OH86_DEC.h"
@@ -158,9 +159,12 @@ static void Reset_Segment_Builder()
     byte_total = 0;
 }
 
+// Called right after the failed call, while errno still tells why.
 static void Segment_File_Failed(const char *what, WORD *status_ptr)
 {
-    Log_Fmt(LOG_ALWAYS, "\nCannot %s segment file %s!\n", what, seg_map_tbl[seg_number].filepath_str);
+    const char *why = strerror(errno);
+    Log_Fmt(LOG_ALWAYS, "\nCannot %s segment file %s: %s!\n", what,
+            seg_map_tbl[seg_number].filepath_str, why);
     *status_ptr = E_REPORTED;
 }
 
@@ -213,6 +217,7 @@ static void Start_Segment(DWORD addr, const BYTE *data_ptr, WORD count, WORD *st
         Segment_File_Failed("create", status_ptr);
         return;
     }
+    Note_Temp_File(seg->filepath_str);
     seg_open = true;
     Write_Segment_Bytes(data_ptr, count, status_ptr);
 }

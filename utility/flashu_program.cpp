@@ -194,7 +194,8 @@ void Program_Segment_Blocks(WORD *status_ptr)
 }
 
 // ---- the program and eraseall commands ------------------------------------------------
-// The four refusals print their reason and leave the status 0.
+// The four refusals print their reason; each is a failure of the command, so
+// a script's exit status tells that nothing was programmed.
 static bool Program_Refused()
 {
     if (filepath_str[0] == '\0') {
@@ -215,13 +216,14 @@ static bool Program_Refused()
 
 void Program_Flash_Memory(WORD *status_ptr)
 {
-    *status_ptr = E_OK;
+    *status_ptr = E_REPORTED;
     if (Program_Refused()) return;
     WORD dir_index = Find_Free_Dir_Entry();
     if (dir_index == NO_DIR_INDEX) {
         Log_Str(LOG_ALWAYS, "Directory full!\n");
         return;
     }
+    *status_ptr = E_OK;
     Process_Program_File(status_ptr);
     if (*status_ptr == E_OK) Program_Segment_Blocks(status_ptr);
     if (*status_ptr != E_OK) {
