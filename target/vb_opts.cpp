@@ -68,6 +68,15 @@ bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
     if (!strcmp(name, "--corrupt-rate")) return Parse_Rate(val, &cfg->link.corrupt_rate);
     if (!strcmp(name, "--drop-rate")) return Parse_Rate(val, &cfg->link.drop_rate);
     if (!strcmp(name, "--out-corrupt-rate")) return Parse_Rate(val, &cfg->link.out_corrupt_rate);
+    if (!strcmp(name, "--fail")) {
+        const char *colon = strchr(val, ':');
+        size_t len = colon ? size_t(colon - val) : strlen(val);
+        if (len == 0 || len >= sizeof cfg->link.fail_name) return false;
+        snprintf(cfg->link.fail_name, sizeof cfg->link.fail_name, "%.*s", int(len), val);
+        cfg->link.fail_nth = 1;
+        return !colon || (Parse_Number(colon + 1, 10, 0xFFFFFFFFu, &n) && n > 0 &&
+                          (cfg->link.fail_nth = DWORD(n)) > 0);
+    }
     if (!strcmp(name, "--board")) {
         if (!Parse_Number(val, 10, 4, &n) || n < 1) return false;
         cfg->board = WORD(n);
@@ -107,7 +116,7 @@ bool Takes_Value(const char *name)
     static const char *const names[] = {"--link", "--image", "--trace", "--console", "--board",
                                         "--monitor-version",
                                         "--prog-id", "--boot-addr", "--baud", "--corrupt-rate",
-                                        "--drop-rate", "--out-corrupt-rate", "--nak-first",
+                                        "--drop-rate", "--out-corrupt-rate", "--nak-first", "--fail",
                                         "--seed", "--flash-fault", "--hang-up-on"};
     for (const char *n : names)
         if (!strcmp(n, name)) return true;
@@ -145,6 +154,8 @@ const char *Usage_Text()
            "  --drop-rate P          lose each received byte with probability P\n"
            "  --out-corrupt-rate P   corrupt each sent byte with probability P\n"
            "  --nak-first N          answer the first N intact frames with NAK\n"
+           "  --fail NAME[:N]        answer the Nth (default first) request NAME (read_ram,\n"
+           "                         shutdown ...) with status 0x000B, undone\n"
            "  --silent               never send anything\n"
            "  --hang-up-on CMD       hang up the line after ACKing the first CMD request\n"
            "                         (a trace name: erase_flash, write_ram, ...)\n"

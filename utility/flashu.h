@@ -60,6 +60,8 @@ void Change_Link_Baud(WORD *status_ptr);
 void Shutdown_Host_Target(WORD *status_ptr);
 // After a command: when the port has hung up, closes it and takes the target off-line.
 void Drop_Lost_Link();
+// Set by a shutdown once its table write is done, whatever follows.
+extern BYTE tables_written_at_shutdown;
 
 // ---- echo test and terminal (flashu_term.cpp) -------------------------------
 void Echo_Data(WORD size, DWORD count, WORD *status_ptr);
@@ -98,6 +100,8 @@ void Stamp_Flash_Block(WORD dev_index);
 // ---- program files (flashu_hexfile.cpp, flashu_binfile.cpp) -------------------
 void Process_Program_File(WORD *status_ptr);
 void Delete_Temp_Files();
+// For an end at once (a second signal): unlinks this run's files, nothing else.
+void Unlink_Own_Temp_Files_At_Once();
 
 // ---- programming pipeline (flashu_program.cpp) ------------------------------
 void Program_Flash_Memory(WORD *status_ptr);

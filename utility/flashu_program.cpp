@@ -290,7 +290,8 @@ static void Announce_Program_File()
         Log_Fmt(LOG_TERSE, "Programming %s (hex)\n", filepath_str);
 }
 
-// The four refusals print their reason and leave the status 0.
+// The four refusals print their reason; each is a failure of the command, so
+// a script's exit status tells that nothing was programmed.
 static bool Program_Refused()
 {
     if (filepath_str[0] == '\0') {
@@ -311,13 +312,14 @@ static bool Program_Refused()
 
 void Program_Flash_Memory(WORD *status_ptr)
 {
-    *status_ptr = E_OK;
+    *status_ptr = E_REPORTED;
     if (Program_Refused()) return;
     WORD dir_index = Find_Free_Dir_Entry();
     if (dir_index == NO_DIR_INDEX) {
         Log_Str(LOG_ALWAYS, "Directory full!\n");
         return;
     }
+    *status_ptr = E_OK;
     Announce_Program_File();
     Process_Program_File(status_ptr);
     if (*status_ptr == E_OK && Would_Overwrite()) {

@@ -95,8 +95,8 @@ int Create_Temp_File(WORD number, char *name_ptr, size_t name_size)
         }
         TEMP_FILE_STRUCT *t = &temp_files[number];
         Release_Temp_File(t);
-        t->fd = fd;
         snprintf(t->name, sizeof t->name, "%s", name_ptr);
+        t->fd = fd;  // after the name: an end at once may read the slot any time
         return fd;
     }
     errno = EEXIST;
@@ -154,6 +154,14 @@ static void Delete_Leftover(const char *name)
         lstat(name, &named) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino)
         unlink(name);
     close(fd);
+}
+
+// Called from a signal handler: unlink only, and only this run's files.
+void Unlink_Own_Temp_Files_At_Once()
+{
+    if (!temp_files_ready) return;
+    for (const TEMP_FILE_STRUCT &t : temp_files)
+        if (t.fd >= 0) unlink(t.name);
 }
 
 void Delete_Temp_Files()

@@ -177,7 +177,10 @@ void Echo_Data(WORD size, DWORD count, WORD *status_ptr)
     while (pass < count) {
         Echo_Pass(pass, echo_size, &score, status_ptr);
         Show_Echo_Score(pass, &score);
-        if (User_Abort() || Comms_Port_Lost()) {
+        // Without a count only the user ends it: at the end of a script's
+        // input nobody is left to press escape.
+        if (User_Abort() || (count == ECHO_UNLIMITED && Con_Input_Ended()) ||
+            Comms_Port_Lost()) {
             Progress_End();
             return;
         }

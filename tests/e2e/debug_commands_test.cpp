@@ -106,7 +106,7 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
         // The mismatch fails the line: the readram after it never runs.
         {"compram 3000 1000 8 ; readram 0",
          "Compare 8 bytes from 0x00003000 to 0x00001000\nArrays don't match!\n"
-         "\nOperation FAILED!  ERROR 008B\n\n"},
+         "\nOperation FAILED!  ERROR 008B\n\nNot run: READRAM 0\n"},
         {"writeio 300 2 1234", "Write 4660 (00001234H) as 2 bytes to output port 0x00000300\n"},
         {"readio 300 2",
          "Read 2 bytes from input port 0x00000300.\nInput value is 4660 (00001234H)\n"},
@@ -162,6 +162,15 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
     EXPECT_EQ(writes.substr(std::min(writes.find(" 4096+8 "), writes.size())),
               " 4096+8 131072+16 131072+16 131072+16 131072+16 131072+16 131072+1024 "
               "131072+1024 131072+1024");
+}
+
+// Without a count the echo test ends on escape, or at the end of the input.
+TEST(DebugCommands, EchoUntilEscEndsAtTheEndOfInput)
+{
+    RIG_SETUP s;
+    s.stdin_text = "debug\ninit com1\necho 16\n";
+    RIG_RESULT r = Run_Session(s);
+    EXPECT_TRUE(!r.timed_out && r.out.find("Count: 1 ") != std::string::npos && r.exit_code == 1) << r.out;
 }
 
 TEST(DebugCommands, GetIdOfEachBoardAndEchoOnANoisyLine)
