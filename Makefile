@@ -58,6 +58,7 @@ package: programs
 
 bench: programs
 	./bench/program_bench.sh
+	./bench/hex_bench.sh
 
 # Each target runs alone (one job) from its seed corpus in tests/fuzz/corpus
 # and keeps what it finds in $(FUZZ_BUILD)/corpus; a crash stops make with its

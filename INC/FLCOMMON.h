@@ -28,7 +28,15 @@ enum : WORD {
 extern WORD log_level;
 extern char log_str[LOG_STR_SIZE];
 
+// Whether a message of this level is printed at the present log level.
+bool Log_Shows(WORD this_log_level);
 void Log_Str(WORD this_log_level, const char *log_str_ptr);
+// Flushes standard output; one that cannot be written any more is dropped
+// and the session asked to end (CON_STOP_OUTPUT_LOST).
+void Check_Output();
+// Set by every reported failure (Process_Error and each failed command
+// line): the run's exit status is then 1.
+extern BYTE command_failed;
 // Formats into log_str (bounded) and prints it at the given level.
 void Log_Fmt(WORD this_log_level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 void Process_Error(WORD status, const char *oper_str_ptr);

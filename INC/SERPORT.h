@@ -48,6 +48,11 @@ struct SERPORT_OPS_STRUCT {
 
 extern const SERPORT_OPS_STRUCT posix_serport_ops;
 
+// Puts the open POSIX port back as found (settings, exclusive flag, lock) and
+// closes it, with async-signal-safe calls only: for an end inside a signal
+// handler.
+void Serport_Release_At_Once();
+
 // Installs a table (nullptr: the POSIX one) and restarts the driver's
 // millisecond clock at 0. The driver must be closed.
 void Serport_Install(const SERPORT_OPS_STRUCT *ops);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "FLCOMMON.h"
 #include "SERPORT.h"
@@ -62,6 +63,20 @@ bool Comms_Device_Path(WORD comm_port, char *path, size_t path_size)
 
 // ---- opening and closing -----------------------------------------------------
 
+// Joining the device's group helps only when the group may read and write
+// it, everyone else may not, and this process is not in the group already.
+static bool Group_Would_Help(const struct stat &st)
+{
+    if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) return false;
+    if ((st.st_mode & (S_IROTH | S_IWOTH)) == (S_IROTH | S_IWOTH)) return false;
+    if (getegid() == st.st_gid) return false;
+    gid_t groups[256];
+    int n = getgroups(256, groups);
+    for (int i = 0; i < n; i++)
+        if (groups[i] == st.st_gid) return false;
+    return true;
+}
+
 // One line at level 1 so a user can see which device a COM name stands for
 // and why it could not be used.
 static void Report_Open_Failure(WORD comm_port, const char *path, int err)
@@ -69,7 +84,7 @@ static void Report_Open_Failure(WORD comm_port, const char *path, int err)
     if (err == EWOULDBLOCK) err = EBUSY;  // lock held by another program
     char hint[120] = "";
     struct stat st;
-    if (err == EACCES && stat(path, &st) == 0) {
+    if (err == EACCES && stat(path, &st) == 0 && Group_Would_Help(st)) {
         const struct group *gr = getgrgid(st.st_gid);
         if (gr)
             snprintf(hint, sizeof hint, " (join group %s, which owns the device)", gr->gr_name);

@@ -11,9 +11,11 @@
 
 #include "SERPORT.h"
 
-// Settings found at open, put back at close (one port at a time).
+// Settings found at open, put back at close (one port at a time); plain
+// globals, so a signal handler can put them back too.
 static struct termios saved_settings;
-static bool settings_saved = false;
+static volatile bool settings_saved = false;
+static volatile int open_fd = -1;
 
 static int Posix_Open(const char *path, int *err)
 {
@@ -37,6 +39,7 @@ static int Posix_Open(const char *path, int *err)
         return -1;
     }
     settings_saved = false;
+    open_fd = fd;
     return fd;
 }
 
@@ -100,6 +103,7 @@ static bool Posix_Purge(int fd, int which, int *err)
 // settings at once cannot change the rate of a byte still on its way.
 static bool Posix_Close(int fd, int *err)
 {
+    open_fd = -1;
     if (settings_saved) tcsetattr(fd, TCSANOW, &saved_settings);
     settings_saved = false;
     // On a pseudo-terminal the exclusive flag outlives the close and would
@@ -111,6 +115,17 @@ static bool Posix_Close(int fd, int *err)
         return false;
     }
     return true;
+}
+
+void Serport_Release_At_Once()
+{
+    int fd = open_fd;
+    if (fd < 0) return;
+    open_fd = -1;
+    if (settings_saved) tcsetattr(fd, TCSANOW, &saved_settings);
+    ioctl(fd, TIOCNXCL);
+    flock(fd, LOCK_UN);
+    close(fd);
 }
 
 // A transfer that would block or was interrupted moved nothing yet; only a

@@ -44,6 +44,7 @@ WORD rx_len;
 WORD rx_size;
 uint64_t rx_last_us;
 DWORD naks_left;
+DWORD fail_seen;   // requests named setup.fail_name so far
 
 bool pending;          // a response waits for the host's ACK
 bool given_up;         // its sends ran out unacknowledged, no new frame since
@@ -151,6 +152,19 @@ void Build_Response(const BYTE *rec, WORD rec_len, BYTE seq)
     memcpy(resp_frame + resp_len - sizeof trail, &trail, sizeof trail);
 }
 
+// The request chosen by --fail comes back undone, with "not responding".
+bool Fail_Request(const BYTE *rec, WORD rec_len, BYTE *resp, CMD_OUTCOME *outcome)
+{
+    if (rec_len < 3 || rec_len > MAX_RECORD || strcmp(Command_Name(rec[0]), setup.fail_name) ||
+        ++fail_seen != setup.fail_nth)
+        return false;
+    memcpy(resp, rec, rec_len);
+    resp[1] = 0x0B, resp[2] = 0;
+    *outcome = CMD_OUTCOME{0, false};
+    Trace_Fmt("\"ev\":\"fault\",\"kind\":\"fail\",\"name\":\"%s\"", setup.fail_name);
+    return true;
+}
+
 void Frame_Intact(uint64_t now_us)
 {
     const BYTE seq = rx_frame[3];
@@ -179,7 +193,9 @@ void Frame_Intact(uint64_t now_us)
 
     static BYTE resp[MAX_RECORD];
     CMD_OUTCOME outcome;
-    WORD n = Execute_Request(rec, rec_len, &setup.mon, resp, &outcome);
+    WORD n = Fail_Request(rec, rec_len, resp, &outcome)
+                 ? rec_len
+                 : Execute_Request(rec, rec_len, &setup.mon, resp, &outcome);
     Build_Response(resp, n, seq);
     pending = true;
     resp_sends = 0;
@@ -290,6 +306,7 @@ void Link_Init(const LINK_SETUP *s)
     rx_state = RX_HUNT;
     rx_len = 0;
     naks_left = setup.nak_first;
+    fail_seen = 0;
     pending = false;
     given_up = false;
     hang_up_us = 0;

@@ -69,6 +69,15 @@ bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
     if (!strcmp(name, "--drop-rate")) return Parse_Rate(val, &cfg->link.drop_rate);
     if (!strcmp(name, "--out-corrupt-rate")) return Parse_Rate(val, &cfg->link.out_corrupt_rate);
     if (!strcmp(name, "--out-drop-rate")) return Parse_Rate(val, &cfg->link.out_drop_rate);
+    if (!strcmp(name, "--fail")) {
+        const char *colon = strchr(val, ':');
+        size_t len = colon ? size_t(colon - val) : strlen(val);
+        if (len == 0 || len >= sizeof cfg->link.fail_name) return false;
+        snprintf(cfg->link.fail_name, sizeof cfg->link.fail_name, "%.*s", int(len), val);
+        cfg->link.fail_nth = 1;
+        return !colon || (Parse_Number(colon + 1, 10, 0xFFFFFFFFu, &n) && n > 0 &&
+                          (cfg->link.fail_nth = DWORD(n)) > 0);
+    }
     if (!strcmp(name, "--board")) {
         if (!Parse_Number(val, 10, 4, &n) || n < 1) return false;
         cfg->board = WORD(n);
@@ -109,6 +118,7 @@ bool Takes_Value(const char *name)
                                         "--monitor-version",
                                         "--prog-id", "--boot-addr", "--baud", "--corrupt-rate",
                                         "--drop-rate", "--out-corrupt-rate", "--out-drop-rate", "--nak-first",
+                                        "--fail",
                                         "--seed", "--flash-fault", "--hang-up-on"};
     for (const char *n : names)
         if (!strcmp(n, name)) return true;
@@ -147,6 +157,8 @@ const char *Usage_Text()
            "  --out-corrupt-rate P   corrupt each sent byte with probability P\n"
            "  --out-drop-rate P      lose each sent byte with probability P\n"
            "  --nak-first N          answer the first N intact frames with NAK\n"
+           "  --fail NAME[:N]        answer the Nth (default first) request NAME (read_ram,\n"
+           "                         shutdown ...) with status 0x000B, undone\n"
            "  --silent               never send anything\n"
            "  --hang-up-on CMD       hang up the line after ACKing the first CMD request\n"
            "                         (a trace name: erase_flash, write_ram, ...)\n"

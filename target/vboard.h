@@ -117,6 +117,8 @@ struct LINK_SETUP {
     bool silent;            // never send anything
     DWORD seed;             // of the fault injection
     BYTE hang_up_cmd;       // hang up the line shortly after ACKing this command (0: never)
+    char fail_name[16];     // answer request number fail_nth of this command
+    DWORD fail_nth;         //   with "not responding" (0x000B), undone
     double out_drop_rate;   // per sent byte
 };
 

@@ -45,4 +45,12 @@ done
 echo "Virtual board 3 on COM1 ($link), its console on COM2; flash kept in $image."
 echo "Sample files: hello.hex, table.bin; type 'demo' to run demo.flc, 'exit' to leave."
 cd "$root/examples"
-TORVEX_COM1="$link" TORVEX_COM2="$console" "$torvex" "$@"
+status=0
+TORVEX_COM1="$link" TORVEX_COM2="$console" "$torvex" "$@" || status=$?
+# A failed command is part of the rehearsal, not a failure of `make run`.
+case $status in
+    0) ;;
+    1) echo "TORVEX ended with status 1: a command failed during the session." ;;
+    2) echo "TORVEX ended with status 2: a signal or lost output ended the session." ;;
+    *) exit "$status" ;;
+esac

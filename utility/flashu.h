@@ -60,6 +60,8 @@ void Change_Link_Baud(WORD *status_ptr);
 void Shutdown_Host_Target(WORD *status_ptr);
 // After a command: when the port has hung up, closes it and takes the target off-line.
 void Drop_Lost_Link();
+// Set by a shutdown once its table write is done, whatever follows.
+extern BYTE tables_written_at_shutdown;
 
 // ---- echo test and terminal (flashu_term.cpp) -------------------------------
 void Echo_Data(WORD size, DWORD count, WORD *status_ptr);
@@ -98,10 +100,32 @@ void Stamp_Flash_Block(WORD dev_index);
 // ---- program files (flashu_hexfile.cpp, flashu_binfile.cpp) -------------------
 void Process_Program_File(WORD *status_ptr);
 void Delete_Temp_Files();
+// For an end at once (a second signal): unlinks this run's files, nothing else.
+void Unlink_Own_Temp_Files_At_Once();
 
 // ---- programming pipeline (flashu_program.cpp) ------------------------------
 void Program_Flash_Memory(WORD *status_ptr);
 void Erase_All_Flash_Memory(WORD *status_ptr);
+
+// ---- progress lines (flashu_progress.cpp) -------------------------------------
+// A run of progress lines (hex read, download, echo test) printed at NORMAL.
+// On a terminal the line is rewritten in place and shows the share done of
+// the whole; elsewhere nothing is rewritten: a step's line (a block, a
+// segment, a pass) is written out whole, one per step when at most ten steps
+// are known to come, else one per tenth of the whole, so a log reads line by line.
+// whole 0: no share shown; steps 0: not known; label names the whole, as in
+// "(58% of file)"; nullptr gives "of 30000 (58%)".
+void Progress_Begin(DWORD whole, DWORD steps, const char *label);
+// The line as it stands: text (its trailing blanks are dropped) and done of the whole.
+void Progress_Show(DWORD done, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+// A step is complete; on a terminal end_line keeps its line on the screen.
+void Progress_Step_Done(bool end_line);
+// The run has ended: the terminal's line ends, a log gets the last line it has not had.
+void Progress_End();
+// Columns of the terminal standard output is, 0 when it is none;
+// PROGRESS_ASK (the start value) asks the system at each run's start.
+#define PROGRESS_ASK (-1)
+extern int progress_columns;
 
 // ---- displays (flashu_help.cpp, flashu_display.cpp) --------------------------
 void Display_Command_Info();

@@ -184,6 +184,17 @@ static void Positional_Option(WORD option_id, CMD_ARGS *a, WORD *status_ptr)
     Execute_Command_Array(a->rest_count, a->rest, status_ptr);
 }
 
+// A command among the arguments (program app shutdown) may have taken the
+// link down before the command's own action.
+static bool Still_Online(WORD *status_ptr)
+{
+    if (*status_ptr != 0) return false;
+    if (link_up) return true;
+    Log_Str(LOG_ALWAYS, "Target system not on-line!\n");
+    *status_ptr = E_REPORTED;
+    return false;
+}
+
 static void Name_Argument(CMD_ARGS *a, WORD *status_ptr)
 {
     if (a->first[0] != '\0') Execute_Option(OPT_NAME, a->first, status_ptr);
@@ -207,6 +218,18 @@ static void Abort_Command()
     exit_program = EXIT_BY_ABORT;   // the link is left as it is, whatever follows
 }
 
+// A session asked to end hangs the shell up and still waits for it (the
+// deadline of the console layer bounds that).
+static void Wait_For_Shell(pid_t pid)
+{
+    bool hung_up = false;
+    int wstatus;
+    while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+        if (Con_Stop_Reason() != 0 && !hung_up) hung_up = kill(pid, SIGHUP) == 0;
+        usleep(20000);
+    }
+}
+
 static void Dos_Command()
 {
     Log_Str(LOG_ALWAYS, "Type EXIT to return to TORVEX program ...\n");
@@ -216,6 +239,7 @@ static void Dos_Command()
     Con_Restore();
     pid_t pid = fork();
     if (pid == 0) {
+        signal(SIGPIPE, SIG_DFL);   // TORVEX ignores it; the shell's programs must not
         execl(shell, shell, (char *)nullptr);
         _exit(127);
     }
@@ -225,8 +249,7 @@ static void Dos_Command()
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGINT, &ignore, &old_int);
     sigaction(SIGQUIT, &ignore, &old_quit);
-    int wstatus;
-    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {}
+    Wait_For_Shell(pid);
     sigaction(SIGINT, &old_int, nullptr);
     sigaction(SIGQUIT, &old_quit, nullptr);
 }
@@ -294,11 +317,11 @@ static bool Run_Argument_Command(WORD id, CMD_ARGS *a, WORD *status_ptr)
         return true;
     case CMD_PROGRAM:
         Positional_Option(OPT_FILE, a, status_ptr);
-        if (*status_ptr == 0) Program_Flash_Memory(status_ptr);
+        if (Still_Online(status_ptr)) Program_Flash_Memory(status_ptr);
         return true;
     case CMD_REINITTBLS:
         Positional_Option(OPT_BOARD, a, status_ptr);
-        if (*status_ptr == 0) Init_Flash_Tables();
+        if (Still_Online(status_ptr)) Init_Flash_Tables();
         return true;
     case CMD_CHECKHEX: Checkhex_Command(a, status_ptr); return true;
     case CMD_SETBOOT:

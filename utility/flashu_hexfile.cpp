@@ -1,7 +1,11 @@
 // Hex file processing: one pass over an Intel hex file splits its data
 // records into address-contiguous segments, each kept in a temporary file,
 // and sorts the segment map by address.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 #include "OH86_DEC.h"
 #include "flashu.h"
@@ -18,14 +22,20 @@ DWORD oh_last_addr = 0;
 DWORD oh_checksum = 0;
 
 // ---- hex reader -----------------------------------------------------------
+#define OH_TEXT_BUF_SIZE (256 * 1024)
+
 static FILE *oh_file = nullptr;
+static OH86_FILE oh_reader;
+static BYTE oh_text_buf[OH_TEXT_BUF_SIZE];
 static DWORD dwULBA = 0;
 static DWORD dwSBA = 0;
+static DWORD oh_text_size = 0;
 
 void Close_OH_File()
 {
     if (oh_file) fclose(oh_file);
     oh_file = nullptr;
+    Attach_OH86_Text(&oh_reader, "", 0);
 }
 
 void Open_OH_File(const char *filepath_ptr, WORD *status_ptr)
@@ -33,8 +43,25 @@ void Open_OH_File(const char *filepath_ptr, WORD *status_ptr)
     dwULBA = 0;
     dwSBA = 0;
     Close_OH_File();
-    oh_file = Open_User_File(filepath_ptr, "r");
-    if (!oh_file) *status_ptr = E_OH_FILE_OPEN;
+    oh_file = Open_User_File(filepath_ptr, "rb");
+    if (!oh_file) {
+        *status_ptr = E_OH_FILE_OPEN;
+        return;
+    }
+    // The text is read through the block buffer, not through the stream.
+    Attach_OH86_File(&oh_reader, fileno(oh_file), oh_text_buf, sizeof oh_text_buf);
+    struct stat st;
+    bool sized = fstat(fileno(oh_file), &st) == 0 && st.st_size > 0;
+    oh_text_size = !sized ? 0 : (unsigned long long)st.st_size > 0xFFFFFFFF ? 0xFFFFFFFF : (DWORD)st.st_size;
+}
+
+// How much of the hex text the pass has read, for its progress lines.
+static DWORD OH_Text_Read()
+{
+    off_t at = oh_file ? lseek(fileno(oh_file), 0, SEEK_CUR) : -1;
+    if (at < 0) return oh_text_size;
+    unsigned long long read = (unsigned long long)at - (unsigned long long)(oh_reader.end - oh_reader.pos);
+    return read > oh_text_size ? oh_text_size : (DWORD)read;
 }
 
 static WORD Rec_Word(const OH86_RECORD_STRUCT *rec, unsigned at)
@@ -115,60 +142,91 @@ WORD Read_OH_Data(WORD *base_ptr, DWORD *offset_ptr, BYTE *data_ptr, WORD *statu
             return 0;
         }
         // Address records shorter than they should be read missing bytes as 0.
-        memset(&rec, 0, sizeof rec);
-        WORD status = Get_OH86_Record(oh_file, &rec);
+        memset(rec.bData, 0, 4);
+        WORD status = Get_OH86_Record(&oh_reader, &rec);
+        if (status == E_OK && !OH86_Checksum_Valid(&rec)) status = E_HEX_CHECKSUM;
         if (status != E_OK) {
             *status_ptr = status;
             return 0;
         }
         WORD count;
         bool result = Interpret_OH_Record(&rec, base_ptr, offset_ptr, data_ptr, &count, status_ptr);
-        Log_Fmt(LOG_OHREC, "Read hex record: type = %hu, base = 0x%04X, offset = 0x%08lX, count = %u\n",
-                (unsigned short)rec.bRecType, *base_ptr, (unsigned long)*offset_ptr, count);
+        if (Log_Shows(LOG_OHREC))
+            Log_Fmt(LOG_OHREC, "Read hex record: type = %hu, base = 0x%04X, offset = 0x%08lX, count = %u\n",
+                    (unsigned short)rec.bRecType, *base_ptr, (unsigned long)*offset_ptr, count);
         if (result) return count;
     }
 }
 
 // ---- segment building ---------------------------------------------------------
-static FILE *seg_file = nullptr;
+// Segment bytes gather here and go to the segment's file in large writes.
+#define SEG_OUT_BUF_SIZE (256 * 1024)
+
+static int seg_fd = -1;
+static BYTE seg_out[SEG_OUT_BUF_SIZE];
+static size_t seg_out_len = 0;
 static bool seg_open = false;
 static WORD seg_number = 0;
 static DWORD prev_end_addr = 0;
 static DWORD byte_total = 0;
 
-static void Close_Segment_File()
+static void Forget_Segment_File()
 {
-    if (seg_file) fclose(seg_file);
-    seg_file = nullptr;
+    seg_fd = -1;  // the temporary file stays open with its owner (flashu_temp)
+    seg_out_len = 0;
+    seg_open = false;
 }
 
 static void Abandon_Pass()
 {
     Close_OH_File();
-    Close_Segment_File();
-    seg_open = false;
+    Forget_Segment_File();
 }
 
 static void Reset_Segment_Builder()
 {
-    seg_file = nullptr;
-    seg_open = false;
+    Forget_Segment_File();
     seg_number = 0;
     prev_end_addr = 0xFFFFFFFE;
     byte_total = 0;
 }
 
-static void Segment_File_Failed(const char *what, WORD *status_ptr)
+static void Segment_File_Failed(const char *what, int err, WORD *status_ptr)
 {
-    Log_Fmt(LOG_ALWAYS, "\nCannot %s segment file %s!\n", what, seg_map_tbl[seg_number].filepath_str);
+    Log_Fmt(LOG_ALWAYS, "\nCannot %s segment file %s: %s!\n", what, seg_map_tbl[seg_number].filepath_str,
+            strerror(err));
     *status_ptr = E_REPORTED;
+}
+
+static void Flush_Segment_Bytes(WORD *status_ptr)
+{
+    const BYTE *p = seg_out;
+    while (seg_out_len > 0) {
+        ssize_t n = write(seg_fd, p, seg_out_len);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            Segment_File_Failed("write", n < 0 ? errno : ENOSPC, status_ptr);
+            return;
+        }
+        p += n;
+        seg_out_len -= (size_t)n;
+    }
+}
+
+static void Write_Segment_Bytes(const BYTE *data_ptr, WORD count, WORD *status_ptr)
+{
+    if (seg_out_len + count > sizeof seg_out) Flush_Segment_Bytes(status_ptr);
+    if (*status_ptr != E_OK) return;
+    memcpy(seg_out + seg_out_len, data_ptr, count);
+    seg_out_len += count;
 }
 
 static void Log_Read_Progress(const SEGMENT_MAP_STRUCT *seg)
 {
-    Log_Fmt(LOG_NORMAL, "%cRead ...      Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ", 13,
-            (unsigned long)seg->start_addr, (unsigned long)seg->end_addr, (unsigned long)seg->size,
-            (unsigned long)byte_total);
+    Progress_Show(OH_Text_Read(), "Read ...      Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ",
+                  (unsigned long)seg->start_addr, (unsigned long)seg->end_addr, (unsigned long)seg->size,
+                  (unsigned long)byte_total);
+    Progress_Step_Done(false);
 }
 
 static void Log_Read_Segment(const SEGMENT_MAP_STRUCT *seg)
@@ -177,27 +235,17 @@ static void Log_Read_Segment(const SEGMENT_MAP_STRUCT *seg)
             (unsigned long)seg->start_addr, (unsigned long)seg->end_addr, (unsigned long)seg->size);
 }
 
-// Ends the open segment: its file must be complete on disk, so a failed
-// flush counts as a failed write.
+// Ends the open segment: its file must be complete on disk before it counts.
 static void Close_Segment(bool last, WORD *status_ptr)
 {
     SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[seg_number];
     seg->end_addr = prev_end_addr;
-    int rc = fclose(seg_file);
-    seg_file = nullptr;
-    seg_open = false;
-    if (rc != 0) {
-        Segment_File_Failed("write", status_ptr);
-        return;
-    }
+    Flush_Segment_Bytes(status_ptr);
+    Forget_Segment_File();
+    if (*status_ptr != E_OK) return;
     Log_Read_Progress(seg);
-    if (last) Log_Str(LOG_NORMAL, "\n");
+    if (last) Progress_End();
     Log_Read_Segment(seg);
-}
-
-static void Write_Segment_Bytes(const BYTE *data_ptr, WORD count, WORD *status_ptr)
-{
-    if (fwrite(data_ptr, 1, count, seg_file) != count) Segment_File_Failed("write", status_ptr);
 }
 
 static void Start_Segment(DWORD addr, const BYTE *data_ptr, WORD count, WORD *status_ptr)
@@ -207,10 +255,9 @@ static void Start_Segment(DWORD addr, const BYTE *data_ptr, WORD count, WORD *st
     seg->start_addr = addr;
     seg->end_addr = 0;
     seg->size = count;
-    snprintf(seg->filepath_str, sizeof seg->filepath_str, SEG_FILE_NAME_FMT, seg_number);
-    seg_file = fopen(seg->filepath_str, "wb");
-    if (!seg_file) {
-        Segment_File_Failed("create", status_ptr);
+    seg_fd = Create_Temp_File(seg_number, seg->filepath_str, sizeof seg->filepath_str);
+    if (seg_fd < 0) {
+        Segment_File_Failed("create", errno, status_ptr);
         return;
     }
     seg_open = true;
@@ -261,17 +308,24 @@ static void Report_Failure(WORD *status_ptr)
         Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s\n\n", "Operation", "Cannot open hex file");
     else if (*status_ptr == E_OH_RECORD_TYPE)
         Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s\n\n", "Operation", "Invalid record type in hex file");
+    else if (*status_ptr == E_HEX_CHECKSUM)
+        Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s at line %lu\n\n", "Operation", "Invalid checksum in hex file",
+                (unsigned long)oh_reader.rec_line);
     else
         Process_Error(*status_ptr, "Operation");
     *status_ptr = E_REPORTED;
 }
 
 // Reads records up to the end-of-file record, building segments on the way.
+// The escape key is polled every so many records: a poll costs system calls
+// while a record takes well under a microsecond.
+#define ABORT_POLL_RECORDS 1024
+
 static void Read_Hex_Segments(WORD *status_ptr)
 {
     BYTE data[OH86_MAX_DATA];
-    for (;;) {
-        if (User_Abort()) {
+    for (unsigned records = 0;; records++) {
+        if (records % ABORT_POLL_RECORDS == 0 && User_Abort()) {
             *status_ptr = E_USER_ABORT;
             return;
         }
@@ -318,6 +372,25 @@ static void Sort_Segment_Map(WORD *status_ptr)
     memcpy(seg_map_tbl, sorted, sizeof seg_map_tbl);
 }
 
+// Segments are programmed in map order, so where two overlap the later one
+// of the map lands over the earlier: the file is ambiguous there, and the
+// user is told so once for each pair.
+static void Warn_Overlapping_Segments()
+{
+    for (WORD i = 0; i < number_seg_map_entries; i++) {
+        const SEGMENT_MAP_STRUCT *under = &seg_map_tbl[i];
+        for (WORD j = i + 1; j < number_seg_map_entries; j++) {
+            const SEGMENT_MAP_STRUCT *over = &seg_map_tbl[j];  // starts at or after under
+            if (over->start_addr > under->end_addr) continue;
+            DWORD end = over->end_addr < under->end_addr ? over->end_addr : under->end_addr;
+            Log_Fmt(LOG_ALWAYS,
+                    "WARNING!  Hex segments #%u and #%u overlap at 0x%08lX-0x%08lX: #%u is programmed over #%u\n",
+                    under->index, over->index, (unsigned long)over->start_addr, (unsigned long)end, over->index,
+                    under->index);
+        }
+    }
+}
+
 void Process_OH_File(WORD *status_ptr)
 {
     Log_Fmt(LOG_NORMAL, "Process hex file %s ...\n", filepath_str);
@@ -329,6 +402,7 @@ void Process_OH_File(WORD *status_ptr)
         Report_Failure(status_ptr);
         return;
     }
+    Progress_Begin(oh_text_size, 0, "file");
     Read_Hex_Segments(status_ptr);
     if (*status_ptr != E_OK) {
         Abandon_Pass();
@@ -345,6 +419,7 @@ void Process_OH_File(WORD *status_ptr)
 
     Sort_Segment_Map(status_ptr);
     if (*status_ptr != E_OK) return;
+    Warn_Overlapping_Segments();
     Log_Fmt(LOG_OHSORT, "Process hex start vector %04X:%08lX\n", oh_vector_base,
             (unsigned long)oh_vector_offset);
     oh_date_time = File_Access_Time(filepath_str);

@@ -9,6 +9,7 @@
 #include "flashu.h"
 
 BYTE link_up = 0;
+BYTE tables_written_at_shutdown = 0;
 WORD target_prog_id;
 WORD target_prog_version;
 DWORD boot_tbl_addr;
@@ -99,6 +100,16 @@ static bool Reinit_Confirmed(WORD *status_ptr)
     return false;
 }
 
+// Tables half read must never go back to the board: without them the link
+// is of no use, so it goes down until an init reads them.
+static void Take_Link_Down()
+{
+    WORD status = E_OK;
+    Shutdown_Message_Link(&status);
+    link_up = 0;
+    Log_Str(LOG_ALWAYS, "Flash tables not read: link taken down, perform init command again\n");
+}
+
 void Init_Host_Target(WORD *status_ptr)
 {
     if (comm_port == NO_PORT) {
@@ -126,6 +137,7 @@ void Init_Host_Target(WORD *status_ptr)
         Init_Flash_Tables();
     } else if (*status_ptr != E_OK) {
         Report_Once(status_ptr);
+        Take_Link_Down();
         return;
     }
     Log_Str(LOG_TERSE, "Initialization complete\n");
@@ -134,11 +146,13 @@ void Init_Host_Target(WORD *status_ptr)
 void Shutdown_Host_Target(WORD *status_ptr)
 {
     Log_Str(LOG_TERSE, "Start shutdown ...\n");
+    tables_written_at_shutdown = 0;
     Write_Flash_Tables(status_ptr);
     if (*status_ptr != E_OK) {
         Report_Once(status_ptr);
         return;
     }
+    tables_written_at_shutdown = 1;
     Log_Str(LOG_VERBOSE, "Shutdown communications link ...\n");
     Shutdown_Cmd_Resp(status_ptr);
     if (*status_ptr != E_OK) {

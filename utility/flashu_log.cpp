@@ -1,25 +1,52 @@
 // Level-filtered output and error reporting.
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <strings.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "CONIO.h"
 #include "FLCOMMON.h"
 
 WORD log_level = LOG_NORMAL;
 char log_str[LOG_STR_SIZE];
+BYTE command_failed = 0;
+
+static bool output_lost = false;
+
+// Standard output that cannot be written (a closed pipe, a hung-up
+// terminal) ends the session; what would still be printed goes nowhere.
+void Check_Output()
+{
+    if (output_lost || (fflush(stdout) == 0 && !ferror(stdout))) return;
+    if (errno == EAGAIN || errno == EINTR) {
+        clearerr(stdout);
+        return;
+    }
+    output_lost = true;
+    int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null_fd >= 0) {
+        dup2(null_fd, STDOUT_FILENO);
+        close(null_fd);
+    }
+    clearerr(stdout);
+    Con_Request_Stop(CON_STOP_OUTPUT_LOST);
+}
+
+bool Log_Shows(WORD this_log_level)
+{
+    if (this_log_level <= LOG_DEBUG) return this_log_level <= log_level;
+    return (log_level & this_log_level) == this_log_level;
+}
 
 void Log_Str(WORD this_log_level, const char *log_str_ptr)
 {
-    bool show;
-    if (this_log_level <= LOG_DEBUG)
-        show = this_log_level <= log_level;
-    else
-        show = (log_level & this_log_level) == this_log_level;
-    if (show) {
+    if (Log_Shows(this_log_level) && !output_lost) {
         fputs(log_str_ptr, stdout);
-        fflush(stdout);
+        Check_Output();
     }
 }
 
@@ -77,6 +104,7 @@ void Process_Error(WORD status, const char *oper_str_ptr)
 {
     char error_str[TEXT_FIELD_SIZE];
     if (status == E_OK) return;
+    command_failed = 1;
     if (Id_To_Index(status, error_code_lut) == 0xFFFF)
         snprintf(error_str, sizeof error_str, "ERROR %04X", (unsigned)status);
     else
@@ -141,18 +169,43 @@ const char *Log_Level_Str_Ptr(WORD level)
 }
 
 // ---- console helpers ---------------------------------------------------------
+// Ctrl-C and a session asked to end count as the escape key.
 bool User_Abort()
 {
-    if (!Con_Kbhit()) return false;
-    if (Con_Getch() != CON_ESC) return false;
+    bool stop = Con_Take_Interrupt() || Con_Stop_Reason() != 0;
+    if (!stop && !(Con_Kbhit() && Con_Getch() == CON_ESC)) return false;
     Log_Str(LOG_ALWAYS, "\n");
     return true;
+}
+
+static bool Is_Word(const char *s, const char *a, const char *b)
+{
+    return strcasecmp(s, a) == 0 || strcasecmp(s, b) == 0;
+}
+
+// A script answers with a whole line, so the question never eats part of the
+// next command: y or yes is yes, n, no or escape is no, anything else (an
+// empty line, the end of input) the default. The answer taken is shown.
+static int Answer_From_Line(bool default_answer)
+{
+    char line[256];
+    bool too_long = false;
+    if (!Con_Read_Line(line, sizeof line, &too_long)) line[0] = '\0';
+    const char *p = line + strspn(line, " \t");
+    char word[256];
+    size_t len = strlen(p);
+    while (len > 0 && (p[len - 1] == ' ' || p[len - 1] == '\t')) len--;
+    snprintf(word, sizeof word, "%.*s", (int)len, p);
+    bool no = Is_Word(word, "n", "no") || word[0] == CON_ESC || Con_Take_Interrupt();
+    bool yes = Is_Word(word, "y", "yes") || (!no && default_answer);
+    Log_Str(LOG_ALWAYS, yes ? "y" : "n");
+    return yes ? 'y' : 'n';
 }
 
 bool User_Confirmed(const char *prompt_str_ptr, bool default_answer)
 {
     Log_Fmt(LOG_ALWAYS, "%s [%c]: ", prompt_str_ptr, default_answer ? 'y' : 'n');
-    int key = Con_Getche();
+    int key = Con_Is_Tty() ? Con_Getche() : Answer_From_Line(default_answer);
     Log_Str(LOG_ALWAYS, "\n");
     if (key == 'y' || key == 'Y') return true;
     if (key == 'n' || key == 'N' || key == CON_ESC) return false;

@@ -1,10 +1,14 @@
 // Program entry and the input sources: FLASHOPT, the command line, command
-// files and the interactive prompt.
+// files and the interactive prompt; and every way out of a run.
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
+#include "COMMS.h"
 #include "CONIO.h"
 #include "FLDATA.h"
+#include "SERPORT.h"
 #include "flashu.h"
 
 CMD_MODE cmd_mode = null_cmd_mode;
@@ -20,11 +24,33 @@ static const char *const signon_str_ptr =
     "Serial ports COM1..COM4 are the devices named by TORVEX_COM1..TORVEX_COM4.\n"
     "\n";
 static const char *const signoff_str_ptr = "";
+static const char *const leave_hint_str =
+    "\nType exit to leave (changed flash tables are written) or abort (they are not)\n";
+
+// ---- ways out ----------------------------------------------------------------
+// Runs in a signal handler (a second signal, the deadline): only
+// async-signal-safe calls.
+static void Release_At_Once()
+{
+    Serport_Release_At_Once();
+    Unlink_Own_Temp_Files_At_Once();
+    static const char msg[] = "\nEnded at once: flash table changes not yet written are lost\n";
+    ssize_t n = write(STDOUT_FILENO, msg, sizeof msg - 1);
+    (void)n;
+}
+
+// The port goes back as it was found, also after abort or a failed shutdown.
+static void Release_Port()
+{
+    WORD status = 0;
+    if (comOpen) Shutdown_Comms_Link(&status);
+}
 
 static void Refuse_Long_Line(const char *source)
 {
     Log_Fmt(LOG_ALWAYS, "%s longer than %u characters, line ignored!\n", source,
             INPUT_LINE_SIZE - 1);
+    command_failed = 1;
 }
 
 // Shuts a link that is still up down, writing the tables. When that fails
@@ -35,7 +61,14 @@ static void Shutdown_On_Way_Out(const char *way_out)
     WORD status = 0;
     Shutdown_Host_Target(&status);
     Report_Once(&status);
-    if (status != 0) Log_Fmt(LOG_ALWAYS, "%s: flash tables NOT written to the target!\n", way_out);
+    if (status == 0) return;
+    command_failed = 1;
+    if (tables_written_at_shutdown)
+        Log_Fmt(LOG_ALWAYS,
+                "%s: flash tables up to date on the target, but the link was not shut down\n",
+                way_out);
+    else
+        Log_Fmt(LOG_ALWAYS, "%s: flash tables NOT written to the target!\n", way_out);
 }
 
 // A command after exit on the same line ("exit ; init com1 ; program app")
@@ -43,6 +76,7 @@ static void Shutdown_On_Way_Out(const char *way_out)
 static void Run_Line(char *in_str)
 {
     Process_Input_Line(in_str);
+    Check_Output();   // the displays print straight to standard output
     if (exit_program != 0 && exit_program != EXIT_BY_ABORT) Shutdown_On_Way_Out("Exit");
 }
 
@@ -82,13 +116,15 @@ static void Process_Invoke_Line(int argc, char **argv)
     Run_Line(in_str);
 }
 
-// False at the end of standard input.
+// False at the end of standard input, or when the session is to end. Ctrl-C
+// at the prompt only says how to leave.
 static bool Get_CLI_Input(char *in_str)
 {
     Log_Fmt(LOG_ALWAYS, "%s ", prompt_str);
     bool too_long = false;
     if (!Con_Read_Line(in_str, INPUT_LINE_SIZE, &too_long)) return false;
     Drop_Control_Chars(in_str);
+    if (Con_Take_Interrupt() && in_str[0] == '\0') Log_Str(LOG_ALWAYS, leave_hint_str);
     if (too_long) {
         Refuse_Long_Line("Input line");
         in_str[0] = '\0';
@@ -96,15 +132,38 @@ static bool Get_CLI_Input(char *in_str)
     return true;
 }
 
+static void Close_Cmd_File()
+{
+    fclose(cmd_file);
+    cmd_file = nullptr;
+}
+
+// After a piece that filled the line buffer: true when only its line end was
+// left; otherwise the rest of the long line is passed over.
+static bool Line_End_Follows(FILE *f)
+{
+    int c = getc(f);
+    if (c == '\r') c = getc(f);
+    if (c == '\n' || c == EOF) return true;
+    while (c != '\n' && c != EOF) c = getc(f);
+    return false;
+}
+
 static void Get_Cmd_File_Input(char *in_str)
 {
     if (fgets(in_str, INPUT_LINE_SIZE, cmd_file) == nullptr) {
-        fclose(cmd_file);
-        cmd_file = nullptr;
+        Close_Cmd_File();
         in_str[0] = '\0';
         return;
     }
     size_t len = strlen(in_str);
+    if (len == INPUT_LINE_SIZE - 1 && in_str[len - 1] != '\n' && !Line_End_Follows(cmd_file)) {
+        char source[TEXT_FIELD_SIZE + 8];
+        snprintf(source, sizeof source, "%s line", cmd_filepath_str);
+        Refuse_Long_Line(source);
+        in_str[0] = '\0';
+        return;
+    }
     if (len > 0 && in_str[len - 1] == '\n') in_str[--len] = '\0';
     if (len > 0 && in_str[len - 1] == '\r') in_str[--len] = '\0';
     // Printed in pieces so a long line is echoed whole.
@@ -114,12 +173,29 @@ static void Get_Cmd_File_Input(char *in_str)
     Log_Str(LOG_NORMAL, "\n");
 }
 
-// End of standard input counts as exit.
-static void End_Of_Input()
+// Esc or Ctrl-C between the lines of a command file ends the file: one that
+// names itself runs on for ever otherwise.
+static bool Cmd_File_Stopped()
 {
-    Log_Str(LOG_ALWAYS, "\n");
-    Shutdown_On_Way_Out("End of input");
+    if (!User_Abort()) return false;
+    Log_Fmt(LOG_ALWAYS, "Command file %s stopped\n", cmd_filepath_str);
+    command_failed = 1;
+    Close_Cmd_File();
+    return true;
+}
+
+// End of input counts as exit; so do SIGTERM, SIGHUP and a lost output.
+static void End_Session(const char *way_out, bool at_prompt)
+{
+    if (at_prompt) Log_Str(LOG_ALWAYS, "\n");
+    if (Con_Stop_Reason() != 0) Log_Fmt(LOG_ALWAYS, "%s: ending the session\n", way_out);
+    Shutdown_On_Way_Out(way_out);
     exit_program = 1;
+}
+
+static const char *Stop_Name(int reason)
+{
+    return reason == SIGHUP ? "SIGHUP" : reason == SIGTERM ? "SIGTERM" : "Lost output";
 }
 
 static void Process_CLI()
@@ -128,24 +204,29 @@ static void Process_CLI()
     Log_Str(LOG_TERSE, "\nType h or ? for help\n\n");
     cmd_mode = cli_cmd_mode;
     while (!exit_program) {
+        if (Con_Stop_Reason() != 0) {
+            End_Session(Stop_Name(Con_Stop_Reason()), false);
+            break;
+        }
         if (cmd_file != nullptr) {
+            if (Cmd_File_Stopped()) continue;
             Get_Cmd_File_Input(in_str);
         } else if (!Get_CLI_Input(in_str)) {
-            End_Of_Input();
+            int reason = Con_Stop_Reason();
+            End_Session(reason != 0 ? Stop_Name(reason) : "End of input", true);
             break;
         }
         Run_Line(in_str);
     }
-    if (cmd_file != nullptr) {
-        fclose(cmd_file);
-        cmd_file = nullptr;
-    }
+    if (cmd_file != nullptr) Close_Cmd_File();
 }
 
+// 0: nothing failed; 1: a command failed; 2: a signal or lost output ended it.
 int Torvex_Main(int argc, char **argv)
 {
     if (argc > 1 && Show_Usage_Or_Version(argv[1])) return 0;   // before anything else runs
     Con_Init();
+    Con_Set_End_At_Once(Release_At_Once);
     Log_Str(LOG_ALWAYS, signon_str_ptr);
     Delete_Temp_Files();
     snprintf(prompt_str, sizeof prompt_str, "%s", default_prompt_str);
@@ -153,9 +234,10 @@ int Torvex_Main(int argc, char **argv)
     Process_Environment();
     Process_Invoke_Line(argc, argv);
     Process_CLI();
+    Release_Port();
     Delete_Temp_Files();
     Log_Str(LOG_ALWAYS, signoff_str_ptr);
-    fflush(stdout);
+    Check_Output();
     Con_Restore();
-    return 0;
+    return Con_Stop_Reason() != 0 ? 2 : command_failed ? 1 : 0;
 }

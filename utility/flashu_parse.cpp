@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "CONIO.h"
 #include "flashu.h"
 
 #define MAX_CMD_WORD_LEN 75   // longest word whose ".FLC" path fits 80 characters
@@ -144,7 +145,7 @@ static bool First_Words_Fit(WORD number_args, const ARG_STRUCT *arg_array_ptr)
     return true;
 }
 
-static bool Refuse_Unfit_Line(LINE_FIT fit, WORD number_args, const ARG_STRUCT *arg_array_ptr)
+static bool Line_Is_Unfit(LINE_FIT fit, WORD number_args, const ARG_STRUCT *arg_array_ptr)
 {
     if (fit == TOO_MANY_SEGMENTS) {
         Log_Fmt(LOG_ALWAYS, "More than %u commands in one line, line ignored!\n", MAX_ARGS);
@@ -162,6 +163,30 @@ static bool Refuse_Unfit_Line(LINE_FIT fit, WORD number_args, const ARG_STRUCT *
     return false;
 }
 
+static bool Refuse_Unfit_Line(LINE_FIT fit, WORD number_args, const ARG_STRUCT *arg_array_ptr)
+{
+    if (!Line_Is_Unfit(fit, number_args, arg_array_ptr)) return false;
+    command_failed = 1;
+    return true;
+}
+
+// One line naming the commands a failure (or the session's end) keeps from
+// running, each as typed but upper case, trimmed.
+static void Report_Not_Run(const ARG_STRUCT *line_array, WORD from, WORD number_segments)
+{
+    bool any = false;
+    for (WORD i = from; i < number_segments; i++) {
+        const char *seg = line_array[i].arg_str + strspn(line_array[i].arg_str, " \t");
+        int len = (int)strlen(seg);
+        while (len > 0 && isspace((unsigned char)seg[len - 1])) len--;
+        if (len == 0) continue;
+        Log_Str(LOG_ALWAYS, any ? " ; " : "Not run: ");
+        Log_Fmt(LOG_ALWAYS, "%.*s", len, seg);
+        any = true;
+    }
+    if (any) Log_Str(LOG_ALWAYS, "\n");
+}
+
 void Process_Input_Line(char *in_str_ptr)
 {
     ARG_ARRAY_STRUCT line_array;
@@ -177,7 +202,10 @@ void Process_Input_Line(char *in_str_ptr)
         WORD status = 0;
         Parse_Command_Line(line_array[i].arg_str, &number_words, word_array);
         Execute_Command_Array(number_words, word_array, &status);
+        bool line_ends = status != 0 || Con_Stop_Reason() != 0;
+        if (status != 0) command_failed = 1;
+        if (line_ends) Report_Not_Run(line_array, (WORD)(i + 1), number_segments);
         Log_Str(LOG_TERSE, "\n");
-        if (status != 0) break;
+        if (line_ends) break;
     }
 }

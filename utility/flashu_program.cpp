@@ -30,8 +30,8 @@ static void Account_Download(DWORD start, DWORD size, const BYTE *data_ptr, DWOR
     for (DWORD i = 0; i < size; i++) oh_checksum += data_ptr[i];
     if (start < oh_first_addr) oh_first_addr = start;
     if (end > oh_last_addr) oh_last_addr = end;
-    Log_Fmt(LOG_NORMAL, "%cDownload ...  Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ", 13,
-            (unsigned long)start, (unsigned long)end, (unsigned long)size, (unsigned long)*total_ptr);
+    Progress_Show(*total_ptr, "Download ...  Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ",
+                  (unsigned long)start, (unsigned long)end, (unsigned long)size, (unsigned long)*total_ptr);
 }
 
 void Download_RAM_Work_Area(DWORD start_seg_addr, DWORD seg_size, DWORD start_dev_addr,
@@ -114,7 +114,7 @@ void Download_Segment(WORD seg_index, WORD dev_index, DWORD *total_download_coun
     DWORD start_dev_addr = Lookup_User_Block_Addr(dev_index, seg->start_addr, seg->size);
     DWORD dev_size = device_map_tbl[dev_index].block_size;
 
-    FILE *f = Open_User_File(seg->filepath_str, "rb");
+    FILE *f = Open_Segment_Data(seg);
     if (!f) {
         *status_ptr = E_SEG_EOF;
         return;
@@ -133,7 +133,7 @@ static void Check_Segment_Files(WORD *status_ptr)
     for (WORD i = 0; i < number_seg_map_entries; i++) {
         const SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[i];
         struct stat st;
-        if (!Program_File_Stat(seg->filepath_str, &st) ||
+        if (!Segment_Data_Stat(seg, &st) ||
             (unsigned long long)st.st_size < seg->size) {
             *status_ptr = E_SEG_EOF;
             return;
@@ -148,6 +148,30 @@ static bool Block_Has_Segment(WORD dev_index)
     return false;
 }
 
+// Bytes beyond the top of the address space are dropped by the download.
+static DWORD Segment_Last_Addr(const SEGMENT_MAP_STRUCT &seg)
+{
+    return seg.size - 1 > 0xFFFFFFFF - seg.start_addr ? 0xFFFFFFFF : seg.start_addr + seg.size - 1;
+}
+
+// The progress lines' whole: the segment bytes that fall into blocks, as the
+// download clips them, and the number of blocks it will program.
+static void Begin_Download_Progress()
+{
+    DWORD whole = 0, blocks = 0;
+    for (WORD dev_index = 0; dev_index < number_device_map_entries; dev_index++) {
+        if (!Block_Has_Segment(dev_index)) continue;
+        blocks++;
+        for (WORD i = 0; i < number_seg_map_entries; i++) {
+            DWORD first, last;
+            const SEGMENT_MAP_STRUCT &seg = seg_map_tbl[i];
+            if (seg.size != 0 && Block_Phys_Range(dev_index, seg.start_addr, Segment_Last_Addr(seg), &first, &last))
+                whole += last - first + 1;
+        }
+    }
+    Progress_Begin(whole, blocks, nullptr);
+}
+
 static void Program_One_Block(WORD dev_index, DWORD *total_ptr, WORD *status_ptr)
 {
     Save_Flash_Block(dev_index, status_ptr);
@@ -157,7 +181,7 @@ static void Program_One_Block(WORD dev_index, DWORD *total_ptr, WORD *status_ptr
         Download_Segment(i, dev_index, total_ptr, status_ptr);
         if (*status_ptr != E_OK) return;
     }
-    Log_Str(LOG_NORMAL, "\n");
+    Progress_Step_Done(true);
     if (User_Abort()) {
         *status_ptr = E_USER_ABORT;
         return;
@@ -179,6 +203,7 @@ void Program_Segment_Blocks(WORD *status_ptr)
     DWORD total = 0;
 
     Check_Segment_Files(status_ptr);
+    Begin_Download_Progress();
     for (WORD dev_index = 0; *status_ptr == E_OK && dev_index < number_device_map_entries; dev_index++)
         if (Block_Has_Segment(dev_index)) Program_One_Block(dev_index, &total, status_ptr);
     if (*status_ptr != E_OK) {
@@ -213,10 +238,7 @@ static bool Segments_Collide(DWORD first, DWORD last)
 {
     for (WORD i = 0; i < number_seg_map_entries; i++) {
         const SEGMENT_MAP_STRUCT &seg = seg_map_tbl[i];
-        if (seg.size == 0) continue;
-        // Bytes beyond the top of the address space are dropped by the download.
-        DWORD seg_last = seg.size - 1 > 0xFFFFFFFF - seg.start_addr ? 0xFFFFFFFF : seg.start_addr + seg.size - 1;
-        if (Ranges_Collide(seg.start_addr, seg_last, first, last)) return true;
+        if (seg.size != 0 && Ranges_Collide(seg.start_addr, Segment_Last_Addr(seg), first, last)) return true;
     }
     return false;
 }
@@ -268,7 +290,8 @@ static void Announce_Program_File()
         Log_Fmt(LOG_TERSE, "Programming %s (hex)\n", filepath_str);
 }
 
-// The four refusals print their reason and leave the status 0.
+// The four refusals print their reason; each is a failure of the command, so
+// a script's exit status tells that nothing was programmed.
 static bool Program_Refused()
 {
     if (filepath_str[0] == '\0') {
@@ -289,13 +312,14 @@ static bool Program_Refused()
 
 void Program_Flash_Memory(WORD *status_ptr)
 {
-    *status_ptr = E_OK;
+    *status_ptr = E_REPORTED;
     if (Program_Refused()) return;
     WORD dir_index = Find_Free_Dir_Entry();
     if (dir_index == NO_DIR_INDEX) {
         Log_Str(LOG_ALWAYS, "Directory full!\n");
         return;
     }
+    *status_ptr = E_OK;
     Announce_Program_File();
     Process_Program_File(status_ptr);
     if (*status_ptr == E_OK && Would_Overwrite()) {

@@ -8,7 +8,8 @@
 #include "FLCOMMON.h"
 
 #define MAX_SEG_MAP_ENTRIES 20
-#define SEG_FILE_NAME_FMT "seg%03u.~~~"
+// A temporary file's name: its number, then this run's tag.
+#define TEMP_FILE_NAME_FMT "seg%03u.%s.~~~"
 #define DOWNLOAD_PIECE_SIZE 1024
 
 #pragma pack(push, 1)
@@ -38,6 +39,16 @@ extern DWORD oh_checksum;
 bool Program_File_Stat(const char *path, struct stat *st);
 // The file's last-access time, 0 when the file system cannot tell.
 DWORD File_Access_Time(const char *path);
+
+// ---- this run's private temporary files (flashu_temp.cpp) ---------------------
+// Creates file number (0 to 19) under a name no file has, mode 0600, locked
+// for this run; the name goes to name_ptr. Returns the descriptor, kept open
+// until Delete_Temp_Files; -1 with errno set when none can be had.
+int Create_Temp_File(WORD number, char *name_ptr, size_t name_size);
+// The bytes of a segment held in this run's temporary file, from its first
+// byte; nullptr / false when the segment has no such file.
+FILE *Open_Segment_Data(const SEGMENT_MAP_STRUCT *seg);
+bool Segment_Data_Stat(const SEGMENT_MAP_STRUCT *seg, struct stat *st);
 
 // ---- the two readers behind Process_Program_File, which empties the segment
 // map and the start vector first (flashu_hexfile.cpp, flashu_binfile.cpp) ------

@@ -30,6 +30,10 @@ WORD number_device_map_entries;
 
 DWORD (*flash_time_source)() = nullptr;
 
+// True while the host tables are what the board holds, or a rebuild: only
+// then may they be written back.
+static bool tables_known = false;
+
 DWORD Flash_Time_Now()
 {
     if (flash_time_source) return flash_time_source();
@@ -190,6 +194,7 @@ void Init_Flash_Tables()
     memset(last_device_map_tbl, 0xFF, sizeof last_device_map_tbl);
     Build_System_Table();
     Build_Boot_Table(board);
+    tables_known = true;
     Log_Str(LOG_TERSE, "Flash tables initialized\n");
 }
 
@@ -279,8 +284,10 @@ static bool Read_Device_Map_And_Directory(WORD *status_ptr)
 void Read_Flash_Tables(WORD *status_ptr)
 {
     Log_Str(LOG_VERBOSE, "Read flash tables ...\n");
+    tables_known = false;
     if (!Read_Boot_And_System_Tables(status_ptr)) return;
     if (!Read_Device_Map_And_Directory(status_ptr)) return;
+    tables_known = true;
     Get_Field(system_name_str, dir_tbl[0].program_name_str);
     Log_Str(LOG_NORMAL, "Flash tables OK\n");
 }
@@ -355,6 +362,11 @@ void Write_Flash_Tables(WORD *status_ptr)
     Log_Str(LOG_VERBOSE, "Process flash tables ...\n");
     if (!Flash_Tables_Changed()) {
         Log_Str(LOG_VERBOSE, "Flash tables not changed\n");
+        return;
+    }
+    if (!tables_known) {
+        Log_Str(LOG_ALWAYS, "Flash tables were never read from this target - tables not written\n");
+        *status_ptr = E_REPORTED;
         return;
     }
     WORD dev_index = Lookup_Device_Map_Index(system_tbl_addr, 4);

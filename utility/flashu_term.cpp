@@ -66,9 +66,10 @@ void Echo_Pass(DWORD pass, WORD echo_size, ECHO_SCORE *score, WORD *status_ptr)
 
 void Show_Echo_Score(DWORD pass, const ECHO_SCORE *score)
 {
-    Log_Fmt(LOG_NORMAL, "%c%s ...  Count: %-7lu  Mismatch: %-4lu  Errors: %-4lu  Status: %04X  ",
-            13, "Write/Read", (unsigned long)(pass + 1), (unsigned long)score->mismatches,
-            (unsigned long)score->errors, score->last_bad_status);
+    Progress_Show(pass + 1, "%s ...  Count: %-7lu  Mismatch: %-4lu  Errors: %-4lu  Status: %04X  ",
+                  "Write/Read", (unsigned long)(pass + 1), (unsigned long)score->mismatches,
+                  (unsigned long)score->errors, score->last_bad_status);
+    Progress_Step_Done(false);
 }
 
 void Print_Port_Marker(WORD read_status)
@@ -166,20 +167,27 @@ void Echo_Data(WORD size, DWORD count, WORD *status_ptr)
         Log_Fmt(LOG_NORMAL, "Echo %u bytes of data %lu time(s) ...\n\n", echo_size,
                 (unsigned long)count);
     }
+    char passes[40];
+    snprintf(passes, sizeof passes, "%lu %s", (unsigned long)count, count == 1 ? "pass" : "passes");
+    DWORD whole = count == ECHO_UNLIMITED ? 0 : count;  // an unlimited test shows no share
+    Progress_Begin(whole, whole, passes);
 
     ECHO_SCORE score = {0, 0, 0};
     DWORD pass = 0;
     while (pass < count) {
         Echo_Pass(pass, echo_size, &score, status_ptr);
         Show_Echo_Score(pass, &score);
-        if (User_Abort() || Comms_Port_Lost()) {
-            Log_Str(LOG_NORMAL, "\n");
+        // Without a count only the user ends it: at the end of a script's
+        // input nobody is left to press escape.
+        if (User_Abort() || (count == ECHO_UNLIMITED && Con_Input_Ended()) ||
+            Comms_Port_Lost()) {
+            Progress_End();
             return;
         }
         pass++;
         if (count == ECHO_UNLIMITED && pass == ECHO_UNLIMITED) pass = 0;
     }
-    Log_Str(LOG_NORMAL, "\n");
+    Progress_End();
 }
 
 void Emulate_Terminal(WORD *status_ptr)

@@ -30,9 +30,7 @@ std::vector<std::string> Line_Outputs(const std::string &out)
         size_t start = pos + PROMPT.size();
         pos = out.find(PROMPT, start);
         std::string text = out.substr(start, pos == std::string::npos ? pos : pos - start);
-        if (text.size() >= 2 && text.front() == '\n' && text.back() == '\n')
-            text = text.substr(1, text.size() - 2);
-        lines.push_back(text);
+        lines.push_back(text.size() >= 2 && text.front() == '\n' && text.back() == '\n' ? text.substr(1, text.size() - 2) : text);
     }
     return lines;
 }
@@ -56,15 +54,15 @@ std::string Read_Ram(unsigned addr, const Bytes &bytes)
     return s;
 }
 
-// An echo test's announcement and its passes' score lines, all clean.
-std::string Echo(const std::string &head, unsigned long passes)
+// An echo's heading and clean score lines as a log gets them, every `every` passes; count 0: ESC after one.
+std::string Echo(const std::string &head, unsigned long count, unsigned long every = 1)
 {
-    std::string s = "Echo " + head + " ...\n\n";
-    char line[100];
-    for (unsigned long i = 1; i <= passes; i++, s += line)
-        snprintf(line, sizeof line, "\rWrite/Read ...  Count: %-7lu  Mismatch: 0     Errors: "
-                                    "0     Status: 0000  ", i);
-    return s + "\n";
+    std::string s = "Echo " + head + " ...\n\n" + (count ? "" : "\n");  // ESC's line end comes first
+    char line[120];
+    for (unsigned long i = every; i <= std::max(count, 1ul); i += every, s += line)
+        snprintf(line, sizeof line, "Write/Read ...  Count: %-7lu  Mismatch: 0     Errors: 0     Status: 0000%s\n", i,
+                 count ? (" (" + std::to_string(i * 100 / count) + "% of " + std::to_string(count) + " passes)").c_str() : "");
+    return s;
 }
 
 // The status display; only messages sent and ACKs received are not zero.
@@ -108,7 +106,7 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
         // The mismatch fails the line: the readram after it never runs.
         {"compram 3000 1000 8 ; readram 0",
          "Compare 8 bytes from 0x00003000 to 0x00001000\nArrays don't match!\n"
-         "\nOperation FAILED!  ERROR 008B\n\n"},
+         "\nOperation FAILED!  ERROR 008B\n\nNot run: READRAM 0\n"},
         {"writeio 300 2 1234", "Write 4660 (00001234H) as 2 bytes to output port 0x00000300\n"},
         {"readio 300 2",
          "Read 2 bytes from input port 0x00000300.\nInput value is 4660 (00001234H)\n"},
@@ -138,7 +136,7 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
         {"status", Status_Report(10, 10)},   // the work-area fill is not counted
         {"echo 2000 2", Echo("1024 bytes of data 2 time(s)", 2)},
         // ESC right behind the command: one pass, then the rest of its line.
-        {"echo", Echo("1024 bytes of data until ESC", 1) + "\n"},
+        {"echo", Echo("1024 bytes of data until ESC", 0)},
         {"\x1b", ""},
         {"status", Status_Report(2, 2)},
         {"chgbaud 19200",
@@ -166,6 +164,15 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
               "131072+1024 131072+1024");
 }
 
+// Without a count the echo test ends on escape, or at the end of the input.
+TEST(DebugCommands, EchoUntilEscEndsAtTheEndOfInput)
+{
+    RIG_SETUP s;
+    s.stdin_text = "debug\ninit com1\necho 16\n";
+    RIG_RESULT r = Run_Session(s);
+    EXPECT_TRUE(!r.timed_out && r.out.find("Count: 1 ") != std::string::npos && r.exit_code == 1) << r.out;
+}
+
 TEST(DebugCommands, GetIdOfEachBoardAndEchoOnANoisyLine)
 {
     const char *ids[] = {"0x0089, Device ID = 0x0070", "0x0089, Device ID = 0x009C",
@@ -182,7 +189,7 @@ TEST(DebugCommands, GetIdOfEachBoardAndEchoOnANoisyLine)
                                  {"--corrupt-rate", "0.002", "--out-corrupt-rate", "0.002"});
     std::vector<std::string> out = Line_Outputs(r.out);
     ASSERT_GE(out.size(), 4u) << r.error << r.out;
-    EXPECT_EQ(out[2], Echo("64 bytes of data 40 time(s)", 40));
+    EXPECT_EQ(out[2], Echo("64 bytes of data 40 time(s)", 40, 4));
     ASSERT_EQ(out[3].substr(0, 15), "Comms Status:\n\n");
     EXPECT_EQ(out[3].find("Send Retry         =        0\n"), std::string::npos) << out[3];
     EXPECT_EQ(out[3].find("Send Rx Nak        =        0\n"), std::string::npos) << out[3];

@@ -42,7 +42,7 @@ TEST(LinkSession, HangUpEndsTheExchangeAtOnceAndTakesTheTargetOffLine)
     struct { const char *command, *typed, *score; } cases[] = {
         {"erase_flash", "init com1\nprogram hello\n", ""},
         {"write_ram", "debug\ninit com1\necho 16 0\n",
-         "\rWrite/Read ...  Count: 1        Mismatch: 0     Errors: 1     Status: 00FB  \n"},
+         "Write/Read ...  Count: 1        Mismatch: 0     Errors: 1     Status: 00FB\n"},
     };
     auto cpu = [] { struct rusage u; getrusage(RUSAGE_CHILDREN, &u);
                     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6; };

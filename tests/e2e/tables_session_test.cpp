@@ -3,11 +3,13 @@
 // and what lands in the board's flash.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "../unit/hex_text.h"
 #include "FLCOMMON.h"
 #include "FLDATA.h"
 #include "board_rig.h"
@@ -139,7 +141,7 @@ TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
     RIG_RESULT r = Session("init com1 ; map\nmap\nexit\n");
     // Init fails (the tables were invalid), so the rest of its line is
     // skipped, but the link stays up and map runs on the next line.
-    EXPECT_EQ(r.out, Transcript({Init_Head("9600") + ON_LINE + REBUILT, Board3_Map(0, "-"),
+    EXPECT_EQ(r.out, Transcript({Init_Head("9600") + ON_LINE + REBUILT + "Not run: MAP\n", Board3_Map(0, "-"),
                                  EXIT_WRITTEN}));
     // All four tables patched into one save / erase / program of the block.
     for (const char *name : {"write_ram", "copy_ram", "erase_flash", "program_flash"})
@@ -178,15 +180,13 @@ TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
 
 TEST(TablesE2e, SilentBoardIsReportedOnceWithAdviceAndTheLinkStaysDown)
 {
-    RIG_RESULT r = Session("log=v\nbaud=38400\ninit\ninit com1\nsystem=bench\nboard=pellar\n"
-                           "vector=f000:0\nsetboot app\nnoboot\ndelete app\ndir\nmap\n",
-                           {"--silent"});
+    RIG_RESULT r = Session("log=v\nbaud=38400\ninit\ninit com1\nsystem=bench\nmap\n", {"--silent"});
     std::vector<std::string> segments = {"Log level set to VERBOSE\n", "Baud rate set to 38400\n",
                                          "Target comms port not specified!\n"};
     segments.push_back(Init_Head("38.4K", true) + "Re-synch with target system at 9600 baud ...\n"
                   "\nInitialize host/target comms FAILED!  Target system not responding\n"
                        "\nReset target system and perform init command again\n");
-    segments.resize(12, NOT_ON_LINE);
+    segments.resize(6, NOT_ON_LINE);
     EXPECT_EQ(r.out, Transcript(segments, false));
     // Init exchanges (each with the link's own resends), nothing else.
     EXPECT_GE(Sent(r, "init"), 1u);
@@ -283,7 +283,7 @@ TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
     RIG_RESULT r = Session("init com1\nsetboot app\nsetboot big\nsetboot novec\ndir\n"
                            "vector=1000:20\nsetboot novec\nnoboot\nsetboot app ; delete app\n"
                            "vector=f000:0\nsystem=benchtop1\nstatus\ndebug\nsystbl\nstatus\n"
-                           "setboot big\nabort\nn"  // answered at once, like a key press
+                           "setboot big\nabort\nn\n"  // the answer is a line of its own
                            "dir\nexit\n",
                            {}, Image_With(3, t));
     const std::string set_big =
@@ -371,25 +371,81 @@ TEST(TablesE2e, EachFailedReadCheckIsSaidAtVerboseAndTheTablesRebuilt)
     }
 }
 
-TEST(TablesE2e, TablesOutsideTheTableBlockAreNeverWrittenElsewhere)
+// On a blank board whose line is paced: Ctrl-C in the download of a 4 K hex
+// file aborts that command only, Ctrl-C at the prompt says how to leave; then
+// SIGTERM, SIGHUP or a closed output end the session as exit does (the rebuilt
+// tables written), and a second signal in that shutdown ends it at once.
+// Every way out puts the line back and leaves no temporary file.
+TEST(SessionEnd, SignalsAndLostOutputWriteTheTablesAndRestoreTheLine)
 {
-    // A directory kept in the 16 K block above the table block.
+    std::string hex = Hex_Record(2, 0, {0xD0, 0x00});
+    for (WORD at = 0; at < 0x1000; at += 32) hex += Hex_Record(0, at, std::vector<BYTE>(32, BYTE(at >> 5)));
+    const std::string hint = "\nType exit to leave (changed flash tables are written) or abort (they are not)\n";
+    const struct { int sig; bool twice, lose_output; } ends[] = {
+        {SIGTERM, false, false}, {SIGHUP, false, false}, {SIGTERM, true, false}, {0, false, true}};
+    for (const auto &e : ends) {
+        SCOPED_TRACE(e.sig + 100 * e.twice);
+        RIG_SETUP s;
+        s.board_args = {"--pace", "--baud", "38400"};
+        s.files["big.hex"] = hex + HEX_END;
+        s.stdin_text = "baud=38400\ninit com1\nprogram big\ndir\n";
+        s.keep_stdin_open = true;
+        s.events = {{"Process flash blocks ...\n", SIGINT}, {"Name      Group", SIGINT},
+                    {hint + PROMPT, e.sig, e.lose_output, e.lose_output ? "dir\n" : ""}};
+        if (e.twice) s.events.push_back({"Start shutdown ...\n", SIGTERM});
+        RIG_RESULT r = Run_Session(s);
+        EXPECT_NE(r.out.find("User aborted command\n\n\nFLASH CMD: \nFlash directory"), std::string::npos) << r.out;
+        EXPECT_TRUE(r.exit_code == 2 && r.link_restored);
+        for (const std::string &f : r.files_after) EXPECT_EQ(f.find(".~~~"), std::string::npos);
+        const std::string ending = hint + PROMPT + "\n" + (e.sig == SIGHUP ? "SIGHUP" : "SIGTERM") +
+                                   ": ending the session\n" + (e.twice ? "Start shutdown ...\n\nEnded at once: "
+                                   "flash table changes not yet written are lost\n" : EXIT_WRITTEN);
+        EXPECT_TRUE(e.lose_output || r.out.find(ending) != std::string::npos);
+        if (e.twice) continue;
+        EXPECT_EQ(Flash_At(r, BOOT_ADDR, 4), std::vector<uint8_t>({0xD4, 0xC3, 0xB2, 0xA1}));
+        EXPECT_EQ(Sent(r, "program_flash"), 1u);   // the table block only
+    }
+}
+
+// Tables the host cannot place in their block, or never read, are never
+// written: exit is refused (or the link is down) and the flash stays as it
+// was. A table read that fails on the link takes the link down.
+TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
+{
     TABLE_SET t = Fresh_Tables(3);
-    t.sys.directory_tbl.first_phys_addr = 0x03FFC000;
-    std::vector<uint8_t> image = Image_With(3, t);
-    Put_Bytes(image, 3, 0x03FFC000, t.dir, sizeof t.dir);
-    RIG_RESULT r = Session("init com1\nboard=kestrel\nboard=pellar\nsystem=other\nexit\nshutdown\n"
-                           "abort\ny", {}, image);
-    const std::string refusal =
-        "Start shutdown ...\n"
-        "Flash table at 0x03FFC000 (700 bytes) lies outside its flash block at 0x03FFA000"
-        " - tables not written\n";
-    EXPECT_NE(r.out.find(PROMPT + Seg("Invalid board name!\n") + PROMPT + Seg("Board set to PELLAR\n") +
-                         PROMPT + Seg("System name set to OTHER\n") + PROMPT + Seg(refusal) +
-                         PROMPT + Seg(refusal) + PROMPT + "\nTables in flash memory"),
-              std::string::npos) << r.out;
-    EXPECT_EQ(Sent(r, "write_ram") + Sent(r, "erase_flash") + Sent(r, "shutdown"), 0u);
-    EXPECT_EQ(r.image, image);
+    Put_Program(t.dir[2], "KEEP", 0xF000, 0x0100);
+    const std::vector<uint8_t> kept = Image_With(3, t);
+    t.sys.directory_tbl.first_phys_addr = 0x03FFC000;   // in the 16 K block above the table block
+    std::vector<uint8_t> apart = Image_With(3, t);
+    Put_Bytes(apart, 3, 0x03FFC000, t.dir, sizeof t.dir);
+    const std::string outside = Seg("Start shutdown ...\nFlash table at 0x03FFC000 (700 bytes) lies outside its "
+                                    "flash block at 0x03FFA000 - tables not written\n");
+    const struct { std::vector<std::string> board; const std::vector<uint8_t> &image; std::string in, said; } cases[] = {
+        {{}, apart, "init com1\nboard=kestrel\nboard=pellar\nsystem=other\nexit\nshutdown\nabort\ny\n",
+         PROMPT + Seg("Invalid board name!\n") + PROMPT + Seg("Board set to PELLAR\n") + PROMPT +
+             Seg("System name set to OTHER\n") + PROMPT + outside + PROMPT + outside + PROMPT + "\nTables in flash memory"},
+        {{"--fail", "read_ram:4"}, kept, "init com1\nprogram app ; exit\nexit\n",
+         ON_LINE + "\nOperation FAILED!  Target system not responding\n\nFlash tables not read: link taken down, "
+                   "perform init command again\n\n" + PROMPT + Seg(NOT_ON_LINE + "Not run: EXIT\n") + PROMPT + "\n\n"}};
+    for (const auto &c : cases) {
+        RIG_RESULT r = Session(c.in, c.board, c.image);
+        EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
+        EXPECT_EQ(Sent(r, "write_ram") + Sent(r, "erase_flash") + Sent(r, "shutdown"), 0u);
+        EXPECT_TRUE(r.exit_code == 1 && r.image == c.image && r.link_restored);
+    }
+}
+
+// A shutdown that fails after the tables were written says so.
+TEST(SessionEnd, ShutdownFailingAfterTheTableWriteSaysSo)
+{
+    TABLE_SET t = Fresh_Tables(3);
+    Put_Program(t.dir[2], "KEEP", 0xF000, 0x0100);
+    RIG_RESULT r = Session("init com1\nsystem=new\n", {"--fail", "shutdown"}, Image_With(3, t));
+    EXPECT_NE(r.out.find("End of input: flash tables up to date on the target, but the link was not shut down\n"),
+              std::string::npos);
+    // The names of directory entries 0 and 2.
+    EXPECT_EQ(Flash_At(r, DIR_ADDR + 1, 4), std::vector<uint8_t>({'N', 'E', 'W', 0}));
+    EXPECT_TRUE(Flash_At(r, DIR_ADDR + 141, 5) == std::vector<uint8_t>({'K', 'E', 'E', 'P', 0}) && r.link_restored);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -14,7 +15,9 @@
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "run_torvex.h"
@@ -42,6 +45,19 @@ bool Wait_Ready(int fd, int ms, std::string *seen)
     for (char c = 0; c != '\n'; *seen += c)
         if (poll(&p, 1, ms) <= 0 || read(fd, &c, 1) != 1) return false;
     return seen->compare(0, 6, "READY ") == 0;
+}
+
+// The line's settings now, false while its exclusive flag is on; primed,
+// first set as a previous user might have left them (canonical input, CR to
+// NL: not TORVEX's raw mode; the rate stays, the board takes it for the host's).
+bool Line_Settings(const std::string &link, termios *t, bool prime)
+{
+    int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), excl = 1;
+    *t = termios{};   // memcmp-able: the padding stays zero
+    bool ok = fd >= 0 && tcgetattr(fd, t) == 0 && ioctl(fd, TIOCGEXCL, &excl) == 0 && excl == 0;
+    if (prime) t->c_lflag |= ICANON, t->c_iflag |= ICRNL, ok = ok && !tcsetattr(fd, TCSANOW, t) && !tcgetattr(fd, t);
+    if (fd >= 0) close(fd);
+    return ok;
 }
 
 }  // namespace
@@ -145,7 +161,13 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
         mkdir(run.cwd.c_str(), 0755);
         for (const auto &f : s.files)
             Write_Whole(run.cwd + "/" + f.first, f.second.data(), f.second.size());
-        run.args = s.torvex_args, run.stdin_text = s.stdin_text, run.timeout_ms = s.timeout_ms;
+        run.args = s.torvex_args;
+        run.stdin_text = s.stdin_text;
+        run.keep_stdin_open = s.keep_stdin_open;
+        run.events = s.events;
+        termios primed, now;
+        bool primed_ok = Line_Settings(b.link, &primed, true);
+        run.timeout_ms = s.timeout_ms;
         run.env = {{"TORVEX_COM1", b.link}};
         if (s.set_flashopt) run.env.push_back({"FLASHOPT", s.flashopt});
         // The board prints to its console before it answers, so all is there at the end.
@@ -153,7 +175,12 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
         Torvex_Result t = Run_Torvex(run);
         r.console = Read_Fd(console, 0);
         close(console);
-        r.started = true, r.out = t.out, r.err = t.err, r.exit_code = t.exit_code, r.timed_out = t.timed_out;
+        r.started = true;
+        r.out = t.out;
+        r.err = t.err;
+        r.exit_code = t.exit_code;
+        r.timed_out = t.timed_out;
+        r.link_restored = primed_ok && Line_Settings(b.link, &now, false) && !memcmp(&now, &primed, sizeof now);
         Board_Stop(&b);
         r.trace = Board_Trace(b);
         r.image = Board_Image(b);

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "run_torvex.h"
+
 // One line of the board's trace: a flat JSON object.
 struct TRACE_EVENT {
     std::map<std::string, std::string> fields;  // numbers kept as their digits
@@ -45,6 +47,8 @@ struct RIG_SETUP {
     std::vector<uint8_t> initial_image;      // board flash to start from; empty: erased
     std::vector<std::string> torvex_args;    // torvex's command line
     std::string stdin_text;                  // typed at the prompt; EOF follows
+    bool keep_stdin_open = false;            // unless this is true
+    std::vector<Torvex_Event> events;        // signals and such, see run_torvex.h
     std::map<std::string, std::string> files;  // put into the working directory first
     bool set_flashopt = false;               // FLASHOPT is unset unless this is true
     std::string flashopt;
@@ -62,6 +66,9 @@ struct RIG_RESULT {
     std::string console;          // what the board's console printed
     uint32_t flash_first = 0;     // physical address of image[0]
     std::vector<std::string> files_after;  // names left in the working directory
+    // The board line's settings (primed to a state of its own before TORVEX
+    // ran) are back, without the exclusive flag.
+    bool link_restored = false;
 };
 
 RIG_RESULT Run_Session(const RIG_SETUP &setup);

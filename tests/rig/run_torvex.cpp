@@ -16,8 +16,8 @@ const char *const TORVEX_SIGNON =
     "Serial ports COM1..COM4 are the devices named by TORVEX_COM1..TORVEX_COM4.\n"
     "\n";
 
-// The whole input sits in the pipe before the program starts, so only its
-// output needs watching; stderr goes to a file read at the end.
+// The input sits in the pipe before the program starts, so only its output
+// needs watching; stderr goes to a file read at the end.
 Torvex_Result Run_Torvex(const Torvex_Run &run)
 {
     Torvex_Result res{"", "", -1, false};
@@ -28,7 +28,7 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
     fcntl(in_p[1], F_SETPIPE_SZ, (int)in.size() + 1);
     fcntl(in_p[1], F_SETFL, O_NONBLOCK);
     bool fits = in.empty() || write(in_p[1], in.data(), in.size()) == (ssize_t)in.size();
-    close(in_p[1]);
+    if (!run.keep_stdin_open) close(in_p[1]);
     pid_t pid = fits ? fork() : -1;
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);   // never outlive a test that died
@@ -45,21 +45,34 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
     }
     close(in_p[0]), close(out_p[1]);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(run.timeout_ms);
-    for (char buf[4096]; pid > 0;) {
+    size_t next = 0, from = 0;
+    int out_fd = out_p[0];
+    for (char buf[4096]; pid > 0 && out_fd >= 0;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now()).count();
-        struct pollfd p {out_p[0], POLLIN, 0};
+        struct pollfd p {out_fd, POLLIN, 0};
         int ready = left > 0 ? poll(&p, 1, (int)left) : 0;
         if ((res.timed_out = ready == 0)) break;
-        ssize_t n = ready > 0 ? read(out_p[0], buf, sizeof buf) : -1;
+        ssize_t n = ready > 0 ? read(out_fd, buf, sizeof buf) : -1;
         if (n == 0) break;
         if (n > 0) res.out.append(buf, (size_t)n);
+        for (size_t at; next < run.events.size() && out_fd >= 0 &&
+                        (at = res.out.find(run.events[next].after, from)) != std::string::npos;) {
+            const Torvex_Event &e = run.events[next++];   // its text has appeared
+            from = at + e.after.size();
+            if (e.signal) kill(pid, e.signal);
+            if (e.close_output) close(out_fd), out_fd = -1;
+            if (!e.input.empty() && write(in_p[1], e.input.data(), e.input.size()) < 0) break;
+        }
     }
-    close(out_p[0]);
-    if (res.timed_out) kill(pid, SIGKILL);
+    if (out_fd >= 0) close(out_fd);
     int wstatus = 0;
-    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && !res.timed_out && WIFEXITED(wstatus))
-        res.exit_code = WEXITSTATUS(wstatus);
+    pid_t done = 0;   // with its output closed, the program is only waited for
+    while (pid > 0 && (done = waitpid(pid, &wstatus, WNOHANG)) == 0 && !res.timed_out)
+        res.timed_out = std::chrono::steady_clock::now() > deadline || poll(nullptr, 0, 5) < 0;
+    if (res.timed_out && done == 0) kill(pid, SIGKILL), waitpid(pid, &wstatus, 0);
+    if (!res.timed_out && done == pid && WIFEXITED(wstatus)) res.exit_code = WEXITSTATUS(wstatus);
+    if (run.keep_stdin_open) close(in_p[1]);
     rewind(err);
     for (int c; (c = fgetc(err)) != EOF;) res.err += (char)c;
     fclose(err);

@@ -16,8 +16,21 @@ struct Torvex_Result {
     bool timed_out;
 };
 
+// Done once TORVEX has printed `after` (looked for past the previous event's
+// text): a signal sent, its standard output closed, more input typed.
+struct Torvex_Event {
+    std::string after;
+    int signal;
+    bool close_output;
+    std::string input;
+    Torvex_Event(std::string a, int sig, bool close = false, std::string in = "")
+        : after(std::move(a)), signal(sig), close_output(close), input(std::move(in)) {}
+};
+
 struct Torvex_Run {
     std::string stdin_text;      // sits whole in a pipe before the start: 1 MB at most
+    bool keep_stdin_open = false;   // no end of input until TORVEX has ended
+    std::vector<Torvex_Event> events;
     std::vector<std::string> args;
     // Added to (or replacing) the inherited environment, which loses FLASHOPT.
     std::vector<std::pair<std::string, std::string>> env;

@@ -2,8 +2,8 @@
 #ifndef HEX_TEXT_H
 #define HEX_TEXT_H
 
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,15 +13,13 @@ inline std::string Hex_Record(BYTE type, WORD offset, const std::vector<BYTE> &d
 {
     OH86_RECORD_STRUCT rec = {type, (BYTE)data.size(), offset, 0, {}};
     if (data.size() > OH86_MAX_DATA) return "record too long";
-    if (!data.empty()) memcpy(rec.bData, data.data(), data.size());
+    std::copy(data.begin(), data.end(), rec.bData);
     char *buf = nullptr;
     size_t len = 0;
     FILE *f = open_memstream(&buf, &len);
-    Send_OH86_Record(f, &rec);
-    fclose(f);
+    Send_OH86_Record(f, &rec), fclose(f);
     std::string out(buf, len);
-    free(buf);
-    return out;
+    return free(buf), out;
 }
 
 const char *const HEX_END = ":00000001FF\n";

@@ -131,7 +131,7 @@ Bytes Change_Baud(DWORD baud)
 
 struct BoardLink : testing::Test {
     uint64_t now = 1000000;
-    LINK_SETUP setup{{1, 0x0251, 0x03FFA000}, 9600, false, 0, 0, 0, 0, false, 1, 0, 0};
+    LINK_SETUP setup{{1, 0x0251, 0x03FFA000}, 9600, false, 0, 0, 0, 0, false, 1, 0, "", 0, 0};
 
     void SetUp() override
     {
