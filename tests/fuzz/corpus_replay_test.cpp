@@ -1,29 +1,25 @@
-// Every file of the fuzz corpus (tests/fuzz/corpus/<target>/) through its
-// fuzz entry in the ordinary build: a change that breaks a rule the fuzzers
-// check, or brings back a crash they found, fails here without clang.
+// Every file of the fuzz corpus (tests/fuzz/corpus/<target>/) through its fuzz entry in the
+// ordinary build: a change that breaks a rule the fuzz targets check, or brings back a crash
+// they found, fails here without clang. The name of the file being replayed goes to stderr.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <set>
+#include <sstream>
 
 #include "fuzz.h"
 
-namespace fs = std::filesystem;
-
 static void Replay(const char *target, int (*entry)(const uint8_t *, size_t))
 {
-    std::vector<fs::path> files;
-    for (const auto &e : fs::directory_iterator(fs::path(TORVEX_SOURCE_DIR) / "tests/fuzz/corpus" / target))
-        files.push_back(e.path());
-    std::sort(files.begin(), files.end());
+    std::set<std::filesystem::path> files;
+    for (const auto &e : std::filesystem::directory_iterator(TORVEX_SOURCE_DIR "/tests/fuzz/corpus/" + std::string(target)))
+        files.insert(e.path());
     ASSERT_GE(files.size(), 3u) << target;
-    for (const fs::path &f : files) {
-        std::ifstream in(f, std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        fprintf(stderr, "%s\n", f.filename().c_str());  // names the file behind an abort
-        entry(bytes.data(), bytes.size());
+    for (const auto &f : files) {
+        std::string bytes = (std::ostringstream() << std::ifstream(f, std::ios::binary).rdbuf()).str();
+        fprintf(stderr, "%s\n", f.filename().c_str());
+        entry(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
     }
 }
 

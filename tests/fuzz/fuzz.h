@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,49 +15,33 @@ int Fuzz_Hex(const uint8_t *data, size_t size);
 int Fuzz_Link(const uint8_t *data, size_t size);
 int Fuzz_Line(const uint8_t *data, size_t size);
 
-#define FUZZ_CHECK(cond, ...)                                   \
-    do {                                                        \
-        if (!(cond)) {                                          \
-            fprintf(stderr, "fuzz check failed: " __VA_ARGS__); \
-            fputc('\n', stderr);                                \
-            abort();                                            \
-        }                                                       \
-    } while (0)
+#ifdef FUZZ_ENTRY  // the libFuzzer program of one target: CMake names its entry
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) { return FUZZ_ENTRY(data, size); }
+#endif
+
+#define FUZZ_CHECK(cond, ...) \
+    ((cond) ? void() : (fprintf(stderr, "fuzz check failed: " __VA_ARGS__), fputc('\n', stderr), abort()))
 
 // While alive: the host code's output goes to /dev/null (to stderr when
-// FUZZ_SHOW is set, to see what an input does) and the working
-// directory is a private scratch directory (segment files land there). The
-// first use points standard input at /dev/null, so no prompt or key poll waits.
-class Fuzz_Quiet {
-public:
+// FUZZ_SHOW is set, to see what an input does) and the working directory is
+// a private scratch directory. The first use points standard input at
+// /dev/null, so no prompt or key poll waits.
+struct Fuzz_Quiet {
+    int saved_out = (fflush(stdout), dup(1)), old_dir = open(".", O_RDONLY | O_DIRECTORY);
     Fuzz_Quiet()
     {
         static char scratch[] = "/tmp/torvex-fuzz-XXXXXX";
-        static bool ready = false;
-        if (!ready) {
-            int null_in = open("/dev/null", O_RDONLY);
-            ready = mkdtemp(scratch) != nullptr && dup2(null_in, 0) == 0;
-            close(null_in);
-            FUZZ_CHECK(ready, "no scratch directory");
-            atexit([] { rmdir(scratch); });
-        }
-        fflush(stdout);
-        saved_out_ = dup(1);
-        int null_fd = open("/dev/null", O_WRONLY);
-        dup2(getenv("FUZZ_SHOW") ? 2 : null_fd, 1), close(null_fd);
-        old_dir_ = open(".", O_RDONLY | O_DIRECTORY);
-        FUZZ_CHECK(chdir(scratch) == 0, "cannot enter %s", scratch);
+        static const bool ready = mkdtemp(scratch) && atexit([] { rmdir(scratch); }) == 0 &&
+                                  [](int in) { return dup2(in, 0) == 0 && !close(in); }(open("/dev/null", O_RDONLY));
+        const int null_out = open("/dev/null", O_WRONLY);
+        dup2(getenv("FUZZ_SHOW") ? 2 : null_out, 1), close(null_out);
+        FUZZ_CHECK(ready && chdir(scratch) == 0, "no scratch directory %s", scratch);
     }
     ~Fuzz_Quiet()
     {
-        fflush(stdout);
-        dup2(saved_out_, 1), close(saved_out_);
-        if (fchdir(old_dir_) != 0) perror("fchdir");
-        close(old_dir_);
+        fflush(stdout), dup2(saved_out, 1), close(saved_out);
+        FUZZ_CHECK(fchdir(old_dir) == 0, "cannot go back"), close(old_dir);
     }
-
-private:
-    int saved_out_, old_dir_;
 };
 
 #endif

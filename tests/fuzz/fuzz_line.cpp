@@ -1,11 +1,9 @@
-// The command line path for words that need no board: one input line, cleaned
-// as the prompt cleans it when the first byte says so, goes through the line
-// processing (segments, options, escapes, help, checkhex and command files of
-// names that do not exist, refusals); with the link marked up, commands run
-// against a silent in-memory line. Commands that hand the console to
-// something else or run until a key (dos, term, echo) and names with a path
-// are left out. Every text setting must stay terminated, and the number
-// readers must agree with the C library's.
+// The command line path for words that need no board: one line, cleaned as the prompt cleans it
+// when the first byte says so, through the line processing (options, escapes, help, checkhex and
+// command files of names that do not exist, refusals; with the link marked up, commands against a
+// silent in-memory line). Left out: dos, term and echo (they hand over the console or run until a
+// key) and names with a path. Every text setting must stay terminated, and the number reader must
+// agree with the C library's.
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -13,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "COMMS.h"
 #include "FLDATA.h"
 #include "MSG.h"
 #include "flashu.h"
@@ -23,27 +20,18 @@
 
 namespace {
 
-struct SAVED {
-    void *at;
-    std::vector<char> bytes;
-};
-#define SAVE(var) SAVED{&var, std::vector<char>(reinterpret_cast<char *>(&var), reinterpret_cast<char *>(&var) + sizeof var)}
-
-std::vector<SAVED> &Start_Values()
-{
-    static std::vector<SAVED> saved = {
-        SAVE(log_level), SAVE(debug_cmds_enabled), SAVE(exit_program), SAVE(comm_port), SAVE(vt_comm_port),
-        SAVE(baud_rate), SAVE(vt_baud_rate), SAVE(system_name_str), SAVE(board_id), SAVE(filepath_str),
-        SAVE(file_format), SAVE(program_addr), SAVE(prog_name_str), SAVE(version_str), SAVE(group_name_str),
-        SAVE(verify_flash), SAVE(tbl_tab), SAVE(oh_vector_base), SAVE(oh_vector_offset), SAVE(prompt_str),
-        SAVE(cmd_filepath_str), SAVE(cmd_mode), SAVE(number_device_map_entries), SAVE(target_prog_id),
-        SAVE(target_prog_version), SAVE(boot_tbl_addr), SAVE(system_tbl_addr), SAVE(device_map_tbl_addr),
-        SAVE(dir_tbl_addr), SAVE(dwDest), SAVE(dwSrc), SAVE(dwCount), SAVE(dwVal), SAVE(dwBase), SAVE(dwBlock),
-        SAVE(wType), SAVE(wCode), SAVE(wID), SAVE(bData)};
-    return saved;
-}
-
-bool Leaves_Room(const char *field, size_t size) { return memchr(field, '\0', size) != nullptr; }
+// Settings and state a line may change, put back after each input.
+struct SAVED { void *at; std::string bytes; };
+#define SAVE(var) SAVED{&var, std::string(reinterpret_cast<const char *>(&var), sizeof var)}
+const std::vector<SAVED> start_values = {
+    SAVE(log_level), SAVE(debug_cmds_enabled), SAVE(exit_program), SAVE(comm_port), SAVE(vt_comm_port),
+    SAVE(baud_rate), SAVE(vt_baud_rate), SAVE(system_name_str), SAVE(board_id), SAVE(filepath_str),
+    SAVE(file_format), SAVE(program_addr), SAVE(prog_name_str), SAVE(version_str), SAVE(group_name_str),
+    SAVE(verify_flash), SAVE(tbl_tab), SAVE(oh_vector_base), SAVE(oh_vector_offset), SAVE(prompt_str),
+    SAVE(cmd_filepath_str), SAVE(cmd_mode), SAVE(number_device_map_entries), SAVE(target_prog_id),
+    SAVE(target_prog_version), SAVE(boot_tbl_addr), SAVE(system_tbl_addr), SAVE(device_map_tbl_addr),
+    SAVE(dir_tbl_addr), SAVE(dwDest), SAVE(dwSrc), SAVE(dwCount), SAVE(dwVal), SAVE(dwBase), SAVE(dwBlock),
+    SAVE(wType), SAVE(wCode), SAVE(wID), SAVE(bData)};
 
 // The words of the line as the dispatcher will see them, any of which may end
 // up run as a command.
@@ -92,25 +80,18 @@ int Fuzz_Line(const uint8_t *data, size_t size)
     if (flags & 1) Drop_Control_Chars(&text[0]), text.resize(strlen(text.c_str()));
     if (!Only_Harmless_Words(text)) return 0;
 
-    std::vector<SAVED> &start = Start_Values();
     std::unique_ptr<char[]> line(new char[text.size() + 1]);  // no room past the line
     memcpy(line.get(), text.c_str(), text.size() + 1);
     WORD s;
-    Mem_Port_Install(0);
-    Reset_Flash_Table_Images(), Clear_Comms_Status();
-    debug_cmds_enabled = (flags & 2) != 0;
+    Mem_Port_Install(0), Reset_Flash_Table_Images(), Clear_Comms_Status(), debug_cmds_enabled = (flags & 2) != 0;
     if (flags & 4) comm_port = 0, Init_Message_Link(0, 9600, &s), link_up = 1;
     Process_Input_Line(line.get());
 
-    FUZZ_CHECK(Leaves_Room(prompt_str, sizeof prompt_str) && Leaves_Room(filepath_str, sizeof filepath_str) &&
-                   Leaves_Room(prog_name_str, sizeof prog_name_str) && Leaves_Room(version_str, sizeof version_str) &&
-                   Leaves_Room(group_name_str, sizeof group_name_str) &&
-                   Leaves_Room(system_name_str, sizeof system_name_str) &&
-                   Leaves_Room(cmd_filepath_str, sizeof cmd_filepath_str),
-               "a text setting lost its end");
+    for (const char *field : {prompt_str, filepath_str, prog_name_str, version_str, group_name_str, system_name_str,
+                              cmd_filepath_str})
+        FUZZ_CHECK(memchr(field, '\0', TEXT_FIELD_SIZE), "a text setting lost its end");
     if (cmd_file) fclose(cmd_file), cmd_file = nullptr;
-    Shutdown_Message_Link(&s), link_up = 0, Mem_Port_Remove();
-    Delete_Temp_Files();
-    for (SAVED &v : start) memcpy(v.at, v.bytes.data(), v.bytes.size());
+    Shutdown_Message_Link(&s), link_up = 0, Mem_Port_Remove(), Delete_Temp_Files();
+    for (const SAVED &v : start_values) memcpy(v.at, v.bytes.data(), v.bytes.size());
     return 0;
 }

@@ -1,14 +1,13 @@
-// The message link and whole command exchanges against a hostile peer on the
-// in-memory port (virtual clock). The input holds up to eight host actions,
-// then the peer's tape: the peer takes its next reaction from it each time
-// the host has sent a whole frame or a control byte (short, long or
-// corrupted frames, answers built from the request, CAN, silence, late bytes,
-// a hang-up). Every frame the host sends must be well formed, none may go out
-// more than three times in a row on one opening of the line, and the
-// sanitizers watch every buffer (the callers' buffers here are heap blocks of
-// exactly the size passed).
+// The message link and whole command exchanges against a hostile peer on the in-memory port
+// (virtual clock). The input holds up to eight host actions, then the peer's tape: its next
+// reaction each time the host has sent a whole frame or a control byte (silence, raw bytes, ACK,
+// NAK, CAN, answers built from the request, resized, corrupted or late, frames of any length, a
+// hang-up). Every frame the host sends must be well formed and none may go out more than three
+// times in a row on one opening of the line; the sanitizers watch every buffer (the callers'
+// buffers here are heap blocks of exactly the size passed).
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <memory>
 
 #include "COMMS.h"
@@ -23,29 +22,20 @@ namespace {
 
 struct TAPE {
     const uint8_t *p, *end;
-    bool Empty() const { return p >= end; }
     BYTE Byte() { return p < end ? *p++ : 0; }
-    WORD Word()
+    template <typename T> T Take()  // little-endian
     {
-        BYTE low = Byte();
-        return WORD(low | Byte() << 8);
-    }
-    DWORD Dword()
-    {
-        WORD low = Word();
-        return low | DWORD(Word()) << 16;
+        T v = 0;
+        for (size_t i = 0; i < sizeof(T); i++) v = T(v | T(Byte()) << (8 * i));
+        return v;
     }
 } tape;
 
 BYTE pattern[4096];
 
-// The host's output, split strictly into control bytes and whole frames.
-struct HOST_OUTPUT {
-    Bytes partial, last_frame, request;
-    int repeats = 0;
-    size_t calls_seen = 0;  // of the port's call log, up to the last frame
-    BYTE answer_seq = 0;
-} host;
+// The host's output, split strictly into control bytes and whole frames;
+// calls_seen: how much of the port's call log the last frame had seen.
+struct HOST_OUTPUT { Bytes partial, last_frame, request; int repeats = 0; size_t calls_seen = 0; BYTE seq = 0; } host;
 
 DWORD Le32(const BYTE *p) { return p[0] | p[1] << 8 | p[2] << 16 | DWORD(p[3]) << 24; }
 
@@ -54,7 +44,7 @@ void Check_Frame(const Bytes &f)
     DWORD sum = Mem_Sum(Bytes(f.begin(), f.end() - 9));
     FUZZ_CHECK(Le32(&f[f.size() - 9]) == sum && Le32(&f[f.size() - 5]) == ~sum && f.back() == MSG_ETX,
                "the host sent a frame with a bad checksum, complement or end character");
-    // A frame again after the line was opened anew (the init's fall-back) is a new start.
+    // A frame again after the line was opened anew (the init's fall-back) starts a new count.
     bool reopened = Mem_Port().calls.find("open", host.calls_seen) != std::string::npos;
     host.calls_seen = Mem_Port().calls.size();
     host.repeats = f == host.last_frame && !reopened ? host.repeats + 1 : 1;
@@ -67,59 +57,44 @@ void Check_Frame(const Bytes &f)
 Bytes Answer()
 {
     Bytes a = host.request;
-    if (a.size() >= 15 && a[0] == READ_RAM_CMD) a.resize(15 + std::min<DWORD>(Le32(&a[3]), CMD_MAX_DATA));
+    const bool read = a.size() >= 15 && a[0] == READ_RAM_CMD;
+    if (read) a.resize(15 + std::min<DWORD>(Le32(&a[3]), CMD_MAX_DATA));
     BYTE resize = tape.Byte();
     if (resize & 0x80) a.resize(std::clamp<int>(int(a.size()) + (resize & 0x3F) - 32, 0, MSG_MAX_DATA));
-    BYTE fill = tape.Byte();
-    for (size_t i = 15; i < a.size() && fill; i++, fill--) a[i] = tape.Byte();
+    for (size_t i = 15, fill = tape.Byte(); i < a.size() && fill > 0; i++, fill--) a[i] = tape.Byte();
     if (a.size() >= 3) a[1] = (resize & 0x40) ? tape.Byte() : 0, a[2] = 0;
-    for (int n = tape.Byte() % 4; n > 0 && !a.empty(); n--) {
-        size_t at = tape.Word() % a.size();
-        a[at] = tape.Byte();
-    }
-    if (a.size() >= 15 && a[0] == READ_RAM_CMD) {
+    for (int n = tape.Byte() % 4, at; n > 0 && !a.empty(); n--)  // at, then its byte
+        at = tape.Take<WORD>() % a.size(), a[at] = tape.Byte();
+    if (read && a.size() >= 15) {
         DWORD sum = Mem_Sum(Bytes(a.begin() + 15, a.begin() + 15 + std::min<size_t>(Le32(&a[3]), a.size() - 15)));
         memcpy(&a[11], &sum, 4);
     }
-    if (getenv("FUZZ_LOG")) { fprintf(stderr, "answer:"); for (BYTE b : a) fprintf(stderr, " %02X", b); fprintf(stderr, "\n"); }
     return a;
 }
 
 void React()
 {
-    if (tape.Empty()) return;  // silence from here on
+    if (tape.p >= tape.end) return;  // silence from here on
     MEM_PORT_STATE &port = Mem_Port();
-    Bytes ack_answer = {MSG_ACK};
     const BYTE op = tape.Byte() % 10;
-    switch (op) {
-    case 0: break;
-    case 1: {
-        BYTE n = tape.Byte();
-        Bytes raw;
-        for (int i = 0; i < n; i++) raw.push_back(tape.Byte());
+    if (op == 1) {
+        Bytes raw(tape.Byte());
+        for (BYTE &b : raw) b = tape.Byte();
         Mem_Port_Deliver(raw);
-        break;
-    }
-    case 2: Mem_Port_Deliver({MSG_ACK}); break;
-    case 3: case 4: case 6: {
-        Bytes frame = Mem_Frame(host.answer_seq++, Answer());
+    } else if (op == 2 || op == 5 || op == 8) {
+        Mem_Port_Deliver({op == 2 ? MSG_ACK : op == 5 ? MSG_CAN : MSG_NAK});
+    } else if (op == 3 || op == 4 || op == 6) {
+        Bytes frame = Mem_Frame(host.seq++, Answer()), ack_answer = {MSG_ACK};
         if (op == 4) {
-            size_t at = tape.Word() % frame.size();
+            size_t at = tape.Take<WORD>() % frame.size();
             frame[at] ^= BYTE(1 + tape.Byte() % 255);
         }
         ack_answer.insert(ack_answer.end(), frame.begin(), frame.end());
-        if (op == 6) Mem_Port_Deliver_At(port.now + 20u * tape.Byte(), ack_answer);
-        else Mem_Port_Deliver(ack_answer);
-        break;
-    }
-    case 5: Mem_Port_Deliver({MSG_CAN}); break;
-    case 7: port.hang_up_at = port.now + 10u * tape.Byte(); break;
-    case 8: Mem_Port_Deliver({MSG_NAK}); break;
-    case 9: {  // a frame of any length, maybe longer than the buffer it is read into
-        WORD n = tape.Word() % (MSG_MAX_DATA + 1);
-        Mem_Port_Deliver(Mem_Frame(host.answer_seq++, Bytes(pattern, pattern + n)));
-        break;
-    }
+        Mem_Port_Deliver_At(op == 6 ? port.now + 20u * tape.Byte() : port.now, ack_answer);
+    } else if (op == 7) {
+        port.hang_up_at = port.now + 10u * tape.Byte();
+    } else if (op == 9) {  // a frame of any length, maybe longer than the buffer it is read into
+        Mem_Port_Deliver(Mem_Frame(host.seq++, Bytes(pattern, pattern + tape.Take<WORD>() % (MSG_MAX_DATA + 1))));
     }
 }
 
@@ -140,30 +115,23 @@ void Host_Wrote(const BYTE *bytes, size_t count)
     }
 }
 
-// A line that hung up is opened again; a frame it cut short is forgotten.
-void Reopen_If_Lost()
-{
-    if (!Comms_Port_Lost()) return;
-    WORD s;
-    Mem_Port().hang_up_at = 0xFFFFFFFF, host.partial.clear();
-    Init_Message_Link(0, 9600, &s), link_up = 0;
-}
-
-// One host action: its kind, an address or allowance and a size.
+// One host action: its kind, an address or allowance and a size. A line
+// that hung up is opened again first; a frame it cut short is forgotten.
 void Act(TAPE *action)
 {
     WORD s = 0, w1, w2;
     DWORD d;
+    if (Comms_Port_Lost())
+        Mem_Port().hang_up_at = 0xFFFFFFFF, host.partial.clear(), Init_Message_Link(0, 9600, &s), link_up = 0;
     BYTE what = action->Byte();
-    DWORD addr = action->Dword(), n = action->Word() % (CMD_MAX_DATA + 64);
+    DWORD addr = action->Take<DWORD>(), n = action->Take<WORD>() % (CMD_MAX_DATA + 64);
     std::unique_ptr<BYTE[]> buf(new BYTE[n]);
     memcpy(buf.get(), pattern, n);
     switch (what % 22) {
-    case 0: {
-        WORD len = Rx_Message(buf.get(), WORD(n), WORD(addr), &s);
-        FUZZ_CHECK(len == 0xFFFF || (s == E_OK && len <= n), "Rx_Message returned %u for a %u-byte buffer", len, n);
+    case 0:
+        w1 = Rx_Message(buf.get(), WORD(n), WORD(addr), &s);
+        FUZZ_CHECK(w1 == 0xFFFF || (s == E_OK && w1 <= n), "Rx_Message returned %u for a %u-byte buffer", w1, n);
         break;
-    }
     case 1: Tx_Message(buf.get(), WORD(std::min<DWORD>(n, MSG_MAX_DATA)), WORD(addr), &s); break;
     case 2: Init_Command(&w1, &w2, &d, &s); break;
     case 3: Echo_Msg(buf.get(), WORD(n), &s); break;
@@ -194,16 +162,12 @@ int Fuzz_Link(const uint8_t *data, size_t size)
 {
     Fuzz_Quiet quiet;
     for (size_t i = 0; i < sizeof pattern; i++) pattern[i] = BYTE(i * 7 + (i >> 8));
-    FILE *hex = fopen("P.HEX", "w");
-    for (DWORD a = 0xE0000; a < 0xE1800; a += 0x400)  // six short runs for the pipeline
-        fprintf(hex, ":020000040%03X%02X\n:04%04X00DEADBEEF%02X\n", a >> 16, BYTE(0 - 6 - (a >> 16)), a & 0xFFFF,
-                BYTE(0 - 4 - (a >> 8) - a - 0xDE - 0xAD - 0xBE - 0xEF));
-    fprintf(hex, ":00000001FF\n"), fclose(hex);
+    // Three runs for the pipeline, the last across the edge of two blocks.
+    std::ofstream("P.HEX") << ":02000004000EEC\n:04000000DEADBEEFC4\n:04040000DEADBEEFC0\n:04FFFE00DEADBEEFC7\n:00000001FF\n";
     snprintf(filepath_str, sizeof filepath_str, "P.HEX");
-    file_format = 0, log_level = getenv("FUZZ_LOG") ? 3 : LOG_ALWAYS, board_id = 3, baud_rate = 9600, link_up = 0;
+    file_format = 0, log_level = LOG_ALWAYS, board_id = 3, baud_rate = 9600, link_up = 0;
     target_prog_id = target_prog_version = 0, boot_tbl_addr = system_tbl_addr = device_map_tbl_addr = dir_tbl_addr = 0;
-    number_device_map_entries = 0;
-    flash_time_source = [] { return DWORD(0x5F000000); };
+    number_device_map_entries = 0, flash_time_source = [] { return DWORD(0x5F000000); };
     Reset_Flash_Table_Images(), Clear_Comms_Status();
     // Up to eight actions of seven bytes first, the peer's reactions after them.
     size_t actions = size ? 1 + data[0] % 8 : 0, reactions_at = std::min(size, 1 + 7 * actions);
@@ -211,7 +175,7 @@ int Fuzz_Link(const uint8_t *data, size_t size)
     host = HOST_OUTPUT(), tape = TAPE{data + reactions_at, data + size};
     WORD s;
     Mem_Port_Install(0), Mem_Port().on_write = Host_Wrote, Init_Message_Link(0, 9600, &s);
-    while (!action.Empty()) Reopen_If_Lost(), Act(&action);
+    while (action.p < action.end) Act(&action);
     Shutdown_Message_Link(&s), link_up = 0;
     Mem_Port_Remove(), Delete_Temp_Files(), unlink("P.HEX");
     return 0;
