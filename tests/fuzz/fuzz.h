@@ -7,9 +7,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+#include "CONIO.h"
 
 int Fuzz_Hex(const uint8_t *data, size_t size);
 int Fuzz_Link(const uint8_t *data, size_t size);
@@ -19,8 +22,18 @@ int Fuzz_Line(const uint8_t *data, size_t size);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) { return FUZZ_ENTRY(data, size); }
 #endif
 
-#define FUZZ_CHECK(cond, ...) \
-    ((cond) ? void() : (fprintf(stderr, "fuzz check failed: " __VA_ARGS__), fputc('\n', stderr), abort()))
+#define FUZZ_CHECK(cond, ...) ((cond) ? void() : (fprintf(stderr, "fuzz check: " __VA_ARGS__), fputc('\n', stderr), abort()))
+
+// The console takes the signals when it is set up (the fuzzer's timer and
+// crash reports among them): it is set up once here and hands them back.
+inline bool Console_Without_Signals()
+{
+    struct sigaction saved[NSIG];
+    for (int sig = 1; sig < NSIG; sig++) sigaction(sig, nullptr, &saved[sig]);
+    Con_Init();
+    for (int sig = 1; sig < NSIG; sig++) sigaction(sig, &saved[sig], nullptr);
+    return true;
+}
 
 // While alive: the host code's output goes to /dev/null (to stderr when
 // FUZZ_SHOW is set, to see what an input does) and the working directory is
@@ -32,7 +45,8 @@ struct Fuzz_Quiet {
     {
         static char scratch[] = "/tmp/torvex-fuzz-XXXXXX";
         static const bool ready = mkdtemp(scratch) && atexit([] { rmdir(scratch); }) == 0 &&
-                                  [](int in) { return dup2(in, 0) == 0 && !close(in); }(open("/dev/null", O_RDONLY));
+                                  [](int in) { return dup2(in, 0) == 0 && !close(in); }(open("/dev/null", O_RDONLY)) &&
+                                  Console_Without_Signals();
         const int null_out = open("/dev/null", O_WRONLY);
         dup2(getenv("FUZZ_SHOW") ? 2 : null_out, 1), close(null_out);
         FUZZ_CHECK(ready && chdir(scratch) == 0, "no scratch directory %s", scratch);

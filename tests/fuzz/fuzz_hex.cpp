@@ -4,6 +4,7 @@
 // the pass must leave no file or descriptor behind. A file that begins with '!' (text before the
 // first colon) has its record checksums made right first, so that mutations reach past them.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,11 +22,7 @@ namespace {
 struct SEGMENT { DWORD start; std::string bytes; WORD index; };  // index: in file order
 struct DECODED { bool ok = false; std::vector<SEGMENT> segments; WORD vector_base = 0; DWORD vector_offset = 0; };
 
-int Nibble(int c)
-{
-    const char *digits = "0123456789abcdef", *d = c ? strchr(digits, c | (c >= 'A' ? 0x20 : 0)) : nullptr;
-    return d ? int(d - digits) : -1;
-}
+int Nibble(unsigned char c) { return isdigit(c) ? c - '0' : isxdigit(c) ? (c | 0x20) - 'a' + 10 : -1; }
 
 // Records start after a colon; anything may stand between two digit pairs,
 // nothing between the two digits of one pair.
@@ -35,8 +32,7 @@ struct HEX_TEXT {
     bool Byte(BYTE *b)
     {
         while (p < end && Nibble(*p) < 0) p++;
-        if (end - p < 2 || Nibble(p[1]) < 0) return false;
-        return *b = BYTE(Nibble(p[0]) << 4 | Nibble(p[1])), p += 2, true;
+        return end - p >= 2 && Nibble(p[1]) >= 0 && (*b = BYTE(Nibble(p[0]) << 4 | Nibble(p[1])), p += 2);
     }
     bool Record(BYTE rec[260])  // length, offset, type, data, checksum
     {
@@ -106,8 +102,7 @@ int Fuzz_Hex(const uint8_t *data, size_t size)
     std::string file(reinterpret_cast<const char *>(data), size);
     if (size > 0 && data[0] == '!') Make_Checksums_Right(&file);
     std::ofstream("IN.HEX", std::ios::binary) << file;
-    snprintf(filepath_str, sizeof filepath_str, "IN.HEX");
-    file_format = 0, log_level = LOG_ALWAYS;
+    snprintf(filepath_str, sizeof filepath_str, "IN.HEX"), file_format = 0, log_level = LOG_ALWAYS;
     WORD status = 0;
     Process_Program_File(&status);
 

@@ -33,8 +33,7 @@ struct TAPE {
 
 BYTE pattern[4096];
 
-// The host's output, split strictly into control bytes and whole frames;
-// calls_seen: how much of the port's call log the last frame had seen.
+// The host's output, split strictly into control bytes and whole frames (calls_seen: of the port's call log).
 struct HOST_OUTPUT { Bytes partial, last_frame, request; int repeats = 0; size_t calls_seen = 0; BYTE seq = 0; } host;
 
 DWORD Le32(const BYTE *p) { return p[0] | p[1] << 8 | p[2] << 16 | DWORD(p[3]) << 24; }
@@ -164,11 +163,10 @@ int Fuzz_Link(const uint8_t *data, size_t size)
     for (size_t i = 0; i < sizeof pattern; i++) pattern[i] = BYTE(i * 7 + (i >> 8));
     // Three runs for the pipeline, the last across the edge of two blocks.
     std::ofstream("P.HEX") << ":02000004000EEC\n:04000000DEADBEEFC4\n:04040000DEADBEEFC0\n:04FFFE00DEADBEEFC7\n:00000001FF\n";
-    snprintf(filepath_str, sizeof filepath_str, "P.HEX");
-    file_format = 0, log_level = LOG_ALWAYS, board_id = 3, baud_rate = 9600, link_up = 0;
-    target_prog_id = target_prog_version = 0, boot_tbl_addr = system_tbl_addr = device_map_tbl_addr = dir_tbl_addr = 0;
-    number_device_map_entries = 0, flash_time_source = [] { return DWORD(0x5F000000); };
-    Reset_Flash_Table_Images(), Clear_Comms_Status();
+    snprintf(filepath_str, sizeof filepath_str, "P.HEX"), file_format = 0, log_level = LOG_ALWAYS, board_id = 3;
+    baud_rate = 9600, link_up = 0, target_prog_id = target_prog_version = number_device_map_entries = 0;
+    boot_tbl_addr = system_tbl_addr = device_map_tbl_addr = dir_tbl_addr = 0, Reset_Flash_Table_Images();
+    flash_time_source = [] { return DWORD(0x5F000000); }, Clear_Comms_Status();
     // Up to eight actions of seven bytes first, the peer's reactions after them.
     size_t actions = size ? 1 + data[0] % 8 : 0, reactions_at = std::min(size, 1 + 7 * actions);
     TAPE action{data + std::min<size_t>(size, 1), data + reactions_at};
@@ -176,7 +174,6 @@ int Fuzz_Link(const uint8_t *data, size_t size)
     WORD s;
     Mem_Port_Install(0), Mem_Port().on_write = Host_Wrote, Init_Message_Link(0, 9600, &s);
     while (action.p < action.end) Act(&action);
-    Shutdown_Message_Link(&s), link_up = 0;
-    Mem_Port_Remove(), Delete_Temp_Files(), unlink("P.HEX");
+    Shutdown_Message_Link(&s), link_up = 0, Mem_Port_Remove(), Delete_Temp_Files(), unlink("P.HEX");
     return 0;
 }
