@@ -1,22 +1,47 @@
 // Whole transcripts of the interpreter driven through its standard input,
 // FLASHOPT and arguments: line parser, dispatcher, options, command files,
-// help; then on a real terminal, and with the board on-line.
+// help; then with the board on-line, and on a real terminal.
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "board_rig.h"
-#include "cli_common.h"
 
 namespace {
 
 using Env = std::vector<std::pair<std::string, std::string>>;
+const std::string END_OF_INPUT = PROMPT + "\n";  // what end of input at the prompt prints
+
+Torvex_Result Run_Lines(const std::string &lines, const std::string &cwd = "", const std::vector<std::string> &args = {},
+                        const Env &env = {})
+{
+    Torvex_Run run;
+    run.stdin_text = lines, run.args = args, run.env = env, run.cwd = cwd;
+    return Run_Torvex(run);
+}
+
+// The options display with the given rows changed from their start-up values.
+std::string Options_Report(const std::map<std::string, std::string> &changed = {})
+{
+    static const char *const rows[][2] = {
+        {"Addr", "0x00000000"}, {"Baud", "9600"}, {"Board", "PELLAR/KESTREL"}, {"File", ""}, {"Format", "HEX"},
+        {"Group", ""}, {"Log", "NORMAL"}, {"Name", ""}, {"Port", ""}, {"Prompt", "FLASH CMD:"}, {"System", "TARGET"},
+        {"Vector", "0000:0000"}, {"VT Baud", "9600"}, {"VT Port", ""}, {"Version", ""}, {"Verify", "OFF"}};
+    std::string s = "Current Options:\n\n";
+    for (const auto &row : rows) {
+        auto it = changed.find(row[0]);
+        s += (row[0] + std::string(18, ' ')).substr(0, 18) + " = " + (it == changed.end() ? row[1] : it->second) + "\n";
+    }
+    return s;
+}
 // A typed line and what it prints up to the next prompt; unless raw, that is
 // one segment's output.
 struct Step { std::string line, out; bool raw = false; };
@@ -205,130 +230,144 @@ TEST(CliCmdFile, StartUpOrderAndExitBeforeThePrompt)
     EXPECT_NE(chk.out.find(Seg(Options_Report({{"File", "APP.HEX"}, {"Name", "APP"}})) + END_OF_INPUT), std::string::npos);
 }
 
-// The help texts from the command line: no question; checked by their headings
-// with the rule lines and rows as typed.
-TEST(CliHelp, AsksOnlyAtThePrompt)
+// The help texts from the command line: no question, the rows as typed under their rule lines (continuation
+// rows padded up to the description column), the debug list once the first ??? has enabled the commands.
+TEST(CliHelp, TextsAndTheirQuestion)
 {
     const std::string o = Run_Lines("", "", {"help;???;???;q"}).out;
-    const std::string head = "Command     Abbrev/Options                 Description\n";
-    size_t c = std::string(TORVEX_SIGNON).size() + FROM_ARGS.size() + 1, p = o.find("Options   Possible"), d = o.find(head, p);
-    ASSERT_TRUE(o.size() > c && p < d && d < o.size()) << o;
-    const std::string cmd = o.substr(c, p - c - 1), opt = o.substr(p, o.find("\n\n", p) + 1 - p);
-    const std::string dbg = o.substr(d, o.size() - d - 2 - HINT.size());
-    const std::string rule = Rule_Run(10) + "  " + Rule_Run(29) + "  " + Rule_Run(35) + "\n";
-    EXPECT_EQ(o, TORVEX_SIGNON + FROM_ARGS + Seg(cmd + "\n" + opt) + "Debug commands ENABLED\n\n" + dbg + "\n\n" + HINT);
-    const std::pair<std::string, std::string> texts[] = {
-        {cmd, head + rule + "abort       a                              Abort program (tables not updated!)\n"},
-        {cmd, "help        h,?                            Display commmand/option help\n"},
-        {opt, "Options   Possible Values  Default        Description\n" + Rule_Run(8) + "  " + Rule_Run(15) + "  " +
-                  Rule_Run(11) + "    " + Rule_Run(33) + "\naddr=     <hex>            0              Set binary file addr\n"},
-        {dbg, head + rule + "log=        arg|ohrec|ohseg|ohsort|        Set debug logging level\n"},
-        // Continuation rows without a description are padded up to its column.
-        {cmd, "program     pr  <file> [format=x] [addr=x] Program flash memory\n" + std::string(16, ' ') +
-                  "[name=x] [gr=x] [ver=x]    \nreinittbls  rt  <board> [system=x]         Re-initialize flash tables\n"},
-        {opt, "\n          verbose" + std::string(25, ' ') + "\nname=     <str>            <file>         Set program name\n"},
-        {opt, "Command separator on single line\n" + DEBUG_HINT},   // the last line of help
-        {dbg, "\n" + std::string(19, ' ') + "<dest> <src>  <size>    Program flash block\n"},
-        {dbg, "\n" + std::string(19, ' ') + "<size>" + std::string(18, ' ') + "\ngetid       gid    <base>"}};
-    for (const auto &t : texts) EXPECT_NE(t.first.find(t.second), std::string::npos) << t.second;
+    const std::string head = "Command     Abbrev/Options                 Description\n",
+                      rule = Rule_Run(10) + "  " + Rule_Run(29) + "  " + Rule_Run(35) + "\n";
+    EXPECT_EQ(o.find("Display command options?"), std::string::npos);
+    for (const std::string &row : {
+             head + rule + "abort       a                              Abort program (tables not updated!)\n",
+             std::string("help        h,?                            Display commmand/option help\n"),
+             "Options   Possible Values  Default        Description\n" + Rule_Run(8) + "  " + Rule_Run(15) + "  " +
+                 Rule_Run(11) + "    " + Rule_Run(33) + "\naddr=     <hex>            0              Set binary file addr\n",
+             "program     pr  <file> [format=x] [addr=x] Program flash memory\n" + std::string(16, ' ') +
+                 "[name=x] [gr=x] [ver=x]    \nreinittbls  rt  <board> [system=x]         Re-initialize flash tables\n",
+             "\n          verbose" + std::string(25, ' ') + "\nname=     <str>            <file>         Set program name\n",
+             "Command separator on single line\n" + DEBUG_HINT + "\nDebug commands ENABLED\n\n" + head + rule +
+                 "log=        arg|ohrec|ohseg|ohsort|        Set debug logging level\n",
+             "\n" + std::string(19, ' ') + "<dest> <src>  <size>    Program flash block\n",
+             "\n" + std::string(19, ' ') + "<size>" + std::string(18, ' ') + "\ngetid       gid    <base>"})
+        EXPECT_EQ(Count(o, row), 1u) << row << o;
 
-    // From a script the answer is the whole next line (y, yes: yes; n, no,
-    // ESC: no; anything else, a command or the end of input too: the default),
-    // and the answer taken is shown.
-    const std::string q = "\nDisplay command options? [y]: ";
-    Expect_Session({{"help\nn", cmd + q + "n\n" + DEBUG_HINT}, {"h\nYES", cmd + q + "y\n\n" + opt},
-                    {"?\ngr=x", cmd + q + "y\n\n" + opt}, {"help\n\x1b" "gr=y", cmd + q + "n\n" + DEBUG_HINT},
-                    {"help", cmd + q + "y\n\n" + opt}}, "", {}, END_OF_INPUT, 0);
+    // From a script the answer is the whole next line (y, yes: yes; n, no, ESC: no; anything else, a command
+    // or the end of input too: the default), and the answer taken is shown; the lines taken never run.
+    auto r = Run_Lines("help\nn\nh\nYES\n?\ngr=x\nhelp\n\x1bgr=y\nhelp\n");
+    const std::string q = "\nDisplay command options? [y]: ", opts = "\n\nOptions   Possible";
+    EXPECT_TRUE(Count(r.out, q + "n\n" + DEBUG_HINT + "\n" + PROMPT) == 2 && Count(r.out, q + "y" + opts) == 3) << r.out;
+    EXPECT_TRUE(Count(r.out, "Invalid") + Count(r.out, "Group name") == 0 && r.exit_code == 0) << r.out;
 }
 
-// TORVEX on a pseudo-terminal: lines in canonical mode, key reads in
-// non-canonical no-echo mode only while they wait. Ctrl-C at a question
-// answers no and the session goes on; SIGTERM there ends the session with
-// status 2; the terminal is put back either way.
-TEST(Terminal, KeyReadsSwitchModeOnlyWhileTheyWaitAndSignalsRestoreIt)
+// With the board on-line (its tables rebuilt by the first init, which fails, and so the run): a command among
+// program's words runs before the download and ends its words (the group never becomes LATE); a second init
+// with table changes pending asks first: no sends nothing and keeps the directory, yes reads the board's
+// never-written tables again and the directory comes back empty; a command whose words take the link down
+// leaves program refused; a command after exit on its line runs, and a link it brings up is shut down at the
+// end of input.
+TEST(CliBoard, NestedCommandsReinitAndExitMidLine)
 {
-    const tcflag_t COOKED = ICANON | ECHO;
-    for (int sig : {SIGTERM, SIGINT}) {
-        Scratch_Dir dir;
-        // Close-on-exec: a program holding its own console's master would never see
-        // end of input and outlive a failed test.
-        int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-        const std::string name = ptsname(master);
-        int slave = open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);   // keeps the settings after the program
-        pid_t pid = fork();
-        if (pid == 0) {
-            setsid();
-            int fd = open(name.c_str(), O_RDWR);   // becomes the controlling terminal
-            dup2(fd, 0), dup2(fd, 1), dup2(fd, 2);
-            unsetenv("FLASHOPT");
-            if (chdir(dir.path().c_str()) == 0) execl(TORVEX_BIN_DIR "/torvex", "torvex", (char *)nullptr);
-            _exit(127);
-        }
-        // Waits (5 s at most) for the terminal to reach `want`, or the program
-        // to end, taking what it prints meanwhile.
-        int status = -1;
-        auto flags = [&](tcflag_t want, bool end = false) {
-            struct termios t {};
-            for (int i = 0; i < 1000 && (end ? waitpid(pid, &status, WNOHANG) == 0
-                                             : tcgetattr(slave, &t) != 0 || (t.c_lflag & COOKED) != want); i++) {
-                struct pollfd p {master, POLLIN, 0};
-                char buf[1024];
-                if (poll(&p, 1, 5) > 0 && read(master, buf, sizeof buf) < 0) break;
-            }
-            return tcgetattr(slave, &t) == 0 ? t.c_lflag & COOKED : 1u;
-        };
-        ASSERT_EQ(write(master, "help\n", 5), 5);
-        EXPECT_EQ(flags(0), 0u);   // waiting for the key
-        // The terminal makes ^C a SIGINT.
-        EXPECT_TRUE(sig == SIGINT ? write(master, "\x03", 1) == 1 : kill(pid, sig) == 0);
-        EXPECT_EQ(flags(COOKED), COOKED);
-        EXPECT_TRUE(sig != SIGINT || write(master, "q\n", 2) == 2);
-        EXPECT_EQ(flags(COOKED, true), COOKED);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (sig == SIGINT ? 0 : 2)) << status;
-        if (status == -1) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-        close(slave), close(master);
+    RIG_RESULT r = Run_Typed("init com1\nprogram app dir gr=late\nvector=f000:fff0 ; options\ninit com1\nn\ndir\n"
+                             "init com1\ny\ndir\nprogram app shutdown\nexit ; gr=after ; init com1\n",
+                             {}, {}, {{"app.hex", Read_Source_File("examples/hello.hex")}});
+    const std::string &o = r.out, ask = "Tables in flash memory require updating.  Initialize anyway? [n]: ";
+    EXPECT_TRUE(r.exit_code == 1 && r.link_restored && Sent(r, "init") == 3 && Sent(r, "shutdown") == 2) << o;
+    size_t dir = o.find("Name      Group       Ver    Date/Time"), no = o.find(ask + "n\n"), yes = o.find(ask + "y\n");
+    EXPECT_TRUE(dir < o.find("Download ...") && o.find("Download ...") != std::string::npos) << o;
+    EXPECT_TRUE(Count(o, "Group name set to LATE") == 0 && no < yes && yes != std::string::npos) << o;
+    EXPECT_TRUE(o.find("\nAPP ", no) < yes && o.find("\nAPP ", yes) == std::string::npos) << o;
+    EXPECT_NE(o.find(Seg("Program APP start vector set to F000:FFF0\n") +
+                     Options_Report({{"Board", "PELLAR"}, {"File", "APP.HEX"}, {"Name", "APP"}, {"Port", "COM1"},
+                                     {"VT Port", "COM1"}, {"Vector", "F000:FFF0"}})), std::string::npos) << o;
+    const std::string tail = "FLASH CMD: \nFile format set to HEX\nProgram file set to APP.HEX\nProgram name set to APP\n"
+        "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\nTarget system not on-line!\n\n"
+        "FLASH CMD: \n\nGroup name set to AFTER\n\nPort set to COM1\nEstablish link to target system on COM1 at 9600 "
+        "baud ...\nTarget system on-line (id = 1, version = 2.51)\nFlash tables OK\nInitialization complete\n\n"
+        "Start shutdown ...\nShutdown complete\n";
+    EXPECT_EQ(o.substr(o.size() - std::min(o.size(), tail.size())), tail);
+}
+
+// Takes what fd prints (carriage returns dropped) into *got until done() holds; false after ms or at its end.
+bool Pump(int fd, std::string *got, const std::function<bool()> &done, int ms = 5000)
+{
+    char buf[512];
+    for (pollfd p{fd, POLLIN, 0}; !done(); ms -= 10) {
+        ssize_t n = 0;
+        if (ms <= 0 || (poll(&p, 1, 10) > 0 && (n = read(fd, buf, sizeof buf)) <= 0)) return false;
+        for (ssize_t i = 0; i < n; i++)
+            if (buf[i] != '\r') *got += buf[i];
     }
+    return true;
 }
 
-// With the board on-line, end of input and exit shut the link down; a command
-// after exit on its line runs, and a link it brings up is shut down again.
-const std::string SHUTDOWN = "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\n";
-
-// The session's output, checked to end with `tail` after `shutdowns` shutdown requests.
-std::string Run_Online(const std::string &lines, int shutdowns, const std::string &tail)
+// TORVEX on a terminal of its own (the test types on its master side), the board on COM1, and on COM2 a
+// second pseudo-terminal where the test plays the peer. Lines are read in canonical mode, keys in
+// non-canonical no-echo mode only while one is awaited; Ctrl-C at a question answers no; term passes bytes raw
+// both ways, ESC (not sent) ends it with the target link still up; SIGTERM at a question ends the session with
+// status 2, the terminal put back.
+TEST(Terminal, KeyModesTermAndSignalsOnARealTerminal)
 {
-    RIG_SETUP s;
-    s.files["app.hex"] = Read_Source_File("examples/hello.hex");
-    s.stdin_text = lines;
-    RIG_RESULT r = Run_Session(s);
-    // The blank board's tables are rebuilt: the init fails, and so the run.
-    EXPECT_TRUE(r.started && !r.timed_out && r.exit_code == 1 && r.link_restored) << r.error << r.out;
-    for (const TRACE_EVENT &e : Events(r.trace, "rx_frame")) shutdowns -= e.Str("name") == "shutdown";
-    EXPECT_EQ(shutdowns, 0) << r.out;
-    EXPECT_TRUE(r.out.size() >= tail.size() && r.out.substr(r.out.size() - tail.size()) == tail) << r.out;
-    return r.out;
-}
-
-// A command among program's arguments runs before the download and ends the
-// nested words: the group is never set to LATE; one that takes the link down
-// leaves program refused. A vector set shows in the options.
-TEST(CliBoard, NestedCommandRunsFirstAndExitLeavesTheLinkDown)
-{
-    std::string out = Run_Online("init com1\nprogram app dir gr=late\nvector=f000:fff0 ; options\n"
-                                 "program app shutdown\nexit ; gr=after ; init com1\noptions\n", 2,
-                                 "FLASH CMD: \nFile format set to HEX\nProgram file set to APP.HEX\nProgram name set to APP\n" +
-                                 SHUTDOWN + "Target system not on-line!\n\nFLASH CMD: \n\nGroup name set to AFTER\n\nPort set to COM1\n"
-                                 "Establish link to target system on COM1 at 9600 baud ...\n"
-                                 "Target system on-line (id = 1, version = 2.51)\nFlash tables OK\n"
-                                 "Initialization complete\n\nStart shutdown ...\nShutdown complete\n");
-    size_t file = out.find("Program file set to APP.HEX\nProgram name set to APP\n");
-    size_t dir = out.find("Name      Group       Ver    Date/Time", file);
-    EXPECT_TRUE(file != std::string::npos && dir != std::string::npos && out.find("Download ...", dir) != std::string::npos);
-    EXPECT_EQ(out.find("Group name set to LATE"), std::string::npos);
-    EXPECT_NE(out.find(Seg("Program APP start vector set to F000:FFF0\n") +
-                       Options_Report({{"Board", "PELLAR"}, {"File", "APP.HEX"}, {"Name", "APP"}, {"Port", "COM1"},
-                                       {"VT Port", "COM1"}, {"Vector", "F000:FFF0"}})), std::string::npos);
+    BOARD_PROC board;
+    std::string err, out, at_peer;
+    ASSERT_TRUE(Board_Start(&board, {}, &err)) << err;
+    int peer = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC), console = -1, status = -1;
+    ASSERT_TRUE(peer >= 0 && grantpt(peer) == 0 && unlockpt(peer) == 0);
+    const std::string peer_dev = ptsname(peer);
+    pid_t pid = forkpty(&console, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        unsetenv("FLASHOPT");
+        setenv("TORVEX_COM1", board.link.c_str(), 1), setenv("TORVEX_COM2", peer_dev.c_str(), 1);
+        if (chdir(board.dir.c_str()) == 0) execl(TORVEX_BIN_DIR "/torvex", "torvex", (char *)nullptr);
+        _exit(127);
+    }
+    int slave = open(ptsname(console), O_RDWR | O_NOCTTY | O_CLOEXEC);   // keeps the settings after the program
+    const tcflag_t COOKED = ICANON | ECHO;
+    auto type = [&](const std::string &keys) { EXPECT_EQ(write(console, keys.data(), keys.size()), ssize_t(keys.size())); };
+    auto shows = [](const std::string &got, const std::string &want) { return [&got, want] { return got.find(want) != std::string::npos; }; };
+    auto mode = [&](tcflag_t want) {   // the terminal's mode once it is want, or after 5 s
+        termios t{};
+        Pump(console, &out, [&] { return tcgetattr(slave, &t) == 0 && (t.c_lflag & COOKED) == want; });
+        return t.c_lflag & COOKED;
+    };
+    type("help\n");
+    EXPECT_EQ(mode(0), 0u);
+    type("\x03");   // the terminal makes ^C a SIGINT
+    EXPECT_EQ(mode(COOKED), COOKED);
+    type("log=v ; debug ; init com1\nterm com2\n");
+    ASSERT_TRUE(Pump(console, &out, shows(out, "Type ESC to exit ...\n\n"))) << out;
+    EXPECT_EQ(mode(0), 0u);
+    // 100 bytes at once, a zero byte at offset 10: the first piece of 79 prints up to the zero, the second
+    // piece prints the last 21.
+    std::string burst;
+    for (int i = 0; i < 100; i++) burst += char(i == 10 ? 0 : 'a' + i % 26);
+    ASSERT_EQ(write(peer, burst.data(), burst.size()), 100);
+    const std::string shown = burst.substr(0, 10) + burst.substr(79);
+    EXPECT_TRUE(Pump(console, &out, shows(out, "\n\n" + shown))) << out;
+    type("hello");
+    EXPECT_TRUE(Pump(peer, &at_peer, shows(at_peer, "hello"))) << at_peer;
+    type("\x1b");
+    EXPECT_TRUE(Pump(console, &out, shows(out, "End terminal emulation\n"))) << out;
+    EXPECT_EQ(mode(COOKED), COOKED);
+    type("readram 0 4\nhelp\n");
+    EXPECT_EQ(mode(0), 0u);
+    kill(pid, SIGTERM);
+    Pump(console, &out, [&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10000);
+    if (status == -1) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    EXPECT_EQ(mode(COOKED), COOKED);
+    Pump(peer, &at_peer, [] { return false; }, 100);
+    close(slave), close(console), close(peer);
+    Board_Cleanup(&board);
+    EXPECT_EQ(at_peer, "hello");
+    EXPECT_EQ(out.find("hello"), std::string::npos) << out;   // keys not echoed
+    for (const std::string &said : {"VT Port set to COM2\nShutdown target communications link ...\nInitialize VT "
+                                    "session ...\nStart VT session on COM2 at 9600 baud.  Type ESC to exit ...\n\n" +
+                                    shown + "\n\nShutdown VT communications link ...\nInit target comms port\n"
+                                    "End terminal emulation\n",
+                                    std::string("Read 4 bytes from absolute location 0x00000000:\n\n 00 00 00 00 "),
+                                    std::string("SIGTERM: ending the session\n")})
+        EXPECT_EQ(Count(out, said), 1u) << said << out;
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
-// Debug commands, the link echo test and the terminal typed at the prompt
-// against the virtual board, which starts erased: init lays down fresh tables.
+// Debug commands and the link echo test against the virtual board, which
+// starts erased (init lays down fresh tables); then the board process itself.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,7 +20,6 @@
 namespace {
 
 typedef std::vector<uint8_t> Bytes;
-const std::string PROMPT = "FLASH CMD: ";
 
 // What each typed line printed, without the blank lines around it.
 std::vector<std::string> Line_Outputs(const std::string &out)
@@ -76,13 +75,6 @@ std::string Status_Report(unsigned long msgs, unsigned long acks)
     for (int i = 0; i < 10; i++, s += row)
         snprintf(row, sizeof row, "%-18s = %8lu\n", labels[i], i == 0 ? msgs : i == 3 ? acks : 0);
     return s;
-}
-
-RIG_RESULT Debug_Session(const std::string &lines, const std::vector<std::string> &board_args)
-{
-    RIG_SETUP s;
-    s.board_args = board_args, s.stdin_text = "debug\ninit com1\n" + lines + "exit\n";
-    return Run_Session(s);
 }
 
 const std::string ON_LINE = "Target system on-line (id = 1, version = 2.51)\n";
@@ -148,7 +140,7 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
     };
     std::string typed;
     for (const auto &step : steps) typed += step.first + "\n";
-    RIG_RESULT r = Debug_Session(typed, {});
+    RIG_RESULT r = Run_Typed("debug\ninit com1\n" + typed + "exit\n");
     std::vector<std::string> out = Line_Outputs(r.out);
     ASSERT_GT(out.size(), steps.size() + 2) << r.error << r.out;
     for (size_t i = 0; i < steps.size(); i++)
@@ -164,117 +156,69 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
               "131072+1024 131072+1024");
 }
 
-// Without a count the echo test ends on escape, or at the end of the input.
-TEST(DebugCommands, EchoUntilEscEndsAtTheEndOfInput)
+// Bytes spoilt both ways: the board NAKs bad requests, the host NAKs bad answers, and every pass still gets
+// through intact. Without a count the echo test ends on escape, or at the end of the input.
+TEST(DebugCommands, EchoOnANoisyLineAndUntilTheEndOfInput)
 {
-    RIG_SETUP s;
-    s.stdin_text = "debug\ninit com1\necho 16\n";
-    RIG_RESULT r = Run_Session(s);
-    EXPECT_TRUE(!r.timed_out && r.out.find("Count: 1 ") != std::string::npos && r.exit_code == 1) << r.out;
-}
-
-TEST(DebugCommands, GetIdOfEachBoardAndEchoOnANoisyLine)
-{
-    const char *ids[] = {"0x0089, Device ID = 0x0070", "0x0089, Device ID = 0x009C",
-                         "0x0101, Device ID = 0x00DA", "0x0101, Device ID = 0x00C4"};
-    for (int board = 1; board <= 4; board++) {
-        RIG_RESULT r = Debug_Session("getid 3ffa000\n", {"--board", std::to_string(board)});
-        std::vector<std::string> out = Line_Outputs(r.out);
-        ASSERT_GE(out.size(), 3u) << r.error << r.out;
-        EXPECT_EQ(out[2], "Device Manufacturers Code = " + std::string(ids[board - 1]) + "\n");
-    }
-    // Bytes spoilt both ways: the board NAKs bad requests, the host NAKs bad
-    // answers, and every pass still gets through intact.
-    RIG_RESULT r = Debug_Session("echo 64 40\nstatus\n",
-                                 {"--corrupt-rate", "0.002", "--out-corrupt-rate", "0.002"});
+    RIG_RESULT r = Run_Typed("debug\ninit com1\necho 64 40\nstatus\necho 16\n", {"--corrupt-rate", "0.002", "--out-corrupt-rate", "0.002"});
     std::vector<std::string> out = Line_Outputs(r.out);
-    ASSERT_GE(out.size(), 4u) << r.error << r.out;
+    ASSERT_EQ(out.size(), 6u) << r.out;
     EXPECT_EQ(out[2], Echo("64 bytes of data 40 time(s)", 40, 4));
     ASSERT_EQ(out[3].substr(0, 15), "Comms Status:\n\n");
     EXPECT_EQ(out[3].find("Send Retry         =        0\n"), std::string::npos) << out[3];
     EXPECT_EQ(out[3].find("Send Rx Nak        =        0\n"), std::string::npos) << out[3];
+    EXPECT_TRUE(out[4].find("Count: 1 ") != std::string::npos && r.exit_code == 1) << r.out;
 }
 
-// Reads fd into *got until it holds want (true), the time is up or the fd
-// ends; the carriage returns a console adds are dropped.
-bool Read_Until(int fd, std::string *got, const std::string &want, int timeout_ms = 5000)
+// The board's console prints the monitor's reset lines again to a reader who clears them on opening (term
+// does) and echoes keys; SIGINT (the rig stops the board with SIGTERM) removes both links and writes the image.
+TEST(BoardProcess, ConsoleAndASignalThatRemovesTheLinksAndWritesTheImage)
 {
-    struct pollfd pfd = {fd, POLLIN, 0};
-    char buf[512];
-    for (int waited = 0; got->find(want) == std::string::npos; waited += 10) {
-        ssize_t n = 0;
-        if (waited >= timeout_ms || (poll(&pfd, 1, 10) > 0 && (n = read(fd, buf, sizeof buf)) <= 0))
-            return false;
-        for (ssize_t i = 0; i < n; i++)
-            if (buf[i] != '\r') *got += buf[i];
-    }
-    return true;
-}
-
-// The console's ICANON and ECHO flags, once they equal want or time is up.
-tcflag_t Console_Mode(int console, tcflag_t want)
-{
-    struct termios tio = {};
-    for (int i = 0; i < 300; i++, usleep(10000))
-        if (tcgetattr(console, &tio) == 0 && (tio.c_lflag & (ICANON | ECHO)) == want) break;
-    return tio.c_lflag & (ICANON | ECHO);
-}
-
-// The terminal live: the console a pseudo-terminal the test types on, COM2
-// another one on which the test plays the peer, COM1 the board.
-TEST(DebugTerm, PeerTalksRawKeysGoOutAndTheTargetLinkSurvives)
-{
-    BOARD_PROC board;
-    std::string err, out, at_peer;
-    ASSERT_TRUE(Board_Start(&board, {}, &err)) << err;
-    int peer = posix_openpt(O_RDWR | O_NOCTTY), console = -1;
-    ASSERT_TRUE(peer >= 0 && grantpt(peer) == 0 && unlockpt(peer) == 0);
-    std::string peer_dev = ptsname(peer);
-    pid_t pid = forkpty(&console, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        for (int fd = 3; fd < 64; fd++) close(fd);
-        if (chdir(board.dir.c_str()) != 0) _exit(126);
-        unsetenv("FLASHOPT");
-        setenv("TORVEX_COM1", board.link.c_str(), 1);
-        setenv("TORVEX_COM2", peer_dev.c_str(), 1);
-        execl(TORVEX_BIN_DIR "/torvex", "torvex", (char *)nullptr);
-        _exit(127);
-    }
-    auto type = [&](const std::string &keys) { (void)!write(console, keys.data(), keys.size()); };
-
-    type("log=v ; debug ; init com1\nterm com2\n");
-    ASSERT_TRUE(Read_Until(console, &out, "Type ESC to exit ...\n\n")) << out;
-    EXPECT_EQ(Console_Mode(console, 0), 0u);   // raw: keys one by one, unechoed
-    // 100 bytes at once, a zero byte at offset 10: the first piece of 79
-    // prints up to the zero, the second piece prints the last 21.
-    std::string burst;
-    for (int i = 0; i < 100; i++) burst += char(i == 10 ? 0 : 'a' + i % 26);
-    ASSERT_EQ(write(peer, burst.data(), burst.size()), 100);
-    std::string shown = burst.substr(0, 10) + burst.substr(79);
-    EXPECT_TRUE(Read_Until(console, &out, "\n\n" + shown)) << out;
-    type("hello");
-    EXPECT_TRUE(Read_Until(peer, &at_peer, "hello")) << at_peer;
-    type("\x1b");
-    ASSERT_TRUE(Read_Until(console, &out, "End terminal emulation\n")) << out;
-    EXPECT_EQ(Console_Mode(console, ICANON | ECHO), tcflag_t(ICANON | ECHO));
-    Read_Until(peer, &at_peer, "never", 100);
-    EXPECT_EQ(at_peer, "hello");   // escape is not sent
-    type("readram 0 4\nexit\n");
-    Read_Until(console, &out, "never", 10000);   // to the end of the output
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    BOARD_PROC b;
+    std::string err;
+    std::vector<uint8_t> image(0x80000, 0xFF);  // board 1: 512 K
+    image[0x1234] = 0x12;
+    ASSERT_TRUE(Board_Start(&b, {"--board", "1"}, &err, image)) << err;
+    const std::string reset = "\r\nBoot monitor V2.51 - flash 03F80000-03FFFFFF\r\n"
+                              "No boot program: the flash tables are not valid\r\n";
+    int console = open(b.console.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC), status = 0;
+    tcflush(console, TCIFLUSH);
+    EXPECT_EQ(Read_Fd(console, 2000, reset.size()), reset);
+    EXPECT_TRUE(write(console, "hi\r", 3) == 3 && Read_Fd(console, 2000, 4) == "hi\r\n");
     close(console);
-    close(peer);
-    Board_Stop(&board);
-    Board_Cleanup(&board);
-    EXPECT_EQ(out.find("hello"), std::string::npos) << out;   // keys not echoed
-    EXPECT_NE(out.find("VT Port set to COM2\nShutdown target communications link ...\n"
-                       "Initialize VT session ...\n"
-                       "Start VT session on COM2 at 9600 baud.  Type ESC to exit ...\n\n" +
-                       shown + "\n\nShutdown VT communications link ...\n"
-                       "Init target comms port\nEnd terminal emulation\n"),
-              std::string::npos) << out;
-    EXPECT_NE(out.find(Read_Ram(0, {0, 0, 0, 0})), std::string::npos) << out;
+    kill(b.pid, SIGINT);
+    for (int i = 0; i < 300 && waitpid(b.pid, &status, WNOHANG) == 0; i++) poll(nullptr, 0, 10);
+    b.pid = -1;
+    struct stat st;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(lstat(b.link.c_str(), &st) != 0 && lstat(b.console.c_str(), &st) != 0);
+    EXPECT_EQ(Board_Image(b), image);
+    Board_Cleanup(&b);
+}
+
+TEST(BoardProcess, RefusesBadOptionsAForeignImageAndToReplaceAFile)
+{
+    char file[] = "/tmp/vb_file_XXXXXX";  // a plain file where the link would go
+    close(mkstemp(file));
+    const struct {
+        std::vector<std::string> args;  // the last --link wins
+        size_t image;
+        const char *says;
+    } bad[] = {{{"--board", "5"}, 0, "--board"}, {{"--board", "3x"}, 0, "--board"}, {{"--baud", "0"}, 0, "--baud"},
+               {{"--drop-rate", "1.5"}, 0, "--drop-rate"}, {{"--corrupt-rate", "nan"}, 0, "--corrupt-rate"},
+               {{"--seed", "4294967296"}, 0, "--seed"}, {{"--link", std::string(600, 'a')}, 0, "--link"},
+               {{"--board", "4"}, 0x100000, "image"},  // 1 M image, 2 M of flash
+               {{"--link", file}, 0, "not a symbolic link"}, {{"--monitor-version"}, 0, "--monitor-version needs"}};
+    for (const auto &c : bad) {
+        BOARD_PROC b;
+        std::string err;
+        EXPECT_FALSE(Board_Start(&b, c.args, &err, std::vector<uint8_t>(c.image, 0xFF)));
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        Board_Cleanup(&b);
+    }
+    struct stat st;
+    EXPECT_TRUE(lstat(file, &st) == 0 && S_ISREG(st.st_mode)) << "the file is left alone";
+    remove(file);
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
         if (!run.cwd.empty() && chdir(run.cwd.c_str()) != 0) _exit(126);
         unsetenv("FLASHOPT");
         for (const auto &kv : run.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        std::string program = run.program.empty() ? std::string(TORVEX_BIN_DIR "/torvex") : run.program;
+        std::string program = TORVEX_BIN_DIR "/torvex";
         std::vector<char *> argv{&program[0]};
         for (const auto &a : run.args) argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);

@@ -36,7 +36,6 @@ struct Torvex_Run {
     std::vector<std::pair<std::string, std::string>> env;
     std::string cwd;             // empty: the caller's directory
     int timeout_ms = 20000;
-    std::string program;         // empty: TORVEX_BIN_DIR "/torvex"
 };
 
 Torvex_Result Run_Torvex(const Torvex_Run &run);
@@ -63,7 +62,13 @@ private:
     std::string path_;
 };
 
-// The sign-on text printed at every start.
+// The sign-on text printed at every start, and what the prompt loop prints:
+// its start, the prompt, and a typed line that runs one segment around its output.
 extern const char *const TORVEX_SIGNON;
+inline std::string Cli_Start() { return std::string(TORVEX_SIGNON) + "\nType h or ? for help\n\n"; }
+inline const std::string PROMPT = "FLASH CMD: ";
+inline std::string Seg(const std::string &output) { return "\n" + output + "\n"; }
+// A run of n rule characters (U+2500) as the tables of help, map and directory print them.
+inline std::string Rule_Run(int n) { std::string s; while (n-- > 0) s += "\xE2\x94\x80"; return s; }
 
 #endif
