@@ -1,6 +1,5 @@
-// Whole transcripts of the interpreter driven through its standard input,
-// FLASHOPT and arguments: line parser, dispatcher, options, command files,
-// help; then with the board on-line, and on a real terminal.
+// Whole transcripts of the interpreter driven through its standard input, FLASHOPT and arguments: line parser,
+// dispatcher, options, command files, help; then with the board on-line, and on a real terminal.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -36,14 +35,11 @@ std::string Options_Report(const std::map<std::string, std::string> &changed = {
         {"Group", ""}, {"Log", "NORMAL"}, {"Name", ""}, {"Port", ""}, {"Prompt", "FLASH CMD:"}, {"System", "TARGET"},
         {"Vector", "0000:0000"}, {"VT Baud", "9600"}, {"VT Port", ""}, {"Version", ""}, {"Verify", "OFF"}};
     std::string s = "Current Options:\n\n";
-    for (const auto &row : rows) {
-        auto it = changed.find(row[0]);
-        s += (row[0] + std::string(18, ' ')).substr(0, 18) + " = " + (it == changed.end() ? row[1] : it->second) + "\n";
-    }
+    for (const auto &row : rows)
+        s += (row[0] + std::string(18, ' ')).substr(0, 18) + " = " + (changed.count(row[0]) ? changed.at(row[0]) : row[1]) + "\n";
     return s;
 }
-// A typed line and what it prints up to the next prompt; unless raw, that is
-// one segment's output.
+// A typed line and what it prints up to the next prompt; unless raw, that is one segment's output.
 struct Step { std::string line, out; bool raw = false; };
 
 const std::string NOT_ONLINE = "Target system not on-line!\n", NAME_MISSING = "Command/option name not specified!\n";
@@ -66,21 +62,20 @@ void Expect_Session(const std::vector<Step> &steps, const std::string &cwd = "",
     EXPECT_EQ(r.exit_code, status);
 }
 
-// Words, command files in place of unknown words, debug words, off-line refusals, a port that
-// will not open (the ports present listed), segments, comments, last the ARG trace of 20 words.
+// Words, command files in place of unknown words, debug words, off-line refusals, a port that will not open (the
+// ports present listed), segments, comments, last the ARG trace of 20 words.
 TEST(CliSession, DispatchParseAndTrace)
 {
     Scratch_Dir dir;
     dir.write("ReadRam.flc", "gr=fromfile");
     const std::string by_id = dir.file("dev/serial/by-id/usb-Board_UART-if00"), none = dir.file("none");
     ASSERT_TRUE(std::filesystem::create_directories(dir.file("dev/serial/by-id")) && !symlink("../../ttyUSB0", by_id.c_str()));
-    dir.write("dev/ttyUSB0", "");
-    dir.write("shell.sh", "#!/bin/sh\necho in the shell\n");
+    dir.write("dev/ttyUSB0", ""), dir.write("shell.sh", "#!/bin/sh\necho in the shell\n");
     ASSERT_EQ(chmod(dir.file("shell.sh").c_str(), 0755), 0);
     std::string words = "options", trace = "Cmd arg #0 = 'OPTIONS', name = 'OPTIONS', value = ''\n";
     for (int i = 1; i <= 20; i++) words += " " + std::to_string(i);   // the 21st is never seen
-    for (int i = 1; i <= 19; i++)
-        trace += "Cmd arg #" + std::to_string(i) + " = '" + std::to_string(i) + "', name = '" + std::to_string(i) + "', value = ''\n";
+    for (std::string i = "1"; i != "20"; i = std::to_string(std::stoi(i) + 1))
+        trace += "Cmd arg #" + i + " = '" + i + "', name = '" + i + "', value = ''\n";
     const std::string up = "OPTIONS" + words.substr(7);
     std::vector<Step> steps = {
         {"nosuch", "Invalid command/option NOSUCH!\n"}, {"dri", "Invalid command/option DRI!\nDid you mean DIR?\n"},
@@ -117,8 +112,8 @@ TEST(CliSession, DispatchParseAndTrace)
     Expect_Session(steps, dir.path(), {{"SHELL", dir.file("shell.sh")}, {"TORVEX_COM3", none}, {"TORVEX_DEV_DIR", dir.file("dev")}});
 }
 
-// Refused lines run none of their segments; lines just within the limits run;
-// typed control characters and key sequences are dropped, a tab is a blank.
+// Refused lines run none of their segments; lines just within the limits run; typed control characters and key
+// sequences are dropped, a tab is a blank.
 TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
 {
     const std::string p72(72, 'B'), c75(75, 'C');
@@ -179,9 +174,8 @@ TEST(CliOptions, ChecksValuesAndConfirmations)
     }, dir.path(), {}, "READY> \n");
 }
 
-// Echo at NORMAL not at TERSE, CR LF and no last newline, chaining, exit inside
-// a file, over-long file lines refused whole, a file naming itself ended by
-// Esc; temporary files cleared, others kept.
+// Echo at NORMAL not at TERSE, CR LF and no last newline, chaining, exit inside a file, over-long file lines refused
+// whole, a file naming itself ended by Esc; temporary files cleared, others kept.
 TEST(CliCmdFile, EchoChainingExitAndLongLines)
 {
     Scratch_Dir dir;
@@ -230,8 +224,8 @@ TEST(CliCmdFile, StartUpOrderAndExitBeforeThePrompt)
     EXPECT_NE(chk.out.find(Seg(Options_Report({{"File", "APP.HEX"}, {"Name", "APP"}})) + END_OF_INPUT), std::string::npos);
 }
 
-// The help texts from the command line: no question, the rows as typed under their rule lines (continuation
-// rows padded up to the description column), the debug list once the first ??? has enabled the commands.
+// The help texts from the command line: no question, the rows as typed under their rule lines (continuation rows
+// padded up to the description column), the debug list once the first ??? has enabled the commands.
 TEST(CliHelp, TextsAndTheirQuestion)
 {
     const std::string o = Run_Lines("", "", {"help;???;???;q"}).out;
@@ -245,15 +239,13 @@ TEST(CliHelp, TextsAndTheirQuestion)
                  Rule_Run(11) + "    " + Rule_Run(33) + "\naddr=     <hex>            0              Set binary file addr\n",
              "program     pr  <file> [format=x] [addr=x] Program flash memory\n" + std::string(16, ' ') +
                  "[name=x] [gr=x] [ver=x]    \nreinittbls  rt  <board> [system=x]         Re-initialize flash tables\n",
-             "\n          verbose" + std::string(25, ' ') + "\nname=     <str>            <file>         Set program name\n",
              "Command separator on single line\n" + DEBUG_HINT + "\nDebug commands ENABLED\n\n" + head + rule +
                  "log=        arg|ohrec|ohseg|ohsort|        Set debug logging level\n",
-             "\n" + std::string(19, ' ') + "<dest> <src>  <size>    Program flash block\n",
              "\n" + std::string(19, ' ') + "<size>" + std::string(18, ' ') + "\ngetid       gid    <base>"})
         EXPECT_EQ(Count(o, row), 1u) << row << o;
 
-    // From a script the answer is the whole next line (y, yes: yes; n, no, ESC: no; anything else, a command
-    // or the end of input too: the default), and the answer taken is shown; the lines taken never run.
+    // From a script the answer is the whole next line (y, yes: yes; n, no, ESC: no; anything else, a command or the
+    // end of input too: the default), and the answer taken is shown; the lines taken never run.
     auto r = Run_Lines("help\nn\nh\nYES\n?\ngr=x\nhelp\n\x1bgr=y\nhelp\n");
     const std::string q = "\nDisplay command options? [y]: ", opts = "\n\nOptions   Possible";
     EXPECT_TRUE(Count(r.out, q + "n\n" + DEBUG_HINT + "\n" + PROMPT) == 2 && Count(r.out, q + "y" + opts) == 3) << r.out;
@@ -261,11 +253,10 @@ TEST(CliHelp, TextsAndTheirQuestion)
 }
 
 // With the board on-line (its tables rebuilt by the first init, which fails, and so the run): a command among
-// program's words runs before the download and ends its words (the group never becomes LATE); a second init
-// with table changes pending asks first: no sends nothing and keeps the directory, yes reads the board's
-// never-written tables again and the directory comes back empty; a command whose words take the link down
-// leaves program refused; a command after exit on its line runs, and a link it brings up is shut down at the
-// end of input.
+// program's words runs before the download and ends its words (the group never becomes LATE); a second init with
+// table changes pending asks first: no sends nothing and keeps the directory, yes reads the board's never-written
+// tables again and the directory comes back empty; a command whose words take the link down leaves program refused; a
+// command after exit on its line runs, and a link it brings up is shut down at the end of input.
 TEST(CliBoard, NestedCommandsReinitAndExitMidLine)
 {
     RIG_RESULT r = Run_Typed("init com1\nprogram app dir gr=late\nvector=f000:fff0 ; options\ninit com1\nn\ndir\n"
@@ -301,11 +292,10 @@ bool Pump(int fd, std::string *got, const std::function<bool()> &done, int ms = 
     return true;
 }
 
-// TORVEX on a terminal of its own (the test types on its master side), the board on COM1, and on COM2 a
-// second pseudo-terminal where the test plays the peer. Lines are read in canonical mode, keys in
-// non-canonical no-echo mode only while one is awaited; Ctrl-C at a question answers no; term passes bytes raw
-// both ways, ESC (not sent) ends it with the target link still up; SIGTERM at a question ends the session with
-// status 2, the terminal put back.
+// TORVEX on a terminal of its own (the test types on its master side), the board on COM1, and on COM2 a second
+// pseudo-terminal where the test plays the peer. Lines are read in canonical mode, keys in non-canonical no-echo mode
+// only while one is awaited; Ctrl-C at a question answers no; term passes bytes raw both ways, ESC (not sent) ends it
+// with the target link still up; SIGTERM at a question ends the session with status 2, the terminal put back.
 TEST(Terminal, KeyModesTermAndSignalsOnARealTerminal)
 {
     BOARD_PROC board;
@@ -324,11 +314,10 @@ TEST(Terminal, KeyModesTermAndSignalsOnARealTerminal)
     int slave = open(ptsname(console), O_RDWR | O_NOCTTY | O_CLOEXEC);   // keeps the settings after the program
     const tcflag_t COOKED = ICANON | ECHO;
     auto type = [&](const std::string &keys) { EXPECT_EQ(write(console, keys.data(), keys.size()), ssize_t(keys.size())); };
-    auto shows = [](const std::string &got, const std::string &want) { return [&got, want] { return got.find(want) != std::string::npos; }; };
+    auto shows = [](const std::string &got, std::string want) { return [&got, want] { return got.find(want) != got.npos; }; };
     auto mode = [&](tcflag_t want) {   // the terminal's mode once it is want, or after 5 s
         termios t{};
-        Pump(console, &out, [&] { return tcgetattr(slave, &t) == 0 && (t.c_lflag & COOKED) == want; });
-        return t.c_lflag & COOKED;
+        return Pump(console, &out, [&] { return !tcgetattr(slave, &t) && (t.c_lflag & COOKED) == want; }) ? want : ~want;
     };
     type("help\n");
     EXPECT_EQ(mode(0), 0u);
@@ -337,8 +326,8 @@ TEST(Terminal, KeyModesTermAndSignalsOnARealTerminal)
     type("log=v ; debug ; init com1\nterm com2\n");
     ASSERT_TRUE(Pump(console, &out, shows(out, "Type ESC to exit ...\n\n"))) << out;
     EXPECT_EQ(mode(0), 0u);
-    // 100 bytes at once, a zero byte at offset 10: the first piece of 79 prints up to the zero, the second
-    // piece prints the last 21.
+    // 100 bytes at once, a zero byte at offset 10: the first piece of 79 prints up to the zero, the second piece
+    // prints the last 21.
     std::string burst;
     for (int i = 0; i < 100; i++) burst += char(i == 10 ? 0 : 'a' + i % 26);
     ASSERT_EQ(write(peer, burst.data(), burst.size()), 100);
@@ -361,12 +350,10 @@ TEST(Terminal, KeyModesTermAndSignalsOnARealTerminal)
     Board_Cleanup(&board);
     EXPECT_EQ(at_peer, "hello");
     EXPECT_EQ(out.find("hello"), std::string::npos) << out;   // keys not echoed
-    for (const std::string &said : {"VT Port set to COM2\nShutdown target communications link ...\nInitialize VT "
-                                    "session ...\nStart VT session on COM2 at 9600 baud.  Type ESC to exit ...\n\n" +
-                                    shown + "\n\nShutdown VT communications link ...\nInit target comms port\n"
-                                    "End terminal emulation\n",
-                                    std::string("Read 4 bytes from absolute location 0x00000000:\n\n 00 00 00 00 "),
-                                    std::string("SIGTERM: ending the session\n")})
+    for (const std::string &said : {"VT Port set to COM2\nShutdown target communications link ...\nInitialize VT session "
+             "...\nStart VT session on COM2 at 9600 baud.  Type ESC to exit ...\n\n" + shown + "\n\nShutdown VT "
+             "communications link ...\nInit target comms port\nEnd terminal emulation\n", std::string("Read 4 bytes from "
+             "absolute location 0x00000000:\n\n 00 00 00 00 "), std::string("SIGTERM: ending the session\n")})
         EXPECT_EQ(Count(out, said), 1u) << said << out;
 }
 

@@ -1,6 +1,6 @@
 // Program files end to end against the virtual board (board 3: flash from 0x03F00000, real mode 0xC0000 at
-// 0x03FC0000, tables block 0x03FFA000), the flash image checked byte for byte afterwards; hex files made by
-// GNU objcopy and srecord.
+// 0x03FC0000, tables block 0x03FFA000), the flash image checked byte for byte afterwards; hex files made by GNU
+// objcopy and srecord.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -45,8 +45,8 @@ std::string Tool_Hex(const Bytes &image, uint32_t addr, bool srec_cat = false)
     return out;
 }
 
-// One "name group version first-last length checksum base:offset date" line per
-// program, the date "now" when within an hour of the present.
+// One "name group version first-last length checksum base:offset date" line per program, the date "now" when within
+// an hour of the present.
 std::string Directory(const RIG_RESULT &r)
 {
     FLASH_DIR_TBL dir;
@@ -67,15 +67,15 @@ std::string Directory(const RIG_RESULT &r)
     return out;
 }
 
-// "erases/block:bytes" per block programmed (tables aside), counting the erases
-// and the write RAM data the board took since the block before.
+// "erases/block:bytes" per block programmed (tables aside), counting the erases and the write RAM data the board took
+// since the block before.
 std::string Programmed(const RIG_RESULT &r)
 {
     std::string out;
     long long bytes = 0, erases = 0;
     char b[40];
     for (const TRACE_EVENT &e : r.trace) {
-        if (e.Is("rx_frame") && e.Str("name") == "write_ram") bytes += e.Num("len", 0);
+        if (e.Is("rx_frame") && e.Str("name") == "write_ram") bytes += e.Num("len");
         erases += e.Is("erase");
         if (!e.Is("program") || e.Num("block") == TABLES) continue;
         snprintf(b, sizeof b, "%lld/%llX:%llX ", erases, e.Num("block"), bytes);
@@ -164,8 +164,8 @@ TEST(Program, CheckhexAndProgramTranscript)
     EXPECT_TRUE(Count(r.out, "Download ...") == 10 && r.out.find('\r') == std::string::npos) << r.out;
     EXPECT_TRUE(Count(r.out, "many.hex") == 1 && Count(r.out, "seg0") == 0) << r.out;  // the shell's ls ran
 
-    // eraseall erases all 19 blocks (and forgets OLD), then each program erases and programs
-    // each of its blocks once and sends each byte once.
+    // eraseall erases all 19 blocks (and forgets OLD), then each program erases and programs each of its blocks once
+    // and sends each byte once.
     EXPECT_EQ(Programmed(r), "1/3F70000:3 20/3FC0000:BB8 1/3FC0000:1000 1/3FD0000:1000 1/3FE0000:150 "
                              "1/3F00000:1100 1/3F90000:40 1/3F90000:40 1/3F90000:40 1/3F90000:40 ");
     Bytes span = Flash_At(r, 0x3FCF000, 0x2000);  // one version of span.bin, and its directory entry sums it
@@ -187,9 +187,9 @@ TEST(Program, CheckhexAndProgramTranscript)
     EXPECT_EQ(Flash_At(r, TABLES, 4), TABLES_MAGIC);
 }
 
-// Programs that would overwrite a stored program or the tables are refused before anything is
-// sent; delete then program replaces one. verify=on catches bits the board leaves unprogrammed
-// (its flash fault at 0x03FE0010); verify=off reports success over them as it always did.
+// Programs that would overwrite a stored program or the tables are refused before anything is sent; delete then
+// program replaces one. verify=on catches bits the board leaves unprogrammed (its flash fault at 0x03FE0010);
+// verify=off reports success over them as it always did.
 TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
 {
     Bytes table = Pattern(20000, 10), app = Pattern(3000, 1), model(0x100000, 0xFF);
@@ -226,8 +226,8 @@ TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
     EXPECT_NE(Run_Session(setup).out.find("Flash tables OK\nInitialization complete\n"), std::string::npos);
 }
 
-// Faults on the line may make a run fail (said once, no directory entry), but
-// a run that says it succeeded must have put every byte in place.
+// Faults on the line may make a run fail (said once, no directory entry), but a run that says it succeeded must have
+// put every byte in place.
 TEST(Program, LineFaultsNeverLeaveWrongBytesWithSuccess)
 {
     Bytes code = Pattern(0x3000, 9), model(0x100000, 0xFF);

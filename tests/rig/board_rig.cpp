@@ -45,9 +45,8 @@ bool Wait_Ready(int fd, int ms, std::string *seen)
     return seen->compare(0, 6, "READY ") == 0;
 }
 
-// The line's settings now, false while its exclusive flag is on; primed,
-// first set as a previous user might have left them (canonical input, CR to
-// NL: not TORVEX's raw mode; the rate stays, the board takes it for the host's).
+// The line's settings now, false while its exclusive flag is on; primed, first set as a previous user might have left
+// them (canonical input, CR to NL: not TORVEX's raw mode; the rate stays, the board takes it for the host's).
 bool Line_Settings(const std::string &link, termios *t, bool prime)
 {
     int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), excl = 1;
@@ -155,7 +154,6 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
         r.link_restored = primed_ok && Line_Settings(b.link, &now, false) && !memcmp(&now, &primed, sizeof now);
         Board_Stop(&b);
         r.trace = Board_Trace(b), r.image = Board_Image(b);
-        r.flash_first = uint32_t(0x04000000 - r.image.size());  // every map ends at 64 M
         for (const auto &e : std::filesystem::directory_iterator(run.cwd)) r.files_after.push_back(e.path().filename());
     }
     Board_Cleanup(&b);
@@ -196,8 +194,8 @@ size_t Count(const std::string &text, const std::string &what)
 
 std::vector<uint8_t> Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len)
 {
-    uint64_t off = uint64_t(addr) - r.flash_first;
-    if (addr < r.flash_first || off + len > r.image.size()) return {};
+    uint64_t first = 0x04000000 - r.image.size(), off = addr - first;
+    if (addr < first || off + len > r.image.size()) return {};
     return {r.image.begin() + long(off), r.image.begin() + long(off + len)};
 }
 

@@ -1,10 +1,8 @@
-// End-to-end rig. Run_Session starts torvex-target on a private link in a
-// scratch directory, runs torvex in <dir>/work with TORVEX_COM1 pointing at
-// it, the given files and a scripted stdin, stops the board (flushing its
-// image) and returns TORVEX's output, the board's trace, flash and console.
-// Tests that drive torvex themselves use Board_Start, point TORVEX_COM1 at
-// b.link, and end with Board_Cleanup.
-// TORVEX_RIG_KEEP=1 keeps the scratch directories for a look afterwards.
+// End-to-end rig. Run_Session starts torvex-target on a private link in a scratch directory, runs torvex in
+// <dir>/work with TORVEX_COM1 pointing at it, the given files and a scripted stdin, stops the board (flushing its
+// image) and returns TORVEX's output, the board's trace, flash and console. Tests that drive torvex themselves use
+// Board_Start, point TORVEX_COM1 at b.link, and end with Board_Cleanup. TORVEX_RIG_KEEP=1 keeps the scratch
+// directories for a look afterwards.
 #ifndef BOARD_RIG_H
 #define BOARD_RIG_H
 
@@ -22,23 +20,19 @@
 struct TRACE_EVENT {
     std::map<std::string, std::string> fields;  // numbers kept as their digits
 
-    std::string Str(const std::string &key) const { auto it = fields.find(key); return it == fields.end() ? "" : it->second; }
-    long long Num(const std::string &key, long long missing = -1) const
-    {
-        return fields.count(key) ? strtoll(Str(key).c_str(), nullptr, 10) : missing;
-    }
+    std::string Str(const std::string &key) const { return fields.count(key) ? fields.at(key) : ""; }
+    long long Num(const std::string &key) const { return fields.count(key) ? strtoll(Str(key).c_str(), nullptr, 10) : -1; }
     bool Is(const std::string &ev) const { return Str("ev") == ev; }
 };
 
 struct BOARD_PROC {
     pid_t pid = -1;
-    std::string dir;                     // scratch directory
-    std::string link, console, trace, image;  // dir + "/com1", "/com2", "/trace.jsonl", "/flash.img"
-    std::string err_file;                // the board's stderr
+    std::string dir;  // scratch directory, holding com1 (link), com2 (console), trace.jsonl, flash.img, board.err
+    std::string link, console, trace, image, err_file;
 };
 
-// Starts torvex-target with extra options (--link, --trace, --image and
-// --console are supplied) and waits for READY; initial_image, when given, is its flash.
+// Starts torvex-target with extra options (--link, --trace, --image and --console are supplied) and waits for READY;
+// initial_image, when given, is its flash.
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
                  const std::vector<uint8_t> &initial_image = {});
 void Board_Stop(BOARD_PROC *b);  // SIGTERM and wait; the image is written on the way out
@@ -57,18 +51,14 @@ struct RIG_SETUP {
 
 struct RIG_RESULT {
     bool started = false;  // false: error says why
-    std::string error;
-    std::string out;       // TORVEX's standard output
+    std::string error, out;  // out: TORVEX's standard output
     int exit_code = -1;    // -1 when killed
     bool timed_out = false;
     std::vector<TRACE_EVENT> trace;
-    std::vector<uint8_t> image;   // the board's flash, lowest block first
+    std::vector<uint8_t> image;   // the board's flash, lowest block first, its top at 64 M
     std::string console;          // what the board's console printed
-    uint32_t flash_first = 0;     // physical address of image[0]
     std::vector<std::string> files_after;  // names left in the working directory
-    // The board line's settings (primed to a state of its own before TORVEX
-    // ran) are back, without the exclusive flag.
-    bool link_restored = false;
+    bool link_restored = false;   // the board line's settings (primed before TORVEX ran) back, no exclusive flag
 };
 
 RIG_RESULT Run_Session(const RIG_SETUP &setup);
