@@ -1,5 +1,6 @@
 // Whole transcripts of the interpreter driven through its standard input, FLASHOPT and arguments: line parser,
-// dispatcher, options, command files, help; then with the board on-line, and on a real terminal.
+// dispatcher, options, command files, help; then with the virtual board on-line (which starts erased: init lays down
+// fresh tables): the dispatcher, the debug commands and the link echo test; last on a real terminal.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -16,6 +17,7 @@
 
 namespace {
 
+typedef std::vector<uint8_t> Bytes;
 using Env = std::vector<std::pair<std::string, std::string>>;
 const std::string END_OF_INPUT = PROMPT + "\n";  // what end of input at the prompt prints
 
@@ -42,7 +44,7 @@ std::string Options_Report(const std::map<std::string, std::string> &changed = {
 // A typed line and what it prints up to the next prompt; unless raw, that is one segment's output.
 struct Step { std::string line, out; bool raw = false; };
 
-const std::string NOT_ONLINE = "Target system not on-line!\n", NAME_MISSING = "Command/option name not specified!\n";
+const std::string NAME_MISSING = "Command/option name not specified!\n";
 const std::string BAD_PORT = "Invalid port name!  Type com1, com2, com3, or com4\n";
 const std::string BAD_RATE = "Invalid baud rate!  Enter 300 to 115200\n", BAD_CHARS = "Invalid characters in baud rate!\n";
 const std::string HINT = "\nType h or ? for help\n\n", FROM_ARGS = "Process command line parameters ...\n";
@@ -82,14 +84,14 @@ TEST(CliSession, DispatchParseAndTrace)
         {"prot=com1 x", "Invalid command/option PROT!\nDid you mean PORT?\n"}, {"z", "Invalid command/option Z!\n"},
         {"readram 0 10", Seg(Processing("READRAM.FLC")) + "READRAM.FLC CMD: gr=fromfile\n" +
                              Seg("Group name set to FROMFILE\n"), true},
-        {"eraseall", "Invalid command/option ERASEALL!\n"}, {"???", "Debug commands ENABLED\n"}, {"eraseall", NOT_ONLINE},
+        {"eraseall", "Invalid command/option ERASEALL!\n"}, {"???", "Debug commands ENABLED\n"}, {"eraseall", NOT_ON_LINE},
         {"init", "Target comms port not specified!\n"},
         {"init com2 baud=fast", "Port set to COM2\nVT Port set to COM2\n" + BAD_CHARS},
         {"chk app.dat", "File APP.DAT not found!\n"}, {"dos", "Type EXIT to return to TORVEX program ...\nin the shell\n"}};
-    steps.push_back({"map;options", NOT_ONLINE + "Not run: OPTIONS\n"});
+    steps.push_back({"map;options", NOT_ON_LINE + "Not run: OPTIONS\n"});
     for (const char *line : {"dir", "program app", "sb app", "del app", "nb", "sh", "rt pellar",
                              "system=abc", "board=pellar", "vector=f000:fff0"})
-        steps.push_back({line, NOT_ONLINE});
+        steps.push_back({line, NOT_ON_LINE});
     const std::string report = Options_Report({{"Port", "COM2"}, {"VT Port", "COM2"}, {"Group", "FROMFILE"}});
     steps.insert(steps.end(), {
         {"options;", Seg(report) + "\n", true}, {";options", "\n" + Seg(report), true},
@@ -124,7 +126,7 @@ TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
         {"port=com1;" + std::string(76, 'C'), "Command name longer than 75 characters, line ignored!\n", true},
         {"port=com1" + std::string(19, ';'), Seg("Port set to COM1\nVT Port set to COM1\n") + std::string(19, '\n'), true},
         {c75, "Invalid command/option " + c75 + "!\n"}, {"port=com3\r", "Port set to COM3\n"},
-        {"\x1b[Ad\x1bi\x01r\t\xff\x7f", NOT_ONLINE}, {"prompt=" + std::string(72, 'b'), "Prompt set to " + p72 + "\n"},
+        {"\x1b[Ad\x1bi\x01r\t\xff\x7f", NOT_ON_LINE}, {"prompt=" + std::string(72, 'b'), "Prompt set to " + p72 + "\n"},
     }, "", {}, p72 + " \n");
 
     auto r = Run_Lines("options\n", "", std::vector<std::string>(30, "port=com2"), {{"FLASHOPT", std::string(255, ';')}});
@@ -149,10 +151,10 @@ TEST(CliOptions, ChecksValuesAndConfirmations)
     for (const char *f : {"app.hex", "app.bin", "Tool.HEX", "Sub/prog.Hex"}) dir.write(f, "x");
     const std::string hex = "File format set to HEX\n";
     Expect_Session({
-        {"port=com2", "Port set to COM2\nVT Port set to COM2\n"}, {"port=com1", "Port set to COM1\n"},
-        {"port=com5", BAD_PORT}, {"port=nocomms", "Port set to NOCOMMS\n"}, {"vtport=com4", "VT Port set to COM4\n"},
-        {"baud=19200", "Baud rate set to 19200\n"}, {"baud=19.2k", BAD_RATE}, {"baud=fast", BAD_CHARS},
-        {"baud=115200x", "Baud rate set to 115200\n"}, {"baud=4294977896", BAD_RATE}, {"vtbaud=300", "VT baud rate set to 300\n"},
+        {"port=com2", "Port set to COM2\nVT Port set to COM2\n"}, {"port=com1", "Port set to COM1\n"}, {"port=com5", BAD_PORT},
+        {"port=nocomms", "Port set to NOCOMMS\n"}, {"vtport=com4", "VT Port set to COM4\n"}, {"baud=19.2k", BAD_RATE},
+        {"baud=19200", "Baud rate set to 19200\n"}, {"baud=fast", BAD_CHARS}, {"baud=115200x", "Baud rate set to 115200\n"},
+        {"baud=4294977896", BAD_RATE}, {"vtbaud=300", "VT baud rate set to 300\n"}, {"format=elf", "Invalid file format!\n"},
         {"file=nothing", "File NOTHING.HEX or NOTHING.BIN not found!\n"},
         {"file=app", hex + "Program file set to APP.HEX\nProgram name set to APP\n"}, {"format=bin", "File format set to BIN\n"},
         {"file=app", "File format set to BIN\nProgram file set to APP.BIN\nProgram name set to APP\n"},
@@ -161,15 +163,14 @@ TEST(CliOptions, ChecksValuesAndConfirmations)
         {"name=abcdefgh", "Program name set to ABCDEFGH\n"}, {"name=abcdefghi", "Program name too long!\n"},
         {"ver=1.2.3", "Program version set to 1.2.3\n"}, {"version=1.2.34", "Program version too long!\n"},
         {"gr=0123456789", "Group name set to 0123456789\n"}, {"group=0123456789a", "Group name too long!\n"},
-        {"format=elf", "Invalid file format!\n"}, {"addr=8000", "Address set to 0x00008000\n"},
-        {"addr=g", "Invalid hex characters in address!\n"}, {"addr=0x1f", "Address set to 0x0000001F\n"},
-        {"addr=123456789", "Address too large!  Enter 0 to FFFFFFFF\n"},
+        {"addr=8000", "Address set to 0x00008000\n"}, {"addr=g", "Invalid hex characters in address!\n"},
+        {"addr=0x1f", "Address set to 0x0000001F\n"}, {"addr=123456789", "Address too large!  Enter 0 to FFFFFFFF\n"},
         {"log=ohrec", "Log level set to DEBUG OHREC\n"}, {"log=download", "Log level set to DEBUG OHREC DOWNLOAD\n"},
         {"log=debug", "Log level set to DEBUG\n"}, {"log=verb", "Invalid log level!  Type terse, normal, or verbose\n"},
         {"log=n", "Log level set to NORMAL\n"}, {"log=ohseg", "Log level set to DEBUG OHSEG\n"},
-        {"options", Options_Report({{"Addr", "0x0000001F"}, {"Baud", "115200"}, {"File", "SUB/PROG.HEX"},
-                                    {"Group", "0123456789"}, {"Log", "DEBUG OHSEG"}, {"Name", "ABCDEFGH"},
-                                    {"Port", "NOCOMMS"}, {"VT Baud", "300"}, {"VT Port", "COM4"}, {"Version", "1.2.3"}})},
+        {"options", Options_Report({{"Addr", "0x0000001F"}, {"Baud", "115200"}, {"File", "SUB/PROG.HEX"}, {"Group", "0123456789"},
+                                    {"Log", "DEBUG OHSEG"}, {"Name", "ABCDEFGH"}, {"Port", "NOCOMMS"}, {"VT Baud", "300"},
+                                    {"VT Port", "COM4"}, {"Version", "1.2.3"}})},
         {"prompt=ready>", "Prompt set to READY>\n"},
     }, dir.path(), {}, "READY> \n");
 }
@@ -279,6 +280,131 @@ TEST(CliBoard, NestedCommandsReinitAndExitMidLine)
     EXPECT_EQ(o.substr(o.size() - std::min(o.size(), tail.size())), tail);
 }
 
+// What each typed line printed, without the blank lines around it.
+std::vector<std::string> Line_Outputs(const std::string &out)
+{
+    std::vector<std::string> lines;
+    for (size_t pos = out.find(PROMPT), start; pos != std::string::npos;) {
+        start = pos + PROMPT.size(), pos = out.find(PROMPT, start);
+        std::string text = out.substr(start, pos == std::string::npos ? pos : pos - start);
+        lines.push_back(text.size() >= 2 && text.front() == '\n' && text.back() == '\n' ? text.substr(1, text.size() - 2) : text);
+    }
+    return lines;
+}
+
+// A read RAM display: lines of 16 bytes, hex columns with a gap after the eighth, then the bytes as text.
+std::string Read_Ram(unsigned addr, const Bytes &bytes)
+{
+    char cell[80], hex[] = "0123456789ABCDEF";
+    snprintf(cell, sizeof cell, "Read %zu bytes from absolute location 0x%08X:\n\n", bytes.size(), addr);
+    std::string s = cell, text;
+    for (size_t i = 0; i < (bytes.size() + 15) / 16 * 16; i++) {
+        uint8_t b = i < bytes.size() ? bytes[i] : 0;
+        s += i < bytes.size() ? std::string{' ', hex[b >> 4], hex[b & 15]} : "   ";
+        if (i % 16 == 7) s += "  ";
+        text += i >= bytes.size() ? ' ' : b >= 0x21 && b <= 0x7E ? char(b) : '.';
+        if (i % 16 == 15) s += "     " + text + "\n", text.clear();
+    }
+    return s;
+}
+
+// An echo's heading and clean score lines as a log gets them, every `every` passes; count 0: ESC after one.
+std::string Echo(const std::string &head, unsigned long count, unsigned long every = 1)
+{
+    std::string s = "Echo " + head + " ...\n\n" + (count ? "" : "\n");  // ESC's line end comes first
+    char line[120];
+    for (unsigned long i = every; i <= std::max(count, 1ul); i += every, s += line)
+        snprintf(line, sizeof line, "Write/Read ...  Count: %-7lu  Mismatch: 0     Errors: 0     Status: 0000%s\n", i,
+                 count ? (" (" + std::to_string(i * 100 / count) + "% of " + std::to_string(count) + " passes)").c_str() : "");
+    return s;
+}
+
+// The status display; only messages sent and ACKs received are not zero.
+std::string Status_Report(unsigned long msgs, unsigned long acks)
+{
+    const char *labels[] = {"Send Msg", "Send Retry", "Send Rx Flush", "Send Rx Ack", "Send Rx Nak", "Send Rx Spur",
+                            "Send No TO", "Send Rx TO", "Send Total TO", "Send Bad Stat"};
+    std::string s = "Comms Status:\n\n";
+    char row[80];
+    for (int i = 0; i < 10; i++, s += row)
+        snprintf(row, sizeof row, "%-18s = %8lu\n", labels[i], i == 0 ? msgs : i == 3 ? acks : 0);
+    return s;
+}
+
+TEST(DebugCommands, OneSessionThroughEveryCommand)
+{
+    const std::vector<std::pair<std::string, std::string>> steps = {
+        // The fresh tables go to flash, so that a later init finds them in order.
+        {"shutdown", "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\n"},
+        {"init", "Establish link to target system on COM1 at 9600 baud ...\n" + ON_LINE + "Flash tables OK\nInitialization complete\n"},
+        {"setram 3000 10 \\x5a", "Set 16 bytes to 0x5A at 0x00003000\n"}, {"readram 3000 8", Read_Ram(0x3000, Bytes(8, 0x5A))},
+        {"writeram 1000 8 ab\\x7f", "Write 8 bytes to absolute location 0x00001000\n"},
+        // Letters arrive upper-cased, \x7F is one byte; after the data and its zero go the bytes the buffer held from
+        // the read before.
+        {"readram 1000", Read_Ram(0x1000, {'A', 'B', 0x7F, 0, 0x5A, 0x5A, 0x5A, 0x5A})},
+        {"copyram 2000 1000 8", "Copy 8 bytes from 0x00001000 to 0x00002000\n"},
+        {"compram 2000 1000", "Compare 8 bytes from 0x00002000 to 0x00001000\nArrays match\n"},
+        // The mismatch fails the line: the readram after it never runs.
+        {"compram 3000 1000 8 ; readram 0", "Compare 8 bytes from 0x00003000 to 0x00001000\nArrays don't match!\n"
+                                            "\nOperation FAILED!  ERROR 008B\n\nNot run: READRAM 0\n"},
+        {"writeio 300 2 1234", "Write 4660 (00001234H) as 2 bytes to output port 0x00000300\n"},
+        {"readio 300 2", "Read 2 bytes from input port 0x00000300.\nInput value is 4660 (00001234H)\n"},
+        {"readio 300", "Read 1 bytes from input port 0x00000300.\nInput value is 52 (00000034H)\n"},
+        // Without a size, readram takes the one readio left.
+        {"readram 1000", Read_Ram(0x1000, {'A'})}, {"setram 5000 800 \\x33", "Set 2048 bytes to 0x33 at 0x00005000\n"},
+        {"readram 5000 1000", "Size 4096 is more than one transfer, limited to 2048 bytes\n" + Read_Ram(0x5000, Bytes(2048, 0x33))},
+        // Board 3's 32 K block at 0x03FF0000 of the device at 0x03F00000.
+        {"setram 20000 100 \\xa5", "Set 256 bytes to 0xA5 at 0x00020000\n"},
+        {"wflash da 3f00000 3ff0000 3ff0000 20000 100",
+         "Program base 0x03F00000, block 0x03FF0000\n from 0x00020000, to 0x03FF0000, 256 bytes\n"},
+        {"eflash da 3f00000 3ff0000 8000", "Erase base 0x03F00000, block 0x03FF0000, 32768 bytes.\n"},
+        // wflash alone repeats the last values, the size now that of eflash.
+        {"wflash", "Program base 0x03F00000, block 0x03FF0000\n from 0x00020000, to 0x03FF0000, 32768 bytes\n"},
+        {"readram 3ff0000 10", Read_Ram(0x3FF0000, Bytes(16, 0xA5))},
+        {"eflash da 3f00000 3ff0001 8000", "Erase base 0x03F00000, block 0x03FF0001, 32768 bytes.\n"
+                                           "\nOperation FAILED!  Invalid message parameter\n\n"},
+        {"clrstatus", "Comms status cleared\n"}, {"readram 0 4", Read_Ram(0, Bytes(4, 0))}, {"status", Status_Report(1, 1)},
+        {"clrstatus", "Comms status cleared\n"}, {"status", Status_Report(0, 0)},
+        {"echo 16 5", Echo("16 bytes of data 5 time(s)", 5)}, {"status", Status_Report(10, 10)},  // the fill not counted
+        {"echo 2000 2", Echo("1024 bytes of data 2 time(s)", 2)},
+        // ESC right behind the command: one pass, then the rest of its line.
+        {"echo", Echo("1024 bytes of data until ESC", 0)}, {"\x1b", ""}, {"status", Status_Report(2, 2)},
+        {"chgbaud 19200", "Baud rate set to 19200\nWARNING!  Perform shutdown commmand, then init command\n"},
+        // The board answers at once at the new rate: no fall-back to 9600.
+        {"init", "Establish link to target system on COM1 at 19.2K baud ...\n" + ON_LINE + "Flash tables OK\n"
+                 "Initialization complete\n"},
+        {"readram 0 2", Read_Ram(0, {0, 0})},
+    };
+    std::string typed;
+    for (const auto &step : steps) typed += step.first + "\n";
+    RIG_RESULT r = Run_Typed("debug\ninit com1\n" + typed + "exit\n");
+    std::vector<std::string> out = Line_Outputs(r.out);
+    ASSERT_GT(out.size(), steps.size() + 2) << r.out;
+    for (size_t i = 0; i < steps.size(); i++)
+        EXPECT_EQ(out[i + 2], steps[i].second) << steps[i].first;
+
+    // After writeram, only the echo passes write: through the work area at 0x20000, at most 1024 bytes at once.
+    std::string writes;
+    for (const TRACE_EVENT &e : Events(r.trace, "rx_frame"))
+        if (e.Str("name") == "write_ram") writes += " " + e.Str("addr") + "+" + e.Str("len");
+    EXPECT_EQ(writes.substr(std::min(writes.find(" 4096+8 "), writes.size())),
+              " 4096+8 131072+16 131072+16 131072+16 131072+16 131072+16 131072+1024 131072+1024 131072+1024");
+}
+
+// Bytes spoilt both ways: the board NAKs bad requests, the host NAKs bad answers, and every pass still gets through
+// intact. Without a count the echo test ends on escape, or at the end of the input.
+TEST(DebugCommands, EchoOnANoisyLineAndUntilTheEndOfInput)
+{
+    RIG_RESULT r = Run_Typed("debug\ninit com1\necho 64 40\nstatus\necho 16\n",
+                             {"--corrupt-rate", "0.002", "--out-corrupt-rate", "0.002"});
+    std::vector<std::string> out = Line_Outputs(r.out);
+    ASSERT_EQ(out.size(), 6u) << r.out;
+    EXPECT_EQ(out[2], Echo("64 bytes of data 40 time(s)", 40, 4));
+    EXPECT_TRUE(out[3].find("Comms Status:\n\n") == 0 && out[3].find("Send Retry         =        0\n") == out[3].npos &&
+                out[3].find("Send Rx Nak        =        0\n") == out[3].npos) << out[3];
+    EXPECT_TRUE(out[4].find("Count: 1 ") != std::string::npos && r.exit_code == 1) << r.out;
+}
+
 // Takes what fd prints (carriage returns dropped) into *got until done() holds; false after ms or at its end.
 bool Pump(int fd, std::string *got, const std::function<bool()> &done, int ms = 5000)
 {
@@ -352,8 +478,8 @@ TEST(Terminal, KeyModesTermAndSignalsOnARealTerminal)
     EXPECT_EQ(out.find("hello"), std::string::npos) << out;   // keys not echoed
     for (const std::string &said : {"VT Port set to COM2\nShutdown target communications link ...\nInitialize VT session "
              "...\nStart VT session on COM2 at 9600 baud.  Type ESC to exit ...\n\n" + shown + "\n\nShutdown VT "
-             "communications link ...\nInit target comms port\nEnd terminal emulation\n", std::string("Read 4 bytes from "
-             "absolute location 0x00000000:\n\n 00 00 00 00 "), std::string("SIGTERM: ending the session\n")})
+             "communications link ...\nInit target comms port\nEnd terminal emulation\n", Read_Ram(0, Bytes(4, 0)),
+             std::string("SIGTERM: ending the session\n")})
         EXPECT_EQ(Count(out, said), 1u) << said << out;
 }
 

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -126,11 +125,7 @@ void Board_Cleanup(BOARD_PROC *b)
     b->dir.clear();
 }
 
-std::vector<uint8_t> Board_Image(const BOARD_PROC &b)
-{
-    std::string s = Read_Whole(b.image);
-    return {s.begin(), s.end()};
-}
+std::vector<uint8_t> Board_Image(const BOARD_PROC &b) { std::string s = Read_Whole(b.image); return {s.begin(), s.end()}; }
 
 RIG_RESULT Run_Session(const RIG_SETUP &s)
 {
@@ -198,8 +193,6 @@ std::vector<uint8_t> Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len)
     if (addr < first || off + len > r.image.size()) return {};
     return {r.image.begin() + long(off), r.image.begin() + long(off + len)};
 }
-
-uint32_t Board_Flash_First(int board) { return board == 1 ? 0x03F80000 : board == 4 ? 0x03E00000 : 0x03F00000; }
 
 std::string Read_Fd(int fd, int quiet_ms, size_t want)
 {

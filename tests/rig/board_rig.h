@@ -71,8 +71,6 @@ std::vector<TRACE_EVENT> Events(const std::vector<TRACE_EVENT> &trace, const std
 size_t Sent(const RIG_RESULT &r, const std::string &name);
 // len bytes of the image at physical address addr (empty when outside).
 std::vector<uint8_t> Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len);
-// Physical address of the lowest flash byte of a board model 1..4.
-uint32_t Board_Flash_First(int board);
 // A file of the source tree, e.g. "examples/hello.hex".
 std::string Read_Source_File(const std::string &rel_path);
 // What fd delivers until want bytes came or it stayed silent for quiet_ms.

@@ -1,7 +1,6 @@
 #include "run_torvex.h"
 
 #include <chrono>
-#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>

@@ -50,7 +50,8 @@ private:
 // that runs one segment around its output.
 extern const char *const TORVEX_SIGNON;
 inline std::string Cli_Start() { return std::string(TORVEX_SIGNON) + "\nType h or ? for help\n\n"; }
-inline const std::string PROMPT = "FLASH CMD: ";
+inline const std::string PROMPT = "FLASH CMD: ", ON_LINE = "Target system on-line (id = 1, version = 2.51)\n";
+inline const std::string NOT_ON_LINE = "Target system not on-line!\n";
 inline std::string Seg(const std::string &output) { return "\n" + output + "\n"; }
 // A run of n rule characters (U+2500) as the tables of help, map and directory print them.
 inline std::string Rule_Run(int n) { std::string s; while (n-- > 0) s += "\xE2\x94\x80"; return s; }
