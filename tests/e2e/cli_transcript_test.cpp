@@ -1,27 +1,50 @@
-// Whole transcripts of the interpreter driven through its standard input,
-// FLASHOPT and arguments: line parser, dispatcher, options, command files,
-// help; then on a real terminal, and with the board on-line.
+// Whole transcripts of the interpreter driven through its standard input, FLASHOPT and arguments: line parser,
+// dispatcher, options, command files, help; then with the virtual board on-line (which starts erased: init lays down
+// fresh tables): the dispatcher, the debug commands and the link echo test; last on a real terminal.
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "board_rig.h"
-#include "cli_common.h"
 
 namespace {
 
+typedef std::vector<uint8_t> Bytes;
 using Env = std::vector<std::pair<std::string, std::string>>;
-// A typed line and what it prints up to the next prompt; unless raw, that is
-// one segment's output.
+const std::string END_OF_INPUT = PROMPT + "\n";  // what end of input at the prompt prints
+
+Torvex_Result Run_Lines(const std::string &lines, const std::string &cwd = "", const std::vector<std::string> &args = {},
+                        const Env &env = {})
+{
+    Torvex_Run run;
+    run.stdin_text = lines, run.args = args, run.env = env, run.cwd = cwd;
+    return Run_Torvex(run);
+}
+
+// The options display with the given rows changed from their start-up values.
+std::string Options_Report(const std::map<std::string, std::string> &changed = {})
+{
+    static const char *const rows[][2] = {
+        {"Addr", "0x00000000"}, {"Baud", "9600"}, {"Board", "PELLAR/KESTREL"}, {"File", ""}, {"Format", "HEX"},
+        {"Group", ""}, {"Log", "NORMAL"}, {"Name", ""}, {"Port", ""}, {"Prompt", "FLASH CMD:"}, {"System", "TARGET"},
+        {"Vector", "0000:0000"}, {"VT Baud", "9600"}, {"VT Port", ""}, {"Version", ""}, {"Verify", "OFF"}};
+    std::string s = "Current Options:\n\n";
+    for (const auto &row : rows)
+        s += (row[0] + std::string(18, ' ')).substr(0, 18) + " = " + (changed.count(row[0]) ? changed.at(row[0]) : row[1]) + "\n";
+    return s;
+}
+// A typed line and what it prints up to the next prompt; unless raw, that is one segment's output.
 struct Step { std::string line, out; bool raw = false; };
 
-const std::string NOT_ONLINE = "Target system not on-line!\n", NAME_MISSING = "Command/option name not specified!\n";
+const std::string NAME_MISSING = "Command/option name not specified!\n";
 const std::string BAD_PORT = "Invalid port name!  Type com1, com2, com3, or com4\n";
 const std::string BAD_RATE = "Invalid baud rate!  Enter 300 to 115200\n", BAD_CHARS = "Invalid characters in baud rate!\n";
 const std::string HINT = "\nType h or ? for help\n\n", FROM_ARGS = "Process command line parameters ...\n";
@@ -41,35 +64,34 @@ void Expect_Session(const std::vector<Step> &steps, const std::string &cwd = "",
     EXPECT_EQ(r.exit_code, status);
 }
 
-// Words, command files in place of unknown words, debug words, off-line refusals, a port that
-// will not open (the ports present listed), segments, comments, last the ARG trace of 20 words.
+// Words, command files in place of unknown words, debug words, off-line refusals, a port that will not open (the
+// ports present listed), segments, comments, last the ARG trace of 20 words.
 TEST(CliSession, DispatchParseAndTrace)
 {
     Scratch_Dir dir;
     dir.write("ReadRam.flc", "gr=fromfile");
     const std::string by_id = dir.file("dev/serial/by-id/usb-Board_UART-if00"), none = dir.file("none");
     ASSERT_TRUE(std::filesystem::create_directories(dir.file("dev/serial/by-id")) && !symlink("../../ttyUSB0", by_id.c_str()));
-    dir.write("dev/ttyUSB0", "");
-    dir.write("shell.sh", "#!/bin/sh\necho in the shell\n");
+    dir.write("dev/ttyUSB0", ""), dir.write("shell.sh", "#!/bin/sh\necho in the shell\n");
     ASSERT_EQ(chmod(dir.file("shell.sh").c_str(), 0755), 0);
     std::string words = "options", trace = "Cmd arg #0 = 'OPTIONS', name = 'OPTIONS', value = ''\n";
     for (int i = 1; i <= 20; i++) words += " " + std::to_string(i);   // the 21st is never seen
-    for (int i = 1; i <= 19; i++)
-        trace += "Cmd arg #" + std::to_string(i) + " = '" + std::to_string(i) + "', name = '" + std::to_string(i) + "', value = ''\n";
+    for (std::string i = "1"; i != "20"; i = std::to_string(std::stoi(i) + 1))
+        trace += "Cmd arg #" + i + " = '" + i + "', name = '" + i + "', value = ''\n";
     const std::string up = "OPTIONS" + words.substr(7);
     std::vector<Step> steps = {
         {"nosuch", "Invalid command/option NOSUCH!\n"}, {"dri", "Invalid command/option DRI!\nDid you mean DIR?\n"},
         {"prot=com1 x", "Invalid command/option PROT!\nDid you mean PORT?\n"}, {"z", "Invalid command/option Z!\n"},
         {"readram 0 10", Seg(Processing("READRAM.FLC")) + "READRAM.FLC CMD: gr=fromfile\n" +
                              Seg("Group name set to FROMFILE\n"), true},
-        {"eraseall", "Invalid command/option ERASEALL!\n"}, {"???", "Debug commands ENABLED\n"}, {"eraseall", NOT_ONLINE},
+        {"eraseall", "Invalid command/option ERASEALL!\n"}, {"???", "Debug commands ENABLED\n"}, {"eraseall", NOT_ON_LINE},
         {"init", "Target comms port not specified!\n"},
         {"init com2 baud=fast", "Port set to COM2\nVT Port set to COM2\n" + BAD_CHARS},
         {"chk app.dat", "File APP.DAT not found!\n"}, {"dos", "Type EXIT to return to TORVEX program ...\nin the shell\n"}};
-    steps.push_back({"map;options", NOT_ONLINE + "Not run: OPTIONS\n"});
+    steps.push_back({"map;options", NOT_ON_LINE + "Not run: OPTIONS\n"});
     for (const char *line : {"dir", "program app", "sb app", "del app", "nb", "sh", "rt pellar",
                              "system=abc", "board=pellar", "vector=f000:fff0"})
-        steps.push_back({line, NOT_ONLINE});
+        steps.push_back({line, NOT_ON_LINE});
     const std::string report = Options_Report({{"Port", "COM2"}, {"VT Port", "COM2"}, {"Group", "FROMFILE"}});
     steps.insert(steps.end(), {
         {"options;", Seg(report) + "\n", true}, {";options", "\n" + Seg(report), true},
@@ -92,8 +114,8 @@ TEST(CliSession, DispatchParseAndTrace)
     Expect_Session(steps, dir.path(), {{"SHELL", dir.file("shell.sh")}, {"TORVEX_COM3", none}, {"TORVEX_DEV_DIR", dir.file("dev")}});
 }
 
-// Refused lines run none of their segments; lines just within the limits run;
-// typed control characters and key sequences are dropped, a tab is a blank.
+// Refused lines run none of their segments; lines just within the limits run; typed control characters and key
+// sequences are dropped, a tab is a blank.
 TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
 {
     const std::string p72(72, 'B'), c75(75, 'C');
@@ -104,7 +126,7 @@ TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
         {"port=com1;" + std::string(76, 'C'), "Command name longer than 75 characters, line ignored!\n", true},
         {"port=com1" + std::string(19, ';'), Seg("Port set to COM1\nVT Port set to COM1\n") + std::string(19, '\n'), true},
         {c75, "Invalid command/option " + c75 + "!\n"}, {"port=com3\r", "Port set to COM3\n"},
-        {"\x1b[Ad\x1bi\x01r\t\xff\x7f", NOT_ONLINE}, {"prompt=" + std::string(72, 'b'), "Prompt set to " + p72 + "\n"},
+        {"\x1b[Ad\x1bi\x01r\t\xff\x7f", NOT_ON_LINE}, {"prompt=" + std::string(72, 'b'), "Prompt set to " + p72 + "\n"},
     }, "", {}, p72 + " \n");
 
     auto r = Run_Lines("options\n", "", std::vector<std::string>(30, "port=com2"), {{"FLASHOPT", std::string(255, ';')}});
@@ -129,10 +151,10 @@ TEST(CliOptions, ChecksValuesAndConfirmations)
     for (const char *f : {"app.hex", "app.bin", "Tool.HEX", "Sub/prog.Hex"}) dir.write(f, "x");
     const std::string hex = "File format set to HEX\n";
     Expect_Session({
-        {"port=com2", "Port set to COM2\nVT Port set to COM2\n"}, {"port=com1", "Port set to COM1\n"},
-        {"port=com5", BAD_PORT}, {"port=nocomms", "Port set to NOCOMMS\n"}, {"vtport=com4", "VT Port set to COM4\n"},
-        {"baud=19200", "Baud rate set to 19200\n"}, {"baud=19.2k", BAD_RATE}, {"baud=fast", BAD_CHARS},
-        {"baud=115200x", "Baud rate set to 115200\n"}, {"baud=4294977896", BAD_RATE}, {"vtbaud=300", "VT baud rate set to 300\n"},
+        {"port=com2", "Port set to COM2\nVT Port set to COM2\n"}, {"port=com1", "Port set to COM1\n"}, {"port=com5", BAD_PORT},
+        {"port=nocomms", "Port set to NOCOMMS\n"}, {"vtport=com4", "VT Port set to COM4\n"}, {"baud=19.2k", BAD_RATE},
+        {"baud=19200", "Baud rate set to 19200\n"}, {"baud=fast", BAD_CHARS}, {"baud=115200x", "Baud rate set to 115200\n"},
+        {"baud=4294977896", BAD_RATE}, {"vtbaud=300", "VT baud rate set to 300\n"}, {"format=elf", "Invalid file format!\n"},
         {"file=nothing", "File NOTHING.HEX or NOTHING.BIN not found!\n"},
         {"file=app", hex + "Program file set to APP.HEX\nProgram name set to APP\n"}, {"format=bin", "File format set to BIN\n"},
         {"file=app", "File format set to BIN\nProgram file set to APP.BIN\nProgram name set to APP\n"},
@@ -141,22 +163,20 @@ TEST(CliOptions, ChecksValuesAndConfirmations)
         {"name=abcdefgh", "Program name set to ABCDEFGH\n"}, {"name=abcdefghi", "Program name too long!\n"},
         {"ver=1.2.3", "Program version set to 1.2.3\n"}, {"version=1.2.34", "Program version too long!\n"},
         {"gr=0123456789", "Group name set to 0123456789\n"}, {"group=0123456789a", "Group name too long!\n"},
-        {"format=elf", "Invalid file format!\n"}, {"addr=8000", "Address set to 0x00008000\n"},
-        {"addr=g", "Invalid hex characters in address!\n"}, {"addr=0x1f", "Address set to 0x0000001F\n"},
-        {"addr=123456789", "Address too large!  Enter 0 to FFFFFFFF\n"},
+        {"addr=8000", "Address set to 0x00008000\n"}, {"addr=g", "Invalid hex characters in address!\n"},
+        {"addr=0x1f", "Address set to 0x0000001F\n"}, {"addr=123456789", "Address too large!  Enter 0 to FFFFFFFF\n"},
         {"log=ohrec", "Log level set to DEBUG OHREC\n"}, {"log=download", "Log level set to DEBUG OHREC DOWNLOAD\n"},
         {"log=debug", "Log level set to DEBUG\n"}, {"log=verb", "Invalid log level!  Type terse, normal, or verbose\n"},
         {"log=n", "Log level set to NORMAL\n"}, {"log=ohseg", "Log level set to DEBUG OHSEG\n"},
-        {"options", Options_Report({{"Addr", "0x0000001F"}, {"Baud", "115200"}, {"File", "SUB/PROG.HEX"},
-                                    {"Group", "0123456789"}, {"Log", "DEBUG OHSEG"}, {"Name", "ABCDEFGH"},
-                                    {"Port", "NOCOMMS"}, {"VT Baud", "300"}, {"VT Port", "COM4"}, {"Version", "1.2.3"}})},
+        {"options", Options_Report({{"Addr", "0x0000001F"}, {"Baud", "115200"}, {"File", "SUB/PROG.HEX"}, {"Group", "0123456789"},
+                                    {"Log", "DEBUG OHSEG"}, {"Name", "ABCDEFGH"}, {"Port", "NOCOMMS"}, {"VT Baud", "300"},
+                                    {"VT Port", "COM4"}, {"Version", "1.2.3"}})},
         {"prompt=ready>", "Prompt set to READY>\n"},
     }, dir.path(), {}, "READY> \n");
 }
 
-// Echo at NORMAL not at TERSE, CR LF and no last newline, chaining, exit inside
-// a file, over-long file lines refused whole, a file naming itself ended by
-// Esc; temporary files cleared, others kept.
+// Echo at NORMAL not at TERSE, CR LF and no last newline, chaining, exit inside a file, over-long file lines refused
+// whole, a file naming itself ended by Esc; temporary files cleared, others kept.
 TEST(CliCmdFile, EchoChainingExitAndLongLines)
 {
     Scratch_Dir dir;
@@ -205,130 +225,262 @@ TEST(CliCmdFile, StartUpOrderAndExitBeforeThePrompt)
     EXPECT_NE(chk.out.find(Seg(Options_Report({{"File", "APP.HEX"}, {"Name", "APP"}})) + END_OF_INPUT), std::string::npos);
 }
 
-// The help texts from the command line: no question; checked by their headings
-// with the rule lines and rows as typed.
-TEST(CliHelp, AsksOnlyAtThePrompt)
+// The help texts from the command line: no question, the rows as typed under their rule lines (continuation rows
+// padded up to the description column), the debug list once the first ??? has enabled the commands.
+TEST(CliHelp, TextsAndTheirQuestion)
 {
     const std::string o = Run_Lines("", "", {"help;???;???;q"}).out;
-    const std::string head = "Command     Abbrev/Options                 Description\n";
-    size_t c = std::string(TORVEX_SIGNON).size() + FROM_ARGS.size() + 1, p = o.find("Options   Possible"), d = o.find(head, p);
-    ASSERT_TRUE(o.size() > c && p < d && d < o.size()) << o;
-    const std::string cmd = o.substr(c, p - c - 1), opt = o.substr(p, o.find("\n\n", p) + 1 - p);
-    const std::string dbg = o.substr(d, o.size() - d - 2 - HINT.size());
-    const std::string rule = Rule_Run(10) + "  " + Rule_Run(29) + "  " + Rule_Run(35) + "\n";
-    EXPECT_EQ(o, TORVEX_SIGNON + FROM_ARGS + Seg(cmd + "\n" + opt) + "Debug commands ENABLED\n\n" + dbg + "\n\n" + HINT);
-    const std::pair<std::string, std::string> texts[] = {
-        {cmd, head + rule + "abort       a                              Abort program (tables not updated!)\n"},
-        {cmd, "help        h,?                            Display commmand/option help\n"},
-        {opt, "Options   Possible Values  Default        Description\n" + Rule_Run(8) + "  " + Rule_Run(15) + "  " +
-                  Rule_Run(11) + "    " + Rule_Run(33) + "\naddr=     <hex>            0              Set binary file addr\n"},
-        {dbg, head + rule + "log=        arg|ohrec|ohseg|ohsort|        Set debug logging level\n"},
-        // Continuation rows without a description are padded up to its column.
-        {cmd, "program     pr  <file> [format=x] [addr=x] Program flash memory\n" + std::string(16, ' ') +
-                  "[name=x] [gr=x] [ver=x]    \nreinittbls  rt  <board> [system=x]         Re-initialize flash tables\n"},
-        {opt, "\n          verbose" + std::string(25, ' ') + "\nname=     <str>            <file>         Set program name\n"},
-        {opt, "Command separator on single line\n" + DEBUG_HINT},   // the last line of help
-        {dbg, "\n" + std::string(19, ' ') + "<dest> <src>  <size>    Program flash block\n"},
-        {dbg, "\n" + std::string(19, ' ') + "<size>" + std::string(18, ' ') + "\ngetid       gid    <base>"}};
-    for (const auto &t : texts) EXPECT_NE(t.first.find(t.second), std::string::npos) << t.second;
+    const std::string head = "Command     Abbrev/Options                 Description\n",
+                      rule = Rule_Run(10) + "  " + Rule_Run(29) + "  " + Rule_Run(35) + "\n";
+    EXPECT_EQ(o.find("Display command options?"), std::string::npos);
+    for (const std::string &row : {
+             head + rule + "abort       a                              Abort program (tables not updated!)\n",
+             std::string("help        h,?                            Display commmand/option help\n"),
+             "Options   Possible Values  Default        Description\n" + Rule_Run(8) + "  " + Rule_Run(15) + "  " +
+                 Rule_Run(11) + "    " + Rule_Run(33) + "\naddr=     <hex>            0              Set binary file addr\n",
+             "program     pr  <file> [format=x] [addr=x] Program flash memory\n" + std::string(16, ' ') +
+                 "[name=x] [gr=x] [ver=x]    \nreinittbls  rt  <board> [system=x]         Re-initialize flash tables\n",
+             "Command separator on single line\n" + DEBUG_HINT + "\nDebug commands ENABLED\n\n" + head + rule +
+                 "log=        arg|ohrec|ohseg|ohsort|        Set debug logging level\n",
+             "\n" + std::string(19, ' ') + "<size>" + std::string(18, ' ') + "\ngetid       gid    <base>"})
+        EXPECT_EQ(Count(o, row), 1u) << row << o;
 
-    // From a script the answer is the whole next line (y, yes: yes; n, no,
-    // ESC: no; anything else, a command or the end of input too: the default),
-    // and the answer taken is shown.
-    const std::string q = "\nDisplay command options? [y]: ";
-    Expect_Session({{"help\nn", cmd + q + "n\n" + DEBUG_HINT}, {"h\nYES", cmd + q + "y\n\n" + opt},
-                    {"?\ngr=x", cmd + q + "y\n\n" + opt}, {"help\n\x1b" "gr=y", cmd + q + "n\n" + DEBUG_HINT},
-                    {"help", cmd + q + "y\n\n" + opt}}, "", {}, END_OF_INPUT, 0);
+    // From a script the answer is the whole next line (y, yes: yes; n, no, ESC: no; anything else, a command or the
+    // end of input too: the default), and the answer taken is shown; the lines taken never run.
+    auto r = Run_Lines("help\nn\nh\nYES\n?\ngr=x\nhelp\n\x1bgr=y\nhelp\n");
+    const std::string q = "\nDisplay command options? [y]: ", opts = "\n\nOptions   Possible";
+    EXPECT_TRUE(Count(r.out, q + "n\n" + DEBUG_HINT + "\n" + PROMPT) == 2 && Count(r.out, q + "y" + opts) == 3) << r.out;
+    EXPECT_TRUE(Count(r.out, "Invalid") + Count(r.out, "Group name") == 0 && r.exit_code == 0) << r.out;
 }
 
-// TORVEX on a pseudo-terminal: lines in canonical mode, key reads in
-// non-canonical no-echo mode only while they wait. Ctrl-C at a question
-// answers no and the session goes on; SIGTERM there ends the session with
-// status 2; the terminal is put back either way.
-TEST(Terminal, KeyReadsSwitchModeOnlyWhileTheyWaitAndSignalsRestoreIt)
+// With the board on-line (its tables rebuilt by the first init, which fails, and so the run): a command among
+// program's words runs before the download and ends its words (the group never becomes LATE); a second init with
+// table changes pending asks first: no sends nothing and keeps the directory, yes reads the board's never-written
+// tables again and the directory comes back empty; a command whose words take the link down leaves program refused; a
+// command after exit on its line runs, and a link it brings up is shut down at the end of input.
+TEST(CliBoard, NestedCommandsReinitAndExitMidLine)
 {
-    const tcflag_t COOKED = ICANON | ECHO;
-    for (int sig : {SIGTERM, SIGINT}) {
-        Scratch_Dir dir;
-        // Close-on-exec: a program holding its own console's master would never see
-        // end of input and outlive a failed test.
-        int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-        const std::string name = ptsname(master);
-        int slave = open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);   // keeps the settings after the program
-        pid_t pid = fork();
-        if (pid == 0) {
-            setsid();
-            int fd = open(name.c_str(), O_RDWR);   // becomes the controlling terminal
-            dup2(fd, 0), dup2(fd, 1), dup2(fd, 2);
-            unsetenv("FLASHOPT");
-            if (chdir(dir.path().c_str()) == 0) execl(TORVEX_BIN_DIR "/torvex", "torvex", (char *)nullptr);
-            _exit(127);
-        }
-        // Waits (5 s at most) for the terminal to reach `want`, or the program
-        // to end, taking what it prints meanwhile.
-        int status = -1;
-        auto flags = [&](tcflag_t want, bool end = false) {
-            struct termios t {};
-            for (int i = 0; i < 1000 && (end ? waitpid(pid, &status, WNOHANG) == 0
-                                             : tcgetattr(slave, &t) != 0 || (t.c_lflag & COOKED) != want); i++) {
-                struct pollfd p {master, POLLIN, 0};
-                char buf[1024];
-                if (poll(&p, 1, 5) > 0 && read(master, buf, sizeof buf) < 0) break;
-            }
-            return tcgetattr(slave, &t) == 0 ? t.c_lflag & COOKED : 1u;
-        };
-        ASSERT_EQ(write(master, "help\n", 5), 5);
-        EXPECT_EQ(flags(0), 0u);   // waiting for the key
-        // The terminal makes ^C a SIGINT.
-        EXPECT_TRUE(sig == SIGINT ? write(master, "\x03", 1) == 1 : kill(pid, sig) == 0);
-        EXPECT_EQ(flags(COOKED), COOKED);
-        EXPECT_TRUE(sig != SIGINT || write(master, "q\n", 2) == 2);
-        EXPECT_EQ(flags(COOKED, true), COOKED);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (sig == SIGINT ? 0 : 2)) << status;
-        if (status == -1) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-        close(slave), close(master);
+    RIG_RESULT r = Run_Typed("init com1\nprogram app dir gr=late\nvector=f000:fff0 ; options\ninit com1\nn\ndir\n"
+                             "init com1\ny\ndir\nprogram app shutdown\nexit ; gr=after ; init com1\n",
+                             {}, {}, {{"app.hex", Read_Source_File("examples/hello.hex")}});
+    const std::string &o = r.out, ask = "Tables in flash memory require updating.  Initialize anyway? [n]: ";
+    EXPECT_TRUE(r.exit_code == 1 && r.link_restored && Sent(r, "init") == 3 && Sent(r, "shutdown") == 2) << o;
+    size_t dir = o.find("Name      Group       Ver    Date/Time"), no = o.find(ask + "n\n"), yes = o.find(ask + "y\n");
+    EXPECT_TRUE(dir < o.find("Download ...") && o.find("Download ...") != std::string::npos) << o;
+    EXPECT_TRUE(Count(o, "Group name set to LATE") == 0 && no < yes && yes != std::string::npos) << o;
+    EXPECT_TRUE(o.find("\nAPP ", no) < yes && o.find("\nAPP ", yes) == std::string::npos) << o;
+    EXPECT_NE(o.find(Seg("Program APP start vector set to F000:FFF0\n") +
+                     Options_Report({{"Board", "PELLAR"}, {"File", "APP.HEX"}, {"Name", "APP"}, {"Port", "COM1"},
+                                     {"VT Port", "COM1"}, {"Vector", "F000:FFF0"}})), std::string::npos) << o;
+    const std::string tail = "FLASH CMD: \nFile format set to HEX\nProgram file set to APP.HEX\nProgram name set to APP\n"
+        "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\nTarget system not on-line!\n\n"
+        "FLASH CMD: \n\nGroup name set to AFTER\n\nPort set to COM1\nEstablish link to target system on COM1 at 9600 "
+        "baud ...\nTarget system on-line (id = 1, version = 2.51)\nFlash tables OK\nInitialization complete\n\n"
+        "Start shutdown ...\nShutdown complete\n";
+    EXPECT_EQ(o.substr(o.size() - std::min(o.size(), tail.size())), tail);
+}
+
+// What each typed line printed, without the blank lines around it.
+std::vector<std::string> Line_Outputs(const std::string &out)
+{
+    std::vector<std::string> lines;
+    for (size_t pos = out.find(PROMPT), start; pos != std::string::npos;) {
+        start = pos + PROMPT.size(), pos = out.find(PROMPT, start);
+        std::string text = out.substr(start, pos == std::string::npos ? pos : pos - start);
+        lines.push_back(text.size() >= 2 && text.front() == '\n' && text.back() == '\n' ? text.substr(1, text.size() - 2) : text);
     }
+    return lines;
 }
 
-// With the board on-line, end of input and exit shut the link down; a command
-// after exit on its line runs, and a link it brings up is shut down again.
-const std::string SHUTDOWN = "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\n";
-
-// The session's output, checked to end with `tail` after `shutdowns` shutdown requests.
-std::string Run_Online(const std::string &lines, int shutdowns, const std::string &tail)
+// A read RAM display: lines of 16 bytes, hex columns with a gap after the eighth, then the bytes as text.
+std::string Read_Ram(unsigned addr, const Bytes &bytes)
 {
-    RIG_SETUP s;
-    s.files["app.hex"] = Read_Source_File("examples/hello.hex");
-    s.stdin_text = lines;
-    RIG_RESULT r = Run_Session(s);
-    // The blank board's tables are rebuilt: the init fails, and so the run.
-    EXPECT_TRUE(r.started && !r.timed_out && r.exit_code == 1 && r.link_restored) << r.error << r.out;
-    for (const TRACE_EVENT &e : Events(r.trace, "rx_frame")) shutdowns -= e.Str("name") == "shutdown";
-    EXPECT_EQ(shutdowns, 0) << r.out;
-    EXPECT_TRUE(r.out.size() >= tail.size() && r.out.substr(r.out.size() - tail.size()) == tail) << r.out;
-    return r.out;
+    char cell[80], hex[] = "0123456789ABCDEF";
+    snprintf(cell, sizeof cell, "Read %zu bytes from absolute location 0x%08X:\n\n", bytes.size(), addr);
+    std::string s = cell, text;
+    for (size_t i = 0; i < (bytes.size() + 15) / 16 * 16; i++) {
+        uint8_t b = i < bytes.size() ? bytes[i] : 0;
+        s += i < bytes.size() ? std::string{' ', hex[b >> 4], hex[b & 15]} : "   ";
+        if (i % 16 == 7) s += "  ";
+        text += i >= bytes.size() ? ' ' : b >= 0x21 && b <= 0x7E ? char(b) : '.';
+        if (i % 16 == 15) s += "     " + text + "\n", text.clear();
+    }
+    return s;
 }
 
-// A command among program's arguments runs before the download and ends the
-// nested words: the group is never set to LATE; one that takes the link down
-// leaves program refused. A vector set shows in the options.
-TEST(CliBoard, NestedCommandRunsFirstAndExitLeavesTheLinkDown)
+// An echo's heading and clean score lines as a log gets them, every `every` passes; count 0: ESC after one.
+std::string Echo(const std::string &head, unsigned long count, unsigned long every = 1)
 {
-    std::string out = Run_Online("init com1\nprogram app dir gr=late\nvector=f000:fff0 ; options\n"
-                                 "program app shutdown\nexit ; gr=after ; init com1\noptions\n", 2,
-                                 "FLASH CMD: \nFile format set to HEX\nProgram file set to APP.HEX\nProgram name set to APP\n" +
-                                 SHUTDOWN + "Target system not on-line!\n\nFLASH CMD: \n\nGroup name set to AFTER\n\nPort set to COM1\n"
-                                 "Establish link to target system on COM1 at 9600 baud ...\n"
-                                 "Target system on-line (id = 1, version = 2.51)\nFlash tables OK\n"
-                                 "Initialization complete\n\nStart shutdown ...\nShutdown complete\n");
-    size_t file = out.find("Program file set to APP.HEX\nProgram name set to APP\n");
-    size_t dir = out.find("Name      Group       Ver    Date/Time", file);
-    EXPECT_TRUE(file != std::string::npos && dir != std::string::npos && out.find("Download ...", dir) != std::string::npos);
-    EXPECT_EQ(out.find("Group name set to LATE"), std::string::npos);
-    EXPECT_NE(out.find(Seg("Program APP start vector set to F000:FFF0\n") +
-                       Options_Report({{"Board", "PELLAR"}, {"File", "APP.HEX"}, {"Name", "APP"}, {"Port", "COM1"},
-                                       {"VT Port", "COM1"}, {"Vector", "F000:FFF0"}})), std::string::npos);
+    std::string s = "Echo " + head + " ...\n\n" + (count ? "" : "\n");  // ESC's line end comes first
+    char line[120];
+    for (unsigned long i = every; i <= std::max(count, 1ul); i += every, s += line)
+        snprintf(line, sizeof line, "Write/Read ...  Count: %-7lu  Mismatch: 0     Errors: 0     Status: 0000%s\n", i,
+                 count ? (" (" + std::to_string(i * 100 / count) + "% of " + std::to_string(count) + " passes)").c_str() : "");
+    return s;
+}
+
+// The status display; only messages sent and ACKs received are not zero.
+std::string Status_Report(unsigned long msgs, unsigned long acks)
+{
+    const char *labels[] = {"Send Msg", "Send Retry", "Send Rx Flush", "Send Rx Ack", "Send Rx Nak", "Send Rx Spur",
+                            "Send No TO", "Send Rx TO", "Send Total TO", "Send Bad Stat"};
+    std::string s = "Comms Status:\n\n";
+    char row[80];
+    for (int i = 0; i < 10; i++, s += row)
+        snprintf(row, sizeof row, "%-18s = %8lu\n", labels[i], i == 0 ? msgs : i == 3 ? acks : 0);
+    return s;
+}
+
+TEST(DebugCommands, OneSessionThroughEveryCommand)
+{
+    const std::vector<std::pair<std::string, std::string>> steps = {
+        // The fresh tables go to flash, so that a later init finds them in order.
+        {"shutdown", "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\n"},
+        {"init", "Establish link to target system on COM1 at 9600 baud ...\n" + ON_LINE + "Flash tables OK\nInitialization complete\n"},
+        {"setram 3000 10 \\x5a", "Set 16 bytes to 0x5A at 0x00003000\n"}, {"readram 3000 8", Read_Ram(0x3000, Bytes(8, 0x5A))},
+        {"writeram 1000 8 ab\\x7f", "Write 8 bytes to absolute location 0x00001000\n"},
+        // Letters arrive upper-cased, \x7F is one byte; after the data and its zero go the bytes the buffer held from
+        // the read before.
+        {"readram 1000", Read_Ram(0x1000, {'A', 'B', 0x7F, 0, 0x5A, 0x5A, 0x5A, 0x5A})},
+        {"copyram 2000 1000 8", "Copy 8 bytes from 0x00001000 to 0x00002000\n"},
+        {"compram 2000 1000", "Compare 8 bytes from 0x00002000 to 0x00001000\nArrays match\n"},
+        // The mismatch fails the line: the readram after it never runs.
+        {"compram 3000 1000 8 ; readram 0", "Compare 8 bytes from 0x00003000 to 0x00001000\nArrays don't match!\n"
+                                            "\nOperation FAILED!  ERROR 008B\n\nNot run: READRAM 0\n"},
+        {"writeio 300 2 1234", "Write 4660 (00001234H) as 2 bytes to output port 0x00000300\n"},
+        {"readio 300 2", "Read 2 bytes from input port 0x00000300.\nInput value is 4660 (00001234H)\n"},
+        {"readio 300", "Read 1 bytes from input port 0x00000300.\nInput value is 52 (00000034H)\n"},
+        // Without a size, readram takes the one readio left.
+        {"readram 1000", Read_Ram(0x1000, {'A'})}, {"setram 5000 800 \\x33", "Set 2048 bytes to 0x33 at 0x00005000\n"},
+        {"readram 5000 1000", "Size 4096 is more than one transfer, limited to 2048 bytes\n" + Read_Ram(0x5000, Bytes(2048, 0x33))},
+        // Board 3's 32 K block at 0x03FF0000 of the device at 0x03F00000.
+        {"setram 20000 100 \\xa5", "Set 256 bytes to 0xA5 at 0x00020000\n"},
+        {"wflash da 3f00000 3ff0000 3ff0000 20000 100",
+         "Program base 0x03F00000, block 0x03FF0000\n from 0x00020000, to 0x03FF0000, 256 bytes\n"},
+        {"eflash da 3f00000 3ff0000 8000", "Erase base 0x03F00000, block 0x03FF0000, 32768 bytes.\n"},
+        // wflash alone repeats the last values, the size now that of eflash.
+        {"wflash", "Program base 0x03F00000, block 0x03FF0000\n from 0x00020000, to 0x03FF0000, 32768 bytes\n"},
+        {"readram 3ff0000 10", Read_Ram(0x3FF0000, Bytes(16, 0xA5))},
+        {"eflash da 3f00000 3ff0001 8000", "Erase base 0x03F00000, block 0x03FF0001, 32768 bytes.\n"
+                                           "\nOperation FAILED!  Invalid message parameter\n\n"},
+        {"clrstatus", "Comms status cleared\n"}, {"readram 0 4", Read_Ram(0, Bytes(4, 0))}, {"status", Status_Report(1, 1)},
+        {"clrstatus", "Comms status cleared\n"}, {"status", Status_Report(0, 0)},
+        {"echo 16 5", Echo("16 bytes of data 5 time(s)", 5)}, {"status", Status_Report(10, 10)},  // the fill not counted
+        {"echo 2000 2", Echo("1024 bytes of data 2 time(s)", 2)},
+        // ESC right behind the command: one pass, then the rest of its line.
+        {"echo", Echo("1024 bytes of data until ESC", 0)}, {"\x1b", ""}, {"status", Status_Report(2, 2)},
+        {"chgbaud 19200", "Baud rate set to 19200\nWARNING!  Perform shutdown commmand, then init command\n"},
+        // The board answers at once at the new rate: no fall-back to 9600.
+        {"init", "Establish link to target system on COM1 at 19.2K baud ...\n" + ON_LINE + "Flash tables OK\n"
+                 "Initialization complete\n"},
+        {"readram 0 2", Read_Ram(0, {0, 0})},
+    };
+    std::string typed;
+    for (const auto &step : steps) typed += step.first + "\n";
+    RIG_RESULT r = Run_Typed("debug\ninit com1\n" + typed + "exit\n");
+    std::vector<std::string> out = Line_Outputs(r.out);
+    ASSERT_GT(out.size(), steps.size() + 2) << r.out;
+    for (size_t i = 0; i < steps.size(); i++)
+        EXPECT_EQ(out[i + 2], steps[i].second) << steps[i].first;
+
+    // After writeram, only the echo passes write: through the work area at 0x20000, at most 1024 bytes at once.
+    std::string writes;
+    for (const TRACE_EVENT &e : Events(r.trace, "rx_frame"))
+        if (e.Str("name") == "write_ram") writes += " " + e.Str("addr") + "+" + e.Str("len");
+    EXPECT_EQ(writes.substr(std::min(writes.find(" 4096+8 "), writes.size())),
+              " 4096+8 131072+16 131072+16 131072+16 131072+16 131072+16 131072+1024 131072+1024 131072+1024");
+}
+
+// Bytes spoilt both ways: the board NAKs bad requests, the host NAKs bad answers, and every pass still gets through
+// intact. Without a count the echo test ends on escape, or at the end of the input.
+TEST(DebugCommands, EchoOnANoisyLineAndUntilTheEndOfInput)
+{
+    RIG_RESULT r = Run_Typed("debug\ninit com1\necho 64 40\nstatus\necho 16\n",
+                             {"--corrupt-rate", "0.002", "--out-corrupt-rate", "0.002"});
+    std::vector<std::string> out = Line_Outputs(r.out);
+    ASSERT_EQ(out.size(), 6u) << r.out;
+    EXPECT_EQ(out[2], Echo("64 bytes of data 40 time(s)", 40, 4));
+    EXPECT_TRUE(out[3].find("Comms Status:\n\n") == 0 && out[3].find("Send Retry         =        0\n") == out[3].npos &&
+                out[3].find("Send Rx Nak        =        0\n") == out[3].npos) << out[3];
+    EXPECT_TRUE(out[4].find("Count: 1 ") != std::string::npos && r.exit_code == 1) << r.out;
+}
+
+// Takes what fd prints (carriage returns dropped) into *got until done() holds; false after ms or at its end.
+bool Pump(int fd, std::string *got, const std::function<bool()> &done, int ms = 5000)
+{
+    char buf[512];
+    for (pollfd p{fd, POLLIN, 0}; !done(); ms -= 10) {
+        ssize_t n = 0;
+        if (ms <= 0 || (poll(&p, 1, 10) > 0 && (n = read(fd, buf, sizeof buf)) <= 0)) return false;
+        for (ssize_t i = 0; i < n; i++)
+            if (buf[i] != '\r') *got += buf[i];
+    }
+    return true;
+}
+
+// TORVEX on a terminal of its own (the test types on its master side), the board on COM1, and on COM2 a second
+// pseudo-terminal where the test plays the peer. Lines are read in canonical mode, keys in non-canonical no-echo mode
+// only while one is awaited; Ctrl-C at a question answers no; term passes bytes raw both ways, ESC (not sent) ends it
+// with the target link still up; SIGTERM at a question ends the session with status 2, the terminal put back.
+TEST(Terminal, KeyModesTermAndSignalsOnARealTerminal)
+{
+    BOARD_PROC board;
+    std::string err, out, at_peer;
+    ASSERT_TRUE(Board_Start(&board, {}, &err)) << err;
+    int peer = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC), console = -1, status = -1;
+    ASSERT_TRUE(peer >= 0 && grantpt(peer) == 0 && unlockpt(peer) == 0);
+    const std::string peer_dev = ptsname(peer);
+    pid_t pid = forkpty(&console, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        unsetenv("FLASHOPT");
+        setenv("TORVEX_COM1", board.link.c_str(), 1), setenv("TORVEX_COM2", peer_dev.c_str(), 1);
+        if (chdir(board.dir.c_str()) == 0) execl(TORVEX_BIN_DIR "/torvex", "torvex", (char *)nullptr);
+        _exit(127);
+    }
+    int slave = open(ptsname(console), O_RDWR | O_NOCTTY | O_CLOEXEC);   // keeps the settings after the program
+    const tcflag_t COOKED = ICANON | ECHO;
+    auto type = [&](const std::string &keys) { EXPECT_EQ(write(console, keys.data(), keys.size()), ssize_t(keys.size())); };
+    auto shows = [](const std::string &got, std::string want) { return [&got, want] { return got.find(want) != got.npos; }; };
+    auto mode = [&](tcflag_t want) {   // the terminal's mode once it is want, or after 5 s
+        termios t{};
+        return Pump(console, &out, [&] { return !tcgetattr(slave, &t) && (t.c_lflag & COOKED) == want; }) ? want : ~want;
+    };
+    type("help\n");
+    EXPECT_EQ(mode(0), 0u);
+    type("\x03");   // the terminal makes ^C a SIGINT
+    EXPECT_EQ(mode(COOKED), COOKED);
+    type("log=v ; debug ; init com1\nterm com2\n");
+    ASSERT_TRUE(Pump(console, &out, shows(out, "Type ESC to exit ...\n\n"))) << out;
+    EXPECT_EQ(mode(0), 0u);
+    // 100 bytes at once, a zero byte at offset 10: the first piece of 79 prints up to the zero, the second piece
+    // prints the last 21.
+    std::string burst;
+    for (int i = 0; i < 100; i++) burst += char(i == 10 ? 0 : 'a' + i % 26);
+    ASSERT_EQ(write(peer, burst.data(), burst.size()), 100);
+    const std::string shown = burst.substr(0, 10) + burst.substr(79);
+    EXPECT_TRUE(Pump(console, &out, shows(out, "\n\n" + shown))) << out;
+    type("hello");
+    EXPECT_TRUE(Pump(peer, &at_peer, shows(at_peer, "hello"))) << at_peer;
+    type("\x1b");
+    EXPECT_TRUE(Pump(console, &out, shows(out, "End terminal emulation\n"))) << out;
+    EXPECT_EQ(mode(COOKED), COOKED);
+    type("readram 0 4\nhelp\n");
+    EXPECT_EQ(mode(0), 0u);
+    kill(pid, SIGTERM);
+    Pump(console, &out, [&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10000);
+    if (status == -1) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    EXPECT_EQ(mode(COOKED), COOKED);
+    Pump(peer, &at_peer, [] { return false; }, 100);
+    close(slave), close(console), close(peer);
+    Board_Cleanup(&board);
+    EXPECT_EQ(at_peer, "hello");
+    EXPECT_EQ(out.find("hello"), std::string::npos) << out;   // keys not echoed
+    for (const std::string &said : {"VT Port set to COM2\nShutdown target communications link ...\nInitialize VT session "
+             "...\nStart VT session on COM2 at 9600 baud.  Type ESC to exit ...\n\n" + shown + "\n\nShutdown VT "
+             "communications link ...\nInit target comms port\nEnd terminal emulation\n", Read_Ram(0, Bytes(4, 0)),
+             std::string("SIGTERM: ending the session\n")})
+        EXPECT_EQ(Count(out, said), 1u) << said << out;
 }
 
 }  // namespace

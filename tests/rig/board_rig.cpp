@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,22 +19,20 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "run_torvex.h"
+#include <gtest/gtest.h>
 
 namespace {
 
 std::string Read_Whole(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream ss;
-    ss << in.rdbuf();
+    ss << std::ifstream(path, std::ios::binary).rdbuf();
     return ss.str();
 }
 
-bool Write_Whole(const std::string &path, const void *data, size_t len)
+bool Write_Whole(const std::string &path, const std::string &data)
 {
-    std::ofstream f(path, std::ios::binary);
-    return bool(f.write(static_cast<const char *>(data), std::streamsize(len)).flush());
+    return bool(std::ofstream(path, std::ios::binary).write(data.data(), std::streamsize(data.size())).flush());
 }
 
 // The board's first line on stdout within ms: READY once it listens.
@@ -47,9 +44,8 @@ bool Wait_Ready(int fd, int ms, std::string *seen)
     return seen->compare(0, 6, "READY ") == 0;
 }
 
-// The line's settings now, false while its exclusive flag is on; primed,
-// first set as a previous user might have left them (canonical input, CR to
-// NL: not TORVEX's raw mode; the rate stays, the board takes it for the host's).
+// The line's settings now, false while its exclusive flag is on; primed, first set as a previous user might have left
+// them (canonical input, CR to NL: not TORVEX's raw mode; the rate stays, the board takes it for the host's).
 bool Line_Settings(const std::string &link, termios *t, bool prime)
 {
     int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), excl = 1;
@@ -60,19 +56,22 @@ bool Line_Settings(const std::string &link, termios *t, bool prime)
     return ok;
 }
 
+std::vector<TRACE_EVENT> Board_Trace(const BOARD_PROC &b)
+{
+    // Flat JSON objects whose strings are plain names: no quote inside.
+    static const std::regex member("\"([^\"]*)\":(\"([^\"]*)\"|[^,}]*)");
+    std::vector<TRACE_EVENT> out;
+    std::istringstream in(Read_Whole(b.trace));
+    for (std::string line; std::getline(in, line);) {
+        TRACE_EVENT ev;
+        for (std::sregex_iterator m(line.begin(), line.end(), member), end; m != end; ++m)
+            ev.fields[(*m)[1]] = (*m)[3].matched ? (*m)[3] : (*m)[2];
+        if (!ev.fields.empty()) out.push_back(ev);
+    }
+    return out;
+}
+
 }  // namespace
-
-std::string TRACE_EVENT::Str(const std::string &key) const
-{
-    auto it = fields.find(key);
-    return it == fields.end() ? std::string() : it->second;
-}
-
-long long TRACE_EVENT::Num(const std::string &key, long long missing) const
-{
-    std::string v = Str(key);
-    return v.empty() ? missing : strtoll(v.c_str(), nullptr, 10);
-}
 
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
                  const std::vector<uint8_t> &initial_image)
@@ -83,8 +82,7 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     b->link = b->dir + "/com1", b->console = b->dir + "/com2", b->trace = b->dir + "/trace.jsonl";
     b->image = b->dir + "/flash.img", b->err_file = b->dir + "/board.err";
     int pout[2];
-    if (!initial_image.empty() &&
-        !Write_Whole(b->image, initial_image.data(), initial_image.size()))
+    if (!initial_image.empty() && !Write_Whole(b->image, std::string(initial_image.begin(), initial_image.end())))
         return *error = "cannot write the initial image", false;
     if (pipe(pout)) return *error = "pipe failed", false;
     std::vector<std::string> all = {TORVEX_BIN_DIR "/torvex-target", "--link", b->link, "--trace",
@@ -96,9 +94,7 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     b->pid = fork();
     if (b->pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);   // a test that dies takes its board with it
-        dup2(pout[1], 1);
-        close(pout[0]);
-        close(pout[1]);
+        dup2(pout[1], 1), close(pout[0]), close(pout[1]);
         if (freopen(b->err_file.c_str(), "w", stderr)) execv(argv[0], argv.data());
         _exit(127);
     }
@@ -106,8 +102,7 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     std::string seen;
     bool ready = Wait_Ready(pout[0], 5000, &seen);
     close(pout[0]);
-    if (!ready) *error = "board did not get ready: " + seen + Read_Whole(b->err_file);
-    if (!ready) Board_Stop(b);
+    if (!ready) *error = "board did not get ready: " + seen + Read_Whole(b->err_file), Board_Stop(b);
     return ready;
 }
 
@@ -130,71 +125,44 @@ void Board_Cleanup(BOARD_PROC *b)
     b->dir.clear();
 }
 
-std::vector<TRACE_EVENT> Board_Trace(const BOARD_PROC &b)
-{
-    // Flat JSON objects whose strings are plain names: no quote inside.
-    static const std::regex member("\"([^\"]*)\":(\"([^\"]*)\"|[^,}]*)");
-    std::vector<TRACE_EVENT> out;
-    std::istringstream in(Read_Whole(b.trace));
-    for (std::string line; std::getline(in, line);) {
-        TRACE_EVENT ev;
-        for (std::sregex_iterator m(line.begin(), line.end(), member), end; m != end; ++m)
-            ev.fields[(*m)[1]] = (*m)[3].matched ? (*m)[3] : (*m)[2];
-        if (!ev.fields.empty()) out.push_back(ev);
-    }
-    return out;
-}
-
-std::vector<uint8_t> Board_Image(const BOARD_PROC &b)
-{
-    std::string s = Read_Whole(b.image);
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
+std::vector<uint8_t> Board_Image(const BOARD_PROC &b) { std::string s = Read_Whole(b.image); return {s.begin(), s.end()}; }
 
 RIG_RESULT Run_Session(const RIG_SETUP &s)
 {
     RIG_RESULT r;
     BOARD_PROC b;
-    if (Board_Start(&b, s.board_args, &r.error, s.initial_image)) {
+    if ((r.started = Board_Start(&b, s.board_args, &r.error, s.initial_image))) {
         Torvex_Run run;
         run.cwd = b.dir + "/work";
         mkdir(run.cwd.c_str(), 0755);
-        for (const auto &f : s.files)
-            Write_Whole(run.cwd + "/" + f.first, f.second.data(), f.second.size());
-        run.args = s.torvex_args;
-        run.stdin_text = s.stdin_text;
-        run.keep_stdin_open = s.keep_stdin_open;
-        run.events = s.events;
+        for (const auto &f : s.files) Write_Whole(run.cwd + "/" + f.first, f.second);
+        run.stdin_text = s.stdin_text, run.keep_stdin_open = s.keep_stdin_open, run.events = s.events;
+        run.timeout_ms = s.timeout_ms, run.env = {{"TORVEX_COM1", b.link}};
         termios primed, now;
         bool primed_ok = Line_Settings(b.link, &primed, true);
-        run.timeout_ms = s.timeout_ms;
-        run.env = {{"TORVEX_COM1", b.link}};
-        if (s.set_flashopt) run.env.push_back({"FLASHOPT", s.flashopt});
         // The board prints to its console before it answers, so all is there at the end.
         int console = open(b.console.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         Torvex_Result t = Run_Torvex(run);
         r.console = Read_Fd(console, 0);
         close(console);
-        r.started = true;
-        r.out = t.out;
-        r.err = t.err;
-        r.exit_code = t.exit_code;
-        r.timed_out = t.timed_out;
+        r.out = t.out, r.exit_code = t.exit_code, r.timed_out = t.timed_out;
         r.link_restored = primed_ok && Line_Settings(b.link, &now, false) && !memcmp(&now, &primed, sizeof now);
         Board_Stop(&b);
-        r.trace = Board_Trace(b);
-        r.image = Board_Image(b);
-        r.flash_first = uint32_t(0x04000000 - r.image.size());  // every map ends at 64 M
-        for (const auto &e : std::filesystem::directory_iterator(run.cwd))
-            r.files_after.push_back(e.path().filename().string());
+        r.trace = Board_Trace(b), r.image = Board_Image(b);
+        for (const auto &e : std::filesystem::directory_iterator(run.cwd)) r.files_after.push_back(e.path().filename());
     }
     Board_Cleanup(&b);
     return r;
 }
 
-int Count_Events(const std::vector<TRACE_EVENT> &trace, const std::string &ev)
+RIG_RESULT Run_Typed(const std::string &typed, const std::vector<std::string> &board_args,
+                     const std::vector<uint8_t> &image, const std::map<std::string, std::string> &files)
 {
-    return int(Events(trace, ev).size());
+    RIG_SETUP s;
+    s.stdin_text = typed, s.board_args = board_args, s.initial_image = image, s.files = files;
+    RIG_RESULT r = Run_Session(s);
+    EXPECT_TRUE(r.started && !r.timed_out) << r.error << r.out;
+    return r;
 }
 
 std::vector<TRACE_EVENT> Events(const std::vector<TRACE_EVENT> &trace, const std::string &ev)
@@ -205,16 +173,25 @@ std::vector<TRACE_EVENT> Events(const std::vector<TRACE_EVENT> &trace, const std
     return out;
 }
 
-std::vector<uint8_t> Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len)
+size_t Sent(const RIG_RESULT &r, const std::string &name)
 {
-    uint64_t off = uint64_t(addr) - r.flash_first;
-    if (addr < r.flash_first || off + len > r.image.size()) return {};
-    return std::vector<uint8_t>(r.image.begin() + long(off), r.image.begin() + long(off + len));
+    size_t n = 0;
+    for (const TRACE_EVENT &e : r.trace) n += e.Is("rx_frame") && e.Str("name") == name;
+    return n;
 }
 
-uint32_t Board_Flash_First(int board)
+size_t Count(const std::string &text, const std::string &what)
 {
-    return board == 1 ? 0x03F80000 : board == 4 ? 0x03E00000 : 0x03F00000;
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+    return n;
+}
+
+std::vector<uint8_t> Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len)
+{
+    uint64_t first = 0x04000000 - r.image.size(), off = addr - first;
+    if (addr < first || off + len > r.image.size()) return {};
+    return {r.image.begin() + long(off), r.image.begin() + long(off + len)};
 }
 
 std::string Read_Fd(int fd, int quiet_ms, size_t want)
@@ -227,7 +204,4 @@ std::string Read_Fd(int fd, int quiet_ms, size_t want)
     return got;
 }
 
-std::string Read_Source_File(const std::string &rel_path)
-{
-    return Read_Whole(std::string(TORVEX_SOURCE_DIR) + "/" + rel_path);
-}
+std::string Read_Source_File(const std::string &rel_path) { return Read_Whole(TORVEX_SOURCE_DIR "/" + rel_path); }

@@ -114,24 +114,18 @@ void Mem_Port_Deliver_At(DWORD at, const Bytes &b) { state.pending.emplace_back(
 
 DWORD Mem_Sum(const Bytes &bytes) { return std::accumulate(bytes.begin(), bytes.end(), DWORD(0)); }
 
-Bytes Mem_Frame_Raw(BYTE stx, WORD msg_size, BYTE seq, const Bytes &data, DWORD checksum, DWORD inverse, BYTE etx)
-{
-    Bytes f = {stx, static_cast<BYTE>(msg_size), static_cast<BYTE>(msg_size >> 8), seq};
-    f.reserve(data.size() + 13);
-    f.insert(f.end(), data.begin(), data.end());
-    for (DWORD v : {checksum, inverse})
-        for (int bit = 0; bit < 32; bit += 8) f.push_back(static_cast<BYTE>(v >> bit));
-    return f.push_back(etx), f;
-}
-
 Bytes Mem_Frame(BYTE seq, const Bytes &data)
 {
     WORD size = static_cast<WORD>(data.size() + 13);
-    DWORD sum = 0x02 + (size & 0xFF) + (size >> 8) + seq + Mem_Sum(data);
-    return Mem_Frame_Raw(0x02, size, seq, data, sum, ~sum, 0x03);
+    Bytes f(4 + data.size());
+    f[0] = 0x02, f[1] = static_cast<BYTE>(size), f[2] = static_cast<BYTE>(size >> 8), f[3] = seq;
+    std::copy(data.begin(), data.end(), f.begin() + 4);
+    DWORD sum = Mem_Sum(f);
+    for (DWORD v : {sum, ~sum})
+        for (int bit = 0; bit < 32; bit += 8) f.push_back(static_cast<BYTE>(v >> bit));
+    f.push_back(0x03);
+    return f;
 }
-
-Bytes Mem_Frame_Data(const Bytes &f) { return f.size() < 13 ? Bytes() : Bytes(f.begin() + 4, f.end() - 9); }
 
 void Mem_Port_On_Frames(std::function<void(const Bytes &frame)> on_frame)
 {
@@ -150,7 +144,7 @@ void Mem_Port_Monitor(std::function<Bytes(const Bytes &request)> respond)
 {
     Mem_Port_On_Frames([respond, seq = BYTE(0)](const Bytes &frame) mutable {
         Mem_Port_Deliver({0x06});
-        Bytes answer = respond(Mem_Frame_Data(frame));
+        Bytes answer = respond(Bytes(frame.begin() + 4, frame.end() - 9));
         if (!answer.empty()) Mem_Port_Deliver(Mem_Frame(seq++, answer));
     });
 }

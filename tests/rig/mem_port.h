@@ -44,15 +44,21 @@ void Mem_Port_Deliver_At(DWORD at_ms, const Bytes &bytes);
 
 // Independent frame encoder for expectations: header, data, trailer.
 Bytes Mem_Frame(BYTE seq, const Bytes &data);
-Bytes Mem_Frame_Raw(BYTE stx, WORD msg_size, BYTE seq, const Bytes &data, DWORD checksum, DWORD inverse, BYTE etx);
 DWORD Mem_Sum(const Bytes &bytes);
-Bytes Mem_Frame_Data(const Bytes &frame);  // the data part of a whole frame
 // Splits the host's byte stream into frames (bytes outside frames are
 // skipped) and hands each whole frame to the callback.
 void Mem_Port_On_Frames(std::function<void(const Bytes &frame)> on_frame);
 // A monitor: ACKs every frame and answers with respond(request data) as the
 // next frame; an empty answer sends nothing after the ACK.
 void Mem_Port_Monitor(std::function<Bytes(const Bytes &request)> respond);
+
+// What f printed on standard output.
+template <class F> std::string Stdout_Of(F f)
+{
+    testing::internal::CaptureStdout();
+    f();
+    return testing::internal::GetCapturedStdout();
+}
 
 class Mem_Link_Test : public ::testing::Test {  // the peer behind an open message link on COM1
 protected:

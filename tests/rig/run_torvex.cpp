@@ -1,7 +1,6 @@
 #include "run_torvex.h"
 
 #include <chrono>
-#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,14 +15,13 @@ const char *const TORVEX_SIGNON =
     "Serial ports COM1..COM4 are the devices named by TORVEX_COM1..TORVEX_COM4.\n"
     "\n";
 
-// The input sits in the pipe before the program starts, so only its output
-// needs watching; stderr goes to a file read at the end.
+// The input sits in the pipe before the program starts, so only its output needs watching; its standard error is the
+// test's, shown when a test fails.
 Torvex_Result Run_Torvex(const Torvex_Run &run)
 {
-    Torvex_Result res{"", "", -1, false};
+    Torvex_Result res{"", -1, false};
     int in_p[2], out_p[2];
-    FILE *err = tmpfile();
-    if (err == nullptr || pipe2(in_p, O_CLOEXEC) || pipe2(out_p, O_CLOEXEC)) return res;
+    if (pipe2(in_p, O_CLOEXEC) || pipe2(out_p, O_CLOEXEC)) return res;
     const std::string &in = run.stdin_text;
     fcntl(in_p[1], F_SETPIPE_SZ, (int)in.size() + 1);
     fcntl(in_p[1], F_SETFL, O_NONBLOCK);
@@ -32,15 +30,14 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
     pid_t pid = fits ? fork() : -1;
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);   // never outlive a test that died
-        dup2(in_p[0], 0), dup2(out_p[1], 1), dup2(fileno(err), 2);
+        dup2(in_p[0], 0), dup2(out_p[1], 1);
         if (!run.cwd.empty() && chdir(run.cwd.c_str()) != 0) _exit(126);
         unsetenv("FLASHOPT");
         for (const auto &kv : run.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        std::string program = run.program.empty() ? std::string(TORVEX_BIN_DIR "/torvex") : run.program;
-        std::vector<char *> argv{&program[0]};
+        std::vector<char *> argv{const_cast<char *>(TORVEX_BIN_DIR "/torvex")};
         for (const auto &a : run.args) argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        execve(program.c_str(), argv.data(), environ);
+        execve(argv[0], argv.data(), environ);
         _exit(127);
     }
     close(in_p[0]), close(out_p[1]);
@@ -73,8 +70,5 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
     if (res.timed_out && done == 0) kill(pid, SIGKILL), waitpid(pid, &wstatus, 0);
     if (!res.timed_out && done == pid && WIFEXITED(wstatus)) res.exit_code = WEXITSTATUS(wstatus);
     if (run.keep_stdin_open) close(in_p[1]);
-    rewind(err);
-    for (int c; (c = fgetc(err)) != EOF;) res.err += (char)c;
-    fclose(err);
     return res;
 }
