@@ -1,6 +1,5 @@
-// Every file of the fuzz corpus (tests/fuzz/corpus/<target>/) through its fuzz entry in the
-// ordinary build: a change that breaks a rule the fuzz targets check, or brings back a crash
-// they found, fails here without clang. The name of the file being replayed goes to stderr.
+// Every file of the fuzz corpus (tests/fuzz/corpus/<target>/, its name to stderr) through its fuzz entry
+// in the ordinary build: a change that breaks a rule the targets check, or a crash they found, fails here.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -24,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) { return
 
 #define FUZZ_CHECK(cond, ...) ((cond) ? void() : (fprintf(stderr, "fuzz check: " __VA_ARGS__), fputc('\n', stderr), abort()))
 
-// The console takes the signals when it is set up (the fuzzer's timer and
-// crash reports among them): it is set up once here and hands them back.
+// The console takes the signals (the fuzzer's timer among them): set up once here, it hands them back.
 inline bool Console_Without_Signals()
 {
     struct sigaction saved[NSIG];

@@ -24,8 +24,7 @@ struct DECODED { bool ok = false; std::vector<SEGMENT> segments; WORD vector_bas
 
 int Nibble(unsigned char c) { return isdigit(c) ? c - '0' : isxdigit(c) ? (c | 0x20) - 'a' + 10 : -1; }
 
-// Records start after a colon; anything may stand between two digit pairs,
-// nothing between the two digits of one pair.
+// Records start after a colon; anything may stand between two digit pairs, nothing within one.
 struct HEX_TEXT {
     char *p, *end;
     bool Colon() { return (p = std::find(p, end, ':')) < end && ++p; }
@@ -44,9 +43,9 @@ struct HEX_TEXT {
 
 BYTE Sum(const BYTE *rec, int n) { return BYTE(std::accumulate(rec, rec + n, 0)); }
 
-// Addresses are 32-bit: base + offset wraps, and a run never continues past
-// the top of the address space. At most 20 runs; a short address record
-// reads its missing bytes as 0; the first start vector that is not 0:0 counts.
+// Addresses are 32-bit: base + offset wraps, and a run never continues past the top of the address
+// space. At most 20 runs; a short address record reads missing bytes as 0; the first start vector
+// that is not 0:0 counts.
 DECODED Decode(std::string file)
 {
     DECODED d;
@@ -56,6 +55,7 @@ DECODED Decode(std::string file)
         const BYTE len = rec[0], type = rec[3], *data = rec + 4;
         auto word = [&](int at) { return WORD((at < len ? data[at] << 8 : 0) | (at + 1 < len ? data[at + 1] : 0)); };
         const DWORD addr = base + DWORD(rec[1] << 8 | rec[2]);
+        if (type > 5) return d;
         if (type == 0 && len > 0) {
             if (d.segments.empty() || next == 0 || addr != next) {
                 if (d.segments.size() == MAX_SEG_MAP_ENTRIES) return d;
@@ -73,8 +73,6 @@ DECODED Decode(std::string file)
         } else if ((type == 3 || type == 5) && d.vector_base == 0 && d.vector_offset == 0) {
             d.vector_base = type == 3 ? word(0) : 0;
             d.vector_offset = type == 3 ? word(2) : DWORD(word(0)) << 16 | word(2);
-        } else if (type > 5) {
-            return d;
         }
     }
     return d;
@@ -105,7 +103,6 @@ int Fuzz_Hex(const uint8_t *data, size_t size)
     snprintf(filepath_str, sizeof filepath_str, "IN.HEX"), file_format = 0, log_level = LOG_ALWAYS;
     WORD status = 0;
     Process_Program_File(&status);
-
     const DECODED want = Decode(file);
     FUZZ_CHECK(want.ok == (status == 0), "the decoder %s the file, the pass said 0x%04X",
                want.ok ? "accepts" : "rejects", status);
