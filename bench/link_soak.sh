@@ -38,16 +38,10 @@ case "$fault" in
 esac
 
 work=$(mktemp -d)
-board_pid=
-stop_board() {
-    if [ -n "$board_pid" ]; then
-        kill "$board_pid" 2>/dev/null || true
-        wait "$board_pid" 2>/dev/null || true
-    fi
-    board_pid=
-}
+board="$build/torvex-target"
+. "$root/bench/board_lib.sh"
 cleanup() {
-    stop_board
+    board_stop
     if [ -n "${SOAK_KEEP:-}" ]; then echo "link_soak: kept $work" >&2; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
@@ -55,21 +49,8 @@ trap 'exit 130' INT TERM
 
 # Starts the board on the flash image in $work with the given extra options.
 start_board() {
-    rm -f "$work/board.out"
-    # shellcheck disable=SC2086
-    "$build/torvex-target" --link "$work/com1" --board 3 --seed "$seed" --trace "$work/trace.jsonl" \
-        --image "$work/flash.img" "$@" < /dev/null > "$work/board.out" 2> "$work/board.err" &
-    board_pid=$!
-    tries=0
-    until grep -q '^READY' "$work/board.out" 2>/dev/null; do
-        tries=$((tries + 1))
-        if [ "$tries" -gt 100 ]; then
-            echo "link_soak: the board did not start" >&2
-            cat "$work/board.err" >&2
-            exit 1
-        fi
-        sleep 0.05
-    done
+    board_start link_soak "$work/board.out" "$work/board.err" --link "$work/com1" --board 3 \
+        --seed "$seed" --trace "$work/trace.jsonl" --image "$work/flash.img" "$@"
 }
 
 run_torvex() {  # input file, output file; the exit status is left in $work/rc
@@ -89,7 +70,7 @@ image $((seed * 2 + 2)) > "$work/run/soak.bin"
 start_board
 printf 'init com1\nprogram old.bin name=old addr=3f00000\ndelete old\nexit\n' > "$work/in.old"
 run_torvex "$work/in.old" "$work/old.out"
-stop_board
+board_stop
 if ! grep -q 'Flash programming complete' "$work/old.out"; then
     echo "link_soak: the clean programming of the first image failed" >&2
     cat "$work/old.out" >&2
@@ -103,7 +84,7 @@ printf 'init com1\nprogram soak.bin addr=3f00000\nexit\n' > "$work/in"
 t0=$(date +%s.%N)
 run_torvex "$work/in" "$work/torvex.out"
 t1=$(date +%s.%N)
-stop_board
+board_stop
 
 # Wrong bytes: after a success, every byte not the new image's; after a
 # failure, in each flash block (64 KB here) that is neither wholly old nor

@@ -24,39 +24,17 @@ if [ ! -x "$board" ] || [ ! -x "$torvex" ]; then
 fi
 
 work=$(mktemp -d)
-board_pid=
+. "$root/bench/board_lib.sh"
 cleanup() {
-    if [ -n "$board_pid" ]; then
-        kill "$board_pid" 2>/dev/null || true
-        wait "$board_pid" 2>/dev/null || true
-    fi
+    board_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 start_board() {   # $1 baud, $2 run name
-    : > "$work/board.out"
-    "$board" --link "$work/com1" --board 3 --baud "$1" --pace \
-        --trace "$work/trace-$2.jsonl" --image "$work/flash-$2.img" \
-        < /dev/null > "$work/board.out" 2> "$work/board-$2.err" &
-    board_pid=$!
-    tries=0
-    until grep -q '^READY' "$work/board.out"; do
-        tries=$((tries + 1))
-        if [ "$tries" -gt 100 ]; then
-            echo "program_bench: the board did not start" >&2
-            cat "$work/board-$2.err" >&2
-            exit 1
-        fi
-        sleep 0.05
-    done
-}
-
-stop_board() {
-    kill "$board_pid" 2>/dev/null || true
-    wait "$board_pid" 2>/dev/null || true
-    board_pid=
+    board_start program_bench "$work/board.out" "$work/board-$2.err" --link "$work/com1" --board 3 \
+        --baud "$1" --pace --trace "$work/trace-$2.jsonl" --image "$work/flash-$2.img"
 }
 
 # Frames both ways count their full size; ACK, NAK and poll bytes one each.
@@ -88,7 +66,7 @@ run() {   # $1 baud, $2 size in KB, $3 extra words for the program command
     (cd "$run_dir" && TORVEX_COM1="$work/com1" /usr/bin/time -f "%U %S" -o "$work/cpu-$name" \
         "$torvex" < "$work/in-$name" > "$work/torvex-$name.out" 2>&1) || true
     t1=$(now)
-    stop_board
+    board_stop
     if ! grep -q 'Flash programming complete' "$work/torvex-$name.out"; then
         echo "program_bench: programming failed at $baud baud:" >&2
         cat "$work/torvex-$name.out" >&2
