@@ -39,7 +39,7 @@ esac
 
 work=$(mktemp -d)
 board="$build/torvex-target"
-. "$root/bench/board_lib.sh"
+. "$root/tools/board_lib.sh"
 cleanup() {
     board_stop
     if [ -n "${SOAK_KEEP:-}" ]; then echo "link_soak: kept $work" >&2; else rm -rf "$work"; fi

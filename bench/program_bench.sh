@@ -24,7 +24,7 @@ if [ ! -x "$board" ] || [ ! -x "$torvex" ]; then
 fi
 
 work=$(mktemp -d)
-. "$root/bench/board_lib.sh"
+. "$root/tools/board_lib.sh"
 cleanup() {
     board_stop
     rm -rf "$work"

@@ -18,29 +18,11 @@ link="$build/board-com1"
 console="$build/board-com2"
 image="$build/board3-flash.img"
 trace="$build/board-trace.jsonl"
-ready="$build/board.out"
-: > "$ready"
-
-"$board" --link "$link" --console "$console" --board 3 --image "$image" --trace "$trace" \
-    < /dev/null > "$ready" 2> "$build/board.err" &
-board_pid=$!
-stop_board() {
-    kill "$board_pid" 2> /dev/null || true
-    wait "$board_pid" 2> /dev/null || true
-}
-trap stop_board EXIT
+. "$root/tools/board_lib.sh"
+trap board_stop EXIT
 trap 'exit 130' INT TERM
-
-tries=0
-until grep -q '^READY ' "$ready"; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 50 ] || ! kill -0 "$board_pid" 2> /dev/null; then
-        echo "run-board: the virtual board did not start:" >&2
-        cat "$build/board.err" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
+board_start run-board "$build/board.out" "$build/board.err" --link "$link" --console "$console" \
+    --board 3 --image "$image" --trace "$trace"
 
 echo "Virtual board 3 on COM1 ($link), its console on COM2; flash kept in $image."
 echo "Sample files: hello.hex, table.bin; type 'demo' to run demo.flc, 'exit' to leave."

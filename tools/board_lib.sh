@@ -1,4 +1,4 @@
-# Sourced by the benchmark scripts: the virtual board ($board) in the
+# Sourced by `make run` and the benchmark scripts: the virtual board ($board) in the
 # background, started and stopped by process id.
 board_pid=
 
