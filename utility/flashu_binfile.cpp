@@ -58,21 +58,6 @@ static bool Same_Version(const struct stat *a, const struct stat *b)
            a->st_ctim.tv_nsec == b->st_ctim.tv_nsec;
 }
 
-static bool Write_All(int fd, const BYTE *p, size_t n)
-{
-    while (n > 0) {
-        ssize_t done = write(fd, p, n);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) {
-            if (done == 0) errno = ENOSPC;
-            return false;
-        }
-        p += done;
-        n -= (size_t)done;
-    }
-    return true;
-}
-
 enum COPY_RESULT { COPY_DONE, COPY_READ_FAILED, COPY_WRITE_FAILED };
 
 // Copies size bytes from the start of in to the start of out; *copied gets
@@ -88,7 +73,7 @@ static COPY_RESULT Copy_Image(int in, int out, off_t size, long long *copied)
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return COPY_READ_FAILED;
         if (n == 0) break;
-        if (!Write_All(out, copy_buf, (size_t)n)) return COPY_WRITE_FAILED;
+        if (!Write_Temp_File(out, copy_buf, (size_t)n)) return COPY_WRITE_FAILED;
         *copied += n;
     }
     return COPY_DONE;

@@ -151,9 +151,8 @@ WORD Read_OH_Data(WORD *base_ptr, DWORD *offset_ptr, BYTE *data_ptr, WORD *statu
         }
         WORD count;
         bool result = Interpret_OH_Record(&rec, base_ptr, offset_ptr, data_ptr, &count, status_ptr);
-        if (Log_Shows(LOG_OHREC))
-            Log_Fmt(LOG_OHREC, "Read hex record: type = %hu, base = 0x%04X, offset = 0x%08lX, count = %u\n",
-                    (unsigned short)rec.bRecType, *base_ptr, (unsigned long)*offset_ptr, count);
+        Log_Fmt(LOG_OHREC, "Read hex record: type = %hu, base = 0x%04X, offset = 0x%08lX, count = %u\n",
+                (unsigned short)rec.bRecType, *base_ptr, (unsigned long)*offset_ptr, count);
         if (result) return count;
     }
 }
@@ -200,17 +199,8 @@ static void Segment_File_Failed(const char *what, int err, WORD *status_ptr)
 
 static void Flush_Segment_Bytes(WORD *status_ptr)
 {
-    const BYTE *p = seg_out;
-    while (seg_out_len > 0) {
-        ssize_t n = write(seg_fd, p, seg_out_len);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            Segment_File_Failed("write", n < 0 ? errno : ENOSPC, status_ptr);
-            return;
-        }
-        p += n;
-        seg_out_len -= (size_t)n;
-    }
+    if (!Write_Temp_File(seg_fd, seg_out, seg_out_len)) Segment_File_Failed("write", errno, status_ptr);
+    seg_out_len = 0;
 }
 
 static void Write_Segment_Bytes(const BYTE *data_ptr, WORD count, WORD *status_ptr)

@@ -50,8 +50,10 @@ void Log_Str(WORD this_log_level, const char *log_str_ptr)
     }
 }
 
+// A hidden message is not formatted at all: the hex reader logs every record.
 void Log_Fmt(WORD this_log_level, const char *fmt, ...)
 {
+    if (!Log_Shows(this_log_level)) return;
     va_list ap;
     va_start(ap, fmt);
     vsnprintf(log_str, sizeof log_str, fmt, ap);

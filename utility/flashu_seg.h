@@ -45,6 +45,9 @@ DWORD File_Access_Time(const char *path);
 // for this run; the name goes to name_ptr. Returns the descriptor, kept open
 // until Delete_Temp_Files; -1 with errno set when none can be had.
 int Create_Temp_File(WORD number, char *name_ptr, size_t name_size);
+// Writes all n bytes to a temporary file; false with errno set (ENOSPC when
+// the file system takes nothing more) otherwise.
+bool Write_Temp_File(int fd, const BYTE *p, size_t n);
 // The bytes of a segment held in this run's temporary file, from its first
 // byte; nullptr / false when the segment has no such file.
 FILE *Open_Segment_Data(const SEGMENT_MAP_STRUCT *seg);

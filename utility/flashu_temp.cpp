@@ -103,6 +103,21 @@ int Create_Temp_File(WORD number, char *name_ptr, size_t name_size)
     return -1;
 }
 
+bool Write_Temp_File(int fd, const BYTE *p, size_t n)
+{
+    while (n > 0) {
+        ssize_t done = write(fd, p, n);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            if (done == 0) errno = ENOSPC;
+            return false;
+        }
+        p += done;
+        n -= (size_t)done;
+    }
+    return true;
+}
+
 static int Segment_Data_Fd(const SEGMENT_MAP_STRUCT *seg)
 {
     Init_Temp_Slots();
