@@ -48,9 +48,9 @@ bool Con_Kbhit();
 // Takes the next byte of standard input, whatever it is (a stream's ESC rule
 // of Con_Kbhit() does not apply), waiting up to wait_ms for one to come; a
 // byte an earlier poll held back comes at once. CON_NO_KEY when none came in
-// time, CON_EOF at end of input, CON_ESC for an interrupt or a stop. On a terminal single keys are seen even
-// outside Con_Raw_Begin(). For loops that must rest between polls without
-// missing a held byte.
+// time, CON_EOF at end of input, CON_ESC for an interrupt or a stop. On a
+// terminal single keys are seen even outside Con_Raw_Begin(). For loops that
+// must rest between polls without missing a held byte.
 #define CON_NO_KEY (-2)
 int Con_Wait_Key(int wait_ms);
 

@@ -22,7 +22,7 @@ enum : WORD {
     LOG_DOWNLOAD = 0x104,
 };
 
-#define LOG_STR_SIZE 255
+#define LOG_STR_SIZE    255
 #define TEXT_FIELD_SIZE 80
 
 extern WORD log_level;
@@ -90,14 +90,14 @@ extern DWORD vt_baud_rate;
 extern char system_name_str[TEXT_FIELD_SIZE];
 extern WORD board_id;
 extern char filepath_str[TEXT_FIELD_SIZE];
-extern WORD file_format;           // 0 hex, 1 binary
+extern WORD file_format; // 0 hex, 1 binary
 extern DWORD program_addr;
 extern char prog_name_str[TEXT_FIELD_SIZE];
 extern char version_str[TEXT_FIELD_SIZE];
 extern char group_name_str[TEXT_FIELD_SIZE];
 extern WORD oh_vector_base;
 extern DWORD oh_vector_offset;
-extern WORD verify_flash;          // 1: compare every programmed block with the work area
+extern WORD verify_flash; // 1: compare every programmed block with the work area
 
 // ---- interpreter state ----------------------------------------------------
 enum CMD_MODE {
@@ -107,7 +107,7 @@ enum CMD_MODE {
     cli_cmd_mode = 3,
 };
 extern CMD_MODE cmd_mode;
-extern BYTE exit_program;   // 0 runs on; EXIT_BY_ABORT when abort ended it
+extern BYTE exit_program; // 0 runs on; EXIT_BY_ABORT when abort ended it
 const BYTE EXIT_BY_ABORT = 2;
 extern BYTE debug_cmds_enabled;
 extern char prompt_str[TEXT_FIELD_SIZE];

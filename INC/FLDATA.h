@@ -14,21 +14,21 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "flash tables are mapped onto little-endian host memory");
 
 #define TBL_VALID_MARK 0xA1B2C3D4UL
-#define TBL_VERSION 1UL
+#define TBL_VERSION    1UL
 
-#define MAX_DEVICE_MAP_ENTRIES 36
-#define OLD_MON_DEVICE_MAP_ENTRIES 20   // monitors below 2.50 keep only 20
-#define OLD_MON_VERSION_LIMIT 0x0250
-#define MAX_DIR_ENTRIES 10
-#define FIRST_PROG_DIR_ENTRY 2          // 0 is the system name, 1 is reserved
+#define MAX_DEVICE_MAP_ENTRIES     36
+#define OLD_MON_DEVICE_MAP_ENTRIES 20 // monitors below 2.50 keep only 20
+#define OLD_MON_VERSION_LIMIT      0x0250
+#define MAX_DIR_ENTRIES            10
+#define FIRST_PROG_DIR_ENTRY       2 // 0 is the system name, 1 is reserved
 
-#define NO_USER_ADDR 0xFFFFFFFFUL      // window not visible to programs
+#define NO_USER_ADDR 0xFFFFFFFFUL // window not visible to programs
 #define NO_DEV_INDEX 0xFFFF
 #define NO_DIR_INDEX 0xFFFF
 
 // dir_flags bits
-#define DIR_IN_USE 0x01
-#define DIR_BOOT 0x02
+#define DIR_IN_USE  0x01
+#define DIR_BOOT    0x02
 #define DIR_DELETED 0x10
 
 // device map flash_id values that are not flash devices
@@ -36,9 +36,9 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
 #define FLASH_ID_RAM 0x01
 
 // Offsets of the tables from the boot table when the utility builds them.
-#define SYSTEM_TBL_OFFSET 0x400
+#define SYSTEM_TBL_OFFSET     0x400
 #define DEVICE_MAP_TBL_OFFSET 0x800
-#define DIR_TBL_OFFSET 0x1000
+#define DIR_TBL_OFFSET        0x1000
 
 #pragma pack(push, 1)
 
@@ -143,8 +143,7 @@ static_assert(offsetof(FLASH_DIR_ENTRY_STRUCT, program_mem) == 31, "directory en
 static_assert(offsetof(FLASH_DIR_ENTRY_STRUCT, pad) == 69, "directory entry layout");
 
 // A text field read from the target may use every byte: take a terminated copy.
-template <size_t N, size_t M>
-inline void Get_Field(char (&out)[M], const char (&field)[N])
+template <size_t N, size_t M> inline void Get_Field(char (&out)[M], const char (&field)[N])
 {
     static_assert(M > N, "room for the terminator");
     memcpy(out, field, N);

@@ -31,16 +31,16 @@ enum : BYTE {
 
 enum : WORD {
     CMD_HEADER_SIZE = 7,
-    CMD_MAX_DATA = 2048,        // data bytes per echo / read RAM / write RAM command
-    CMD_TX_TIMEOUT = 65535,     // sending allowance of every command (10 ms units)
-    CMD_RX_TIMEOUT = 6000,      // usual response allowance: 60 s
+    CMD_MAX_DATA = 2048,    // data bytes per echo / read RAM / write RAM command
+    CMD_TX_TIMEOUT = 65535, // sending allowance of every command (10 ms units)
+    CMD_RX_TIMEOUT = 6000,  // usual response allowance: 60 s
 };
 
 #pragma pack(push, 1)
 
-#define CMD_HEADER_FIELDS \
-    BYTE id;              \
-    WORD status;          \
+#define CMD_HEADER_FIELDS                                                                          \
+    BYTE id;                                                                                       \
+    WORD status;                                                                                   \
     DWORD cmd_data_size
 
 struct ECHO_CMD_STRUCT {
@@ -56,7 +56,7 @@ struct CHANGE_BAUD_CMD_STRUCT {
 struct INIT_CMD_STRUCT {
     CMD_HEADER_FIELDS;
     WORD program_id;
-    WORD program_version;  // major in the high byte, minor in the low
+    WORD program_version; // major in the high byte, minor in the low
     DWORD boot_phys_address;
 };
 
@@ -67,7 +67,7 @@ struct SHUTDOWN_CMD_STRUCT {
 struct READ_RAM_CMD_STRUCT {
     CMD_HEADER_FIELDS;
     DWORD phys_address;
-    DWORD data_checksum;  // byte sum of the cmd_data_size data bytes
+    DWORD data_checksum; // byte sum of the cmd_data_size data bytes
     BYTE data[CMD_MAX_DATA];
 };
 
@@ -217,7 +217,10 @@ extern ERASE_FLASH_CMD_STRUCT erase_cmd;
 extern SHUTDOWN_CMD_STRUCT shutdown_cmd;
 
 // Response allowance for a transfer of wSize bytes: wSize * 100 / 30, in 10 ms.
-inline DWORD Transfer_Time(DWORD wSize) { return wSize * 100 / 30; }
+inline DWORD Transfer_Time(DWORD wSize)
+{
+    return wSize * 100 / 30;
+}
 
 // Sends lpTx, receives into lpRx; the status becomes the response's status
 // field unless the link failed.

@@ -36,10 +36,10 @@ struct OH86_FILE {
     int fd;
     BYTE *buf;
     size_t buf_size;
-    const BYTE *pos;  // next unread character
-    const BYTE *end;  // end of the characters read so far
-    DWORD line;       // line of the next character, from 1
-    DWORD rec_line;   // line of the colon of the last record started
+    const BYTE *pos; // next unread character
+    const BYTE *end; // end of the characters read so far
+    DWORD line;      // line of the next character, from 1
+    DWORD rec_line;  // line of the colon of the last record started
 };
 
 void Attach_OH86_File(OH86_FILE *pFile, int fd, BYTE *buf, size_t buf_size);

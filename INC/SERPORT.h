@@ -11,8 +11,8 @@
 #include "CTCOMMON.h"
 
 enum : int {
-    SERPORT_PURGE_RX = 0x01,  // discard unread input
-    SERPORT_PURGE_TX = 0x02,  // discard output not yet sent
+    SERPORT_PURGE_RX = 0x01, // discard unread input
+    SERPORT_PURGE_TX = 0x02, // discard output not yet sent
 };
 
 // Every call that can fail returns false (or -1) and puts an errno value

@@ -44,9 +44,15 @@ void Serport_Install(const SERPORT_OPS_STRUCT *new_ops)
     comOpen = 0;
 }
 
-const SERPORT_OPS_STRUCT *Serport_Ops() { return ops; }
+const SERPORT_OPS_STRUCT *Serport_Ops()
+{
+    return ops;
+}
 
-DWORD Comms_GetTime() { return ops->now_ms() - clock_base; }
+DWORD Comms_GetTime()
+{
+    return ops->now_ms() - clock_base;
+}
 
 bool Comms_Device_Path(WORD comm_port, char *path, size_t path_size)
 {
@@ -81,7 +87,7 @@ static bool Group_Would_Help(const struct stat &st)
 // and why it could not be used.
 static void Report_Open_Failure(WORD comm_port, const char *path, int err)
 {
-    if (err == EWOULDBLOCK) err = EBUSY;  // lock held by another program
+    if (err == EWOULDBLOCK) err = EBUSY; // lock held by another program
     char hint[120] = "";
     struct stat st;
     if (err == EACCES && stat(path, &st) == 0 && Group_Would_Help(st)) {
@@ -115,11 +121,17 @@ static WAIT_RESULT Output_Stalled()
     return WAIT_STALLED;
 }
 
-bool Comms_Port_Lost() { return comOpen && port_lost; }
+bool Comms_Port_Lost()
+{
+    return comOpen && port_lost;
+}
 
 // A closed port (the terminal could not give the target its port back) fails
 // like a lost one, without a line: nothing went away.
-static bool Port_Unusable() { return port_lost || !comOpen; }
+static bool Port_Unusable()
+{
+    return port_lost || !comOpen;
+}
 
 static bool Queue_Counts(DWORD *in_count, DWORD *out_count)
 {
@@ -235,7 +247,7 @@ static WAIT_RESULT Wait_Input_Queued(DWORD count, DWORD start, DWORD limit_ms)
         if (in >= count) break;
         int err = 0;
         if (in != 0)
-            ops->sleep_ms(1);  // a part is here: readiness would not block
+            ops->sleep_ms(1); // a part is here: readiness would not block
         else if (!ops->wait_readable(port, limit_ms - elapsed + 1, &err))
             return Port_Lost(err);
     }

@@ -23,7 +23,7 @@ const int MAX_LISTED = 16;
 struct PORT_LIST {
     int listed;
     bool more;
-    char first[PATH_MAX];   // the path the hint suggests
+    char first[PATH_MAX]; // the path the hint suggests
 };
 
 // A ttyS device node exists for every possible UART; only those the kernel
@@ -93,7 +93,7 @@ void List_Entries(PORT_LIST *list, const char *dir, const char *prefix, ENTRY_KI
     free(names);
 }
 
-}  // namespace
+} // namespace
 
 void List_Serial_Ports(WORD comm_port)
 {

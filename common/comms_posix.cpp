@@ -54,7 +54,10 @@ static bool Posix_Get_State(int fd, int *err)
 }
 
 // The kernel sizes its own queues; nothing to ask for.
-static bool Posix_Setup_Queues(int, WORD, WORD, int *) { return true; }
+static bool Posix_Setup_Queues(int, WORD, WORD, int *)
+{
+    return true;
+}
 
 static void Make_Raw_8N1(struct termios *tio)
 {
@@ -63,7 +66,7 @@ static void Make_Raw_8N1(struct termios *tio)
     tio->c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio->c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | HUPCL);
-    tio->c_cflag |= CS8 | CLOCAL | CREAD;  // CRTSCTS stays as the port had it
+    tio->c_cflag |= CS8 | CLOCAL | CREAD; // CRTSCTS stays as the port had it
     tio->c_cc[VMIN] = 0;
     tio->c_cc[VTIME] = 0;
 }
@@ -79,8 +82,7 @@ static bool Posix_Set_State(int fd, DWORD dwBaudRate, int *err)
     if (!Serport_Set_Baud(fd, dwBaudRate, err)) return false;
     int lines = TIOCM_DTR | TIOCM_RTS;
     // A pseudo-terminal has no modem lines and refuses; that is no fault.
-    if (ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL &&
-        errno != EIO) {
+    if (ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL && errno != EIO) {
         *err = errno;
         return false;
     }
@@ -175,8 +177,7 @@ static void Posix_Sleep_Ms(DWORD ms)
     struct timespec ts;
     ts.tv_sec = ms / 1000;
     ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
 // A hung-up or failing line is "ready" at once and stays so: it is reported,
@@ -201,8 +202,14 @@ static bool Posix_Wait(int fd, short events, DWORD ms, int *err)
     return true;
 }
 
-static bool Posix_Wait_Readable(int fd, DWORD ms, int *err) { return Posix_Wait(fd, POLLIN, ms, err); }
-static bool Posix_Wait_Writable(int fd, DWORD ms, int *err) { return Posix_Wait(fd, POLLOUT, ms, err); }
+static bool Posix_Wait_Readable(int fd, DWORD ms, int *err)
+{
+    return Posix_Wait(fd, POLLIN, ms, err);
+}
+static bool Posix_Wait_Writable(int fd, DWORD ms, int *err)
+{
+    return Posix_Wait(fd, POLLOUT, ms, err);
+}
 
 // With the kernel's queue empty only the UART's own FIFO is left, so tcdrain
 // returns within a few byte times.
@@ -216,8 +223,7 @@ static bool Posix_Drain(int fd, int *err)
 }
 
 const SERPORT_OPS_STRUCT posix_serport_ops = {
-    Posix_Open,          Posix_Get_State, Posix_Setup_Queues, Posix_Set_State,
-    Posix_Purge,         Posix_Close,     Posix_Write,        Posix_Read,
-    Posix_Queue_Counts,  Posix_Now_Ms,    Posix_Wait_Readable, Posix_Wait_Writable,
-    Posix_Sleep_Ms,      Posix_Drain,
+    Posix_Open,          Posix_Get_State,     Posix_Setup_Queues, Posix_Set_State,    Posix_Purge,
+    Posix_Close,         Posix_Write,         Posix_Read,         Posix_Queue_Counts, Posix_Now_Ms,
+    Posix_Wait_Readable, Posix_Wait_Writable, Posix_Sleep_Ms,     Posix_Drain,
 };

@@ -13,11 +13,11 @@ BYTE msg_seq_num = 0;
 // Frame-sized work buffer: the sender assembles header and trailer here.
 static BYTE inbuff[MSG_MAX_FRAME];
 
-static const WORD TX_PER_BYTE = 0xFFFF;    // writes: bounded by the driver's stall limit
-static const WORD REPLY_READ_TIME = 5;     // 50 ms per reply read
+static const WORD TX_PER_BYTE = 0xFFFF; // writes: bounded by the driver's stall limit
+static const WORD REPLY_READ_TIME = 5;  // 50 ms per reply read
 static const WORD REPLY_READS = 4;
 static const WORD TX_ATTEMPTS = 3;
-static const WORD HUNT_READ_TIME = 50;     // 500 ms per read for a start character
+static const WORD HUNT_READ_TIME = 50; // 500 ms per read for a start character
 // Once a frame has begun its bytes follow each other closely: a longer pause
 // breaks it off. The long allowance is only for the start of a response
 // (the monitor may be erasing for seconds).
@@ -32,9 +32,15 @@ void Init_Message_Link(WORD comm_port, DWORD dwBaudRate, WORD *wStatus)
     Init_Comms_Link(comm_port, dwBaudRate, wStatus);
 }
 
-void Shutdown_Message_Link(WORD *wStatus) { Shutdown_Comms_Link(wStatus); }
+void Shutdown_Message_Link(WORD *wStatus)
+{
+    Shutdown_Comms_Link(wStatus);
+}
 
-void Clear_Comms_Status() { memset(&comms_status, 0, sizeof comms_status); }
+void Clear_Comms_Status()
+{
+    memset(&comms_status, 0, sizeof comms_status);
+}
 
 DWORD Calc_Checksum(const void *lpBuffer, WORD wSize, WORD *wStatus)
 {
@@ -66,8 +72,8 @@ static void Build_Frame_Ends(const void *databuff, WORD wSize, MSG_HEADER_STRUCT
     header->msg_size = static_cast<WORD>(wSize + MSG_OVERHEAD);
     header->msg_seq_number = msg_seq_num++;
     WORD ignored;
-    DWORD sum = Calc_Checksum(header, sizeof *header, &ignored) +
-                Calc_Checksum(databuff, wSize, &ignored);
+    DWORD sum =
+        Calc_Checksum(header, sizeof *header, &ignored) + Calc_Checksum(databuff, wSize, &ignored);
     trailer->msg_checksum = sum;
     trailer->msg_inverse_checksum = ~sum;
     trailer->end_char = MSG_ETX;
@@ -84,7 +90,8 @@ static WORD Transmit_Frame(const void *databuff, WORD wSize, const MSG_HEADER_ST
     // Whatever arrived before the frame is complete is never the reply.
     Comms_ClearInputBuffer();
     if (*line_status != E_WRITE_COMM)
-        written = static_cast<WORD>(written + Tx_Data(trailer, sizeof *trailer, TX_PER_BYTE, line_status));
+        written = static_cast<WORD>(written +
+                                    Tx_Data(trailer, sizeof *trailer, TX_PER_BYTE, line_status));
     comms_status.send_msg_count++;
     return written;
 }
@@ -130,18 +137,18 @@ WORD Tx_Message(const void *databuff, WORD wSize, WORD wTimeout, WORD *wStatus)
         comms_status.send_no_timeout_count++;
         return 0;
     }
-    if (wSize > MSG_MAX_DATA) {  // would not fit a frame; the receiver rejects it
+    if (wSize > MSG_MAX_DATA) { // would not fit a frame; the receiver rejects it
         *wStatus = E_PARAM;
         return 0;
     }
     MSG_HEADER_STRUCT *header = reinterpret_cast<MSG_HEADER_STRUCT *>(inbuff);
-    MSG_TRAILER_STRUCT *trailer =
-        reinterpret_cast<MSG_TRAILER_STRUCT *>(inbuff + sizeof(inbuff) - sizeof(MSG_TRAILER_STRUCT));
+    MSG_TRAILER_STRUCT *trailer = reinterpret_cast<MSG_TRAILER_STRUCT *>(
+        inbuff + sizeof(inbuff) - sizeof(MSG_TRAILER_STRUCT));
     Build_Frame_Ends(databuff, wSize, header, trailer);
 
     WORD flush_status;
     Comms_FlushFileBuffers(&flush_status);
-    if (flush_status == E_WRITE_COMM) {  // the line is gone or blocked: the driver said so
+    if (flush_status == E_WRITE_COMM) { // the line is gone or blocked: the driver said so
         *wStatus = flush_status;
         return 0;
     }
@@ -162,7 +169,7 @@ WORD Tx_Message(const void *databuff, WORD wSize, WORD wTimeout, WORD *wStatus)
             return written;
         }
         if (outcome != REPLY_RETRY) {
-            *wStatus = outcome == REPLY_OUT_OF_TIME ? E_TIME
+            *wStatus = outcome == REPLY_OUT_OF_TIME  ? E_TIME
                        : line_status == E_WRITE_COMM ? E_WRITE_COMM
                                                      : E_READ_COMM;
             return written;
@@ -178,11 +185,11 @@ WORD Tx_Message(const void *databuff, WORD wSize, WORD wTimeout, WORD *wStatus)
 // when a bad frame sends the receiver back to hunting: noise costs as much as
 // silence.
 struct RX_WAIT {
-    WORD allowance;      // for the start of a frame, units of 10 ms
-    DWORD waited;        // units used hunting
-    bool frame_broke;    // a frame began and broke off: only its resend is awaited
-    WORD silent_reads;   // reads without a byte since then
-    WORD line_status;    // the driver's failure when the line is lost or blocked
+    WORD allowance;    // for the start of a frame, units of 10 ms
+    DWORD waited;      // units used hunting
+    bool frame_broke;  // a frame began and broke off: only its resend is awaited
+    WORD silent_reads; // reads without a byte since then
+    WORD line_status;  // the driver's failure when the line is lost or blocked
 };
 
 enum HUNT_OUTCOME { HUNT_STX, HUNT_CAN, HUNT_TIMEOUT, HUNT_LINE_FAILED };
@@ -295,7 +302,7 @@ WORD Rx_Message(void *inbuff_ptr, WORD wSize, WORD wTimeout, WORD *wStatus)
             *wStatus = E_OK;
             return len;
         }
-        if (frame != FRAME_BAD_LENGTH) {  // a frame of ours broke: its resend is due soon
+        if (frame != FRAME_BAD_LENGTH) { // a frame of ours broke: its resend is due soon
             w.frame_broke = true;
             w.silent_reads = 0;
         }

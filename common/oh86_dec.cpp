@@ -164,7 +164,8 @@ WORD Get_OH86_Record(OH86_FILE *pFile, OH86_RECORD_STRUCT *lpRec)
 // ---- checksums and writing --------------------------------------------------------
 static BYTE Record_Byte_Sum(const OH86_RECORD_STRUCT *lpRec)
 {
-    unsigned sum = lpRec->bRecLen + (lpRec->wOffset >> 8) + (lpRec->wOffset & 0xFF) + lpRec->bRecType;
+    unsigned sum =
+        lpRec->bRecLen + (lpRec->wOffset >> 8) + (lpRec->wOffset & 0xFF) + lpRec->bRecType;
     for (unsigned i = 0; i < lpRec->bRecLen; i++) sum += lpRec->bData[i];
     return (BYTE)sum;
 }

@@ -18,7 +18,10 @@ namespace {
 
 volatile sig_atomic_t stop_requested;
 
-void On_Signal(int) { stop_requested = 1; }
+void On_Signal(int)
+{
+    stop_requested = 1;
+}
 
 // SIGINT, SIGTERM and SIGHUP stay blocked except inside ppoll, so a signal
 // can only end the wait, never a half-done step.
@@ -59,7 +62,7 @@ void Flush_Output(int master)
         ssize_t n = write(master, tx_buf, tx_len);
         if (n <= 0) {
             if (n < 0 && errno == EINTR) continue;
-            return;  // pty full: wait for POLLOUT
+            return; // pty full: wait for POLLOUT
         }
         memmove(tx_buf, tx_buf + n, tx_len - size_t(n));
         tx_len -= size_t(n);
@@ -96,8 +99,10 @@ int Run(const BOARD_CONFIG &cfg, int master)
         now = Now_Us();
         // One look at the host's rate per wake-up serves both directions.
         DWORD host_baud = Pty_Host_Baud(master);
-        if (r > 0 && (pfd.revents & POLLIN)) Read_Line(master, host_baud, now);
-        else if (r > 0 && (pfd.revents & (POLLHUP | POLLERR))) poll(nullptr, 0, 20);
+        if (r > 0 && (pfd.revents & POLLIN))
+            Read_Line(master, host_baud, now);
+        else if (r > 0 && (pfd.revents & (POLLHUP | POLLERR)))
+            poll(nullptr, 0, 20);
         Link_Timer(now);
         if (Link_Take_Shutdown()) Console_Reset();
         if (tx_len < sizeof tx_buf)
@@ -110,7 +115,7 @@ int Run(const BOARD_CONFIG &cfg, int master)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -136,8 +141,9 @@ int main(int argc, char **argv)
     }
     Link_Init(&cfg.link);
     int master = Pty_Open(cfg.link_path, cfg.link.reset_baud, err, sizeof err);
-    if (master < 0 || (cfg.console_path[0] && !Console_Open(cfg.console_path, &cfg.link.mon,
-                                                             cfg.link.reset_baud, err, sizeof err))) {
+    if (master < 0 ||
+        (cfg.console_path[0] &&
+         !Console_Open(cfg.console_path, &cfg.link.mon, cfg.link.reset_baud, err, sizeof err))) {
         fprintf(stderr, "torvex-target: %s\n", err);
         if (master >= 0) Pty_Close(master, cfg.link_path);
         return 2;

@@ -27,8 +27,7 @@ bool Known_Baud(DWORD baud)
 
 // Copies the request into a zeroed record of type T, so fields a short
 // request lacks read as 0 instead of past its end.
-template <typename T>
-T Take(const BYTE *req, WORD req_len)
+template <typename T> T Take(const BYTE *req, WORD req_len)
 {
     T rec;
     memset(&rec, 0, sizeof rec);
@@ -37,8 +36,7 @@ T Take(const BYTE *req, WORD req_len)
     return rec;
 }
 
-template <typename T>
-WORD Give(const T &rec, WORD len, BYTE *resp)
+template <typename T> WORD Give(const T &rec, WORD len, BYTE *resp)
 {
     memcpy(resp, &rec, len);
     return len;
@@ -57,8 +55,10 @@ WORD Do_Echo(const BYTE *req, WORD req_len, BYTE *resp)
 WORD Do_Change_Baud(const BYTE *req, WORD req_len, BYTE *resp, CMD_OUTCOME *outcome)
 {
     CHANGE_BAUD_CMD_STRUCT rec = Take<CHANGE_BAUD_CMD_STRUCT>(req, req_len);
-    if (Known_Baud(rec.baud_rate)) outcome->new_baud = rec.baud_rate;
-    else rec.status = ST_BAD_PARAM;
+    if (Known_Baud(rec.baud_rate))
+        outcome->new_baud = rec.baud_rate;
+    else
+        rec.status = ST_BAD_PARAM;
     return Give(rec, sizeof rec, resp);
 }
 
@@ -75,8 +75,10 @@ WORD Do_Read(const BYTE *req, WORD req_len, BYTE *resp)
 {
     READ_RAM_CMD_STRUCT rec = Take<READ_RAM_CMD_STRUCT>(req, req_len);
     DWORD n = rec.cmd_data_size;
-    if (n > CMD_MAX_DATA) rec.status = ST_BAD_PARAM;
-    else rec.status = Mem_Read(rec.phys_address, n, rec.data);
+    if (n > CMD_MAX_DATA)
+        rec.status = ST_BAD_PARAM;
+    else
+        rec.status = Mem_Read(rec.phys_address, n, rec.data);
     if (rec.status != ST_OK) n = 0;
     rec.cmd_data_size = n;
     rec.data_checksum = Byte_Sum(rec.data, n);
@@ -88,9 +90,12 @@ WORD Do_Write(const BYTE *req, WORD req_len, BYTE *resp)
     WRITE_RAM_CMD_STRUCT rec = Take<WRITE_RAM_CMD_STRUCT>(req, req_len);
     const WORD head = offsetof(WRITE_RAM_CMD_STRUCT, data);
     DWORD n = rec.cmd_data_size;
-    if (n > CMD_MAX_DATA || req_len != head + n) rec.status = ST_BAD_PARAM;
-    else if (Byte_Sum(rec.data, n) != rec.data_checksum) rec.status = ST_BAD_PARAM;
-    else rec.status = Mem_Write_Ram(rec.phys_address, rec.data, n);
+    if (n > CMD_MAX_DATA || req_len != head + n)
+        rec.status = ST_BAD_PARAM;
+    else if (Byte_Sum(rec.data, n) != rec.data_checksum)
+        rec.status = ST_BAD_PARAM;
+    else
+        rec.status = Mem_Write_Ram(rec.phys_address, rec.data, n);
     return Give(rec, head, resp);
 }
 
@@ -118,8 +123,10 @@ WORD Do_Set(const BYTE *req, WORD req_len, BYTE *resp)
 WORD Do_Port(const BYTE *req, WORD req_len, BYTE *resp, bool output)
 {
     INPUT_PORT_CMD_STRUCT rec = Take<INPUT_PORT_CMD_STRUCT>(req, req_len);
-    if (output) Mem_Port_Write(rec.io_port, rec.io_size, rec.io_value);
-    else rec.io_value = Mem_Port_Read(rec.io_port, rec.io_size);
+    if (output)
+        Mem_Port_Write(rec.io_port, rec.io_size, rec.io_value);
+    else
+        rec.io_value = Mem_Port_Read(rec.io_port, rec.io_size);
     return Give(rec, sizeof rec, resp);
 }
 
@@ -127,7 +134,7 @@ WORD Do_Flash_Id(const BYTE *req, WORD req_len, BYTE *resp)
 {
     GET_FLASH_ID_CMD_STRUCT rec = Take<GET_FLASH_ID_CMD_STRUCT>(req, req_len);
     if (Mem_In_Flash(rec.flash_base_address, 1)) {
-        WORD manufacture_code = 0, device_code = 0;  // the record's fields are unaligned
+        WORD manufacture_code = 0, device_code = 0; // the record's fields are unaligned
         Mem_Flash_Codes(&manufacture_code, &device_code);
         rec.manufacture_code = manufacture_code;
         rec.device_code = device_code;
@@ -163,7 +170,7 @@ WORD Do_Unknown(const BYTE *req, WORD req_len, BYTE *resp)
     return Give(rec, sizeof rec, resp);
 }
 
-}  // namespace
+} // namespace
 
 WORD Execute_Request(const BYTE *req, WORD req_len, const MONITOR_ID *mon, BYTE *resp,
                      CMD_OUTCOME *outcome)
@@ -223,9 +230,7 @@ void Describe_Request(const BYTE *req, WORD req_len, char *out, size_t cap)
         snprintf(out, cap, ",\"baud\":%u", Take<CHANGE_BAUD_CMD_STRUCT>(req, req_len).baud_rate);
         break;
     case READ_RAM_CMD:
-    case WRITE_RAM_CMD:
-        snprintf(out, cap, ",\"addr\":%u,\"len\":%u", any.phys_address, len);
-        break;
+    case WRITE_RAM_CMD: snprintf(out, cap, ",\"addr\":%u,\"len\":%u", any.phys_address, len); break;
     case COPY_RAM_CMD:
     case COMPARE_RAM_CMD: {
         COPY_RAM_CMD_STRUCT r = Take<COPY_RAM_CMD_STRUCT>(req, req_len);
@@ -262,10 +267,8 @@ void Describe_Request(const BYTE *req, WORD req_len, char *out, size_t cap)
                  r.src_phys_address, len);
         break;
     }
-    default:
-        snprintf(out, cap, ",\"len\":%u", len);
-        break;
+    default: snprintf(out, cap, ",\"len\":%u", len); break;
     }
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -26,7 +26,7 @@ const size_t TRANSCRIPT_MAX = 4096;
 
 int console_fd = -1;
 MONITOR_ID monitor;
-std::string since_reset;   // what the console printed since the last reset
+std::string since_reset; // what the console printed since the last reset
 
 void Send(const char *text, size_t len)
 {
@@ -36,7 +36,7 @@ void Send(const char *text, size_t len)
     while (len > 0) {
         ssize_t n = write(console_fd, text, len);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;   // a line nobody reads is full: the rest is lost, as on a wire
+        if (n <= 0) return; // a line nobody reads is full: the rest is lost, as on a wire
         text += n;
         len -= size_t(n);
     }
@@ -59,7 +59,7 @@ int Boot_Entry(DWORD dir_addr, FLASH_DIR_ENTRY_STRUCT *entry)
     return -1;
 }
 
-}  // namespace
+} // namespace
 
 void Describe_Boot(const MONITOR_ID *mon, char *out, size_t cap)
 {
@@ -103,7 +103,10 @@ bool Console_Open(const char *path, const MONITOR_ID *mon, DWORD baud, char *err
     return console_fd >= 0;
 }
 
-int Console_Fd() { return console_fd; }
+int Console_Fd()
+{
+    return console_fd;
+}
 
 void Console_Reset()
 {
@@ -124,7 +127,7 @@ void Console_Service()
     ssize_t n = read(console_fd, buf, sizeof buf);
     if (n <= 0) return;
     if (buf[0] != TIOCPKT_DATA) {
-        if (buf[0] & TIOCPKT_FLUSHREAD) {   // the reader cleared the line: print it all again
+        if (buf[0] & TIOCPKT_FLUSHREAD) { // the reader cleared the line: print it all again
             std::string again;
             again.swap(since_reset);
             Send(again.data(), again.size());
@@ -132,8 +135,10 @@ void Console_Service()
         return;
     }
     for (ssize_t i = 1; i < n; i++) {
-        if (buf[i] == '\r') Send("\r\n", 2);
-        else Send(buf + i, 1);
+        if (buf[i] == '\r')
+            Send("\r\n", 2);
+        else
+            Send(buf + i, 1);
     }
 }
 
@@ -143,4 +148,4 @@ void Console_Close(const char *path)
     console_fd = -1;
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -44,24 +44,30 @@ WORD rx_len;
 WORD rx_size;
 uint64_t rx_last_us;
 DWORD naks_left;
-DWORD fail_seen;   // requests named setup.fail_name so far
+DWORD fail_seen; // requests named setup.fail_name so far
 
-bool pending;          // a response waits for the host's ACK
-bool given_up;         // its sends ran out unacknowledged, no new frame since
-uint64_t hang_up_us;   // when the line hangs up (--hang-up-on), 0: not due
+bool pending;        // a response waits for the host's ACK
+bool given_up;       // its sends ran out unacknowledged, no new frame since
+uint64_t hang_up_us; // when the line hangs up (--hang-up-on), 0: not due
 BYTE resp_frame[MSG_MAX_FRAME];
 WORD resp_len;
 int resp_sends;
 uint64_t ack_deadline_us;
-DWORD pending_baud;    // rate to take once the pending response is through
-bool shutdown_seen;    // the host said goodbye since the last look
+DWORD pending_baud; // rate to take once the pending response is through
+bool shutdown_seen; // the host said goodbye since the last look
 
 std::deque<OUT_BYTE> outq;
 uint64_t last_due_us;
 
-uint64_t Byte_Time_Us(DWORD baud) { return baud ? 10000000u / baud : 0; }
+uint64_t Byte_Time_Us(DWORD baud)
+{
+    return baud ? 10000000u / baud : 0;
+}
 
-uint64_t Wire_Time_Us(size_t bytes) { return setup.pace ? bytes * Byte_Time_Us(cur_baud) : 0; }
+uint64_t Wire_Time_Us(size_t bytes)
+{
+    return setup.pace ? bytes * Byte_Time_Us(cur_baud) : 0;
+}
 
 bool Chance(double p)
 {
@@ -69,7 +75,10 @@ bool Chance(double p)
     return std::uniform_real_distribution<double>(0.0, 1.0)(rng) < p;
 }
 
-BYTE Flip_Bits() { return BYTE(std::uniform_int_distribution<int>(1, 255)(rng)); }
+BYTE Flip_Bits()
+{
+    return BYTE(std::uniform_int_distribution<int>(1, 255)(rng));
+}
 
 // Header and data; the trailer is not covered. A frame is never shorter than
 // its header and trailer.
@@ -101,7 +110,10 @@ void Queue_Output(const BYTE *data, size_t len, uint64_t not_before_us, uint64_t
     }
 }
 
-void Send_Control(BYTE b, uint64_t now_us) { Queue_Output(&b, 1, now_us, now_us); }
+void Send_Control(BYTE b, uint64_t now_us)
+{
+    Queue_Output(&b, 1, now_us, now_us);
+}
 
 void Switch_Baud(const char *why)
 {
@@ -170,11 +182,11 @@ void Frame_Intact(uint64_t now_us)
     const BYTE seq = rx_frame[3];
     const BYTE *rec = rx_frame + sizeof(MSG_HEADER_STRUCT);
     const WORD rec_len = WORD(rx_size - MSG_OVERHEAD);
-    if (Trace_On()) {   // describing the request is only worth it for the trace
+    if (Trace_On()) { // describing the request is only worth it for the trace
         char fields[256];
         Describe_Request(rec, rec_len, fields, sizeof fields);
-        Trace_Fmt("\"ev\":\"rx_frame\",\"seq\":%u,\"size\":%u,\"cmd\":%u,\"name\":\"%s\"%s",
-                  seq, rx_size, rec_len ? rec[0] : 0, Command_Name(rec_len ? rec[0] : 0), fields);
+        Trace_Fmt("\"ev\":\"rx_frame\",\"seq\":%u,\"size\":%u,\"cmd\":%u,\"name\":\"%s\"%s", seq,
+                  rx_size, rec_len ? rec[0] : 0, Command_Name(rec_len ? rec[0] : 0), fields);
     }
     counts.frames_ok++;
     if (setup.silent) return;
@@ -187,7 +199,7 @@ void Frame_Intact(uint64_t now_us)
     Trace_Fmt("\"ev\":\"tx_ack\",\"seq\":%u", seq);
     Send_Control(MSG_ACK, now_us);
     if (rec_len && rec[0] == setup.hang_up_cmd && !hang_up_us) {
-        hang_up_us = now_us + HANG_UP_DELAY_US;   // as if the board died at work
+        hang_up_us = now_us + HANG_UP_DELAY_US; // as if the board died at work
         return;
     }
 
@@ -217,9 +229,9 @@ void Frame_Complete(uint64_t now_us)
         return;
     }
     DWORD sum = Frame_Sum(rx_frame, rx_size);
-    const char *bad = sum != trail.msg_checksum                ? "checksum"
+    const char *bad = sum != trail.msg_checksum            ? "checksum"
                       : ~sum != trail.msg_inverse_checksum ? "complement"
-                                                             : nullptr;
+                                                           : nullptr;
     if (bad) {
         counts.frames_nak++;
         Trace_Fmt("\"ev\":\"tx_nak\",\"seq\":%u,\"why\":\"%s\"", rx_frame[3], bad);
@@ -295,7 +307,7 @@ void Feed_Byte(BYTE b, uint64_t now_us)
     if (rx_state == RX_BODY && rx_len == rx_size) Frame_Complete(now_us);
 }
 
-}  // namespace
+} // namespace
 
 void Link_Init(const LINK_SETUP *s)
 {
@@ -356,8 +368,10 @@ size_t Link_Take_Output(BYTE *buf, size_t cap, DWORD host_baud, uint64_t now_us)
     size_t n = 0, lost = 0;
     bool wrong_rate = host_baud && host_baud != cur_baud;
     while (!outq.empty() && outq.front().due_us <= now_us && n < cap) {
-        if (wrong_rate) lost++;
-        else buf[n++] = outq.front().value;
+        if (wrong_rate)
+            lost++;
+        else
+            buf[n++] = outq.front().value;
         outq.pop_front();
     }
     if (lost)
@@ -380,7 +394,10 @@ int Link_Wait_Ms(uint64_t now_us)
     return ms > 60000 ? 60000 : int(ms);
 }
 
-DWORD Link_Baud() { return cur_baud; }
+DWORD Link_Baud()
+{
+    return cur_baud;
+}
 
 bool Link_Take_Shutdown()
 {
@@ -396,6 +413,9 @@ bool Link_Hang_Up_Due(uint64_t now_us)
     return true;
 }
 
-const LINK_COUNTS *Link_Counts() { return &counts; }
+const LINK_COUNTS *Link_Counts()
+{
+    return &counts;
+}
 
-}  // namespace vboard
+} // namespace vboard

@@ -23,15 +23,13 @@ struct BOARD_MODEL {
 // Physical flash blocks of each board, lowest address first; the blocks of
 // one board are contiguous.
 const FLASH_BLOCK board1_blocks[] = {
-    {0x03F80000, 0x20000}, {0x03FA0000, 0x20000}, {0x03FC0000, 0x20000},
-    {0x03FE0000, 0x18000}, {0x03FF8000, 0x02000}, {0x03FFA000, 0x02000},
-    {0x03FFC000, 0x04000},
+    {0x03F80000, 0x20000}, {0x03FA0000, 0x20000}, {0x03FC0000, 0x20000}, {0x03FE0000, 0x18000},
+    {0x03FF8000, 0x02000}, {0x03FFA000, 0x02000}, {0x03FFC000, 0x04000},
 };
 const FLASH_BLOCK board2_blocks[] = {
-    {0x03F00000, 0x20000}, {0x03F20000, 0x20000}, {0x03F40000, 0x20000},
-    {0x03F60000, 0x20000}, {0x03F80000, 0x20000}, {0x03FA0000, 0x20000},
-    {0x03FC0000, 0x20000}, {0x03FE0000, 0x18000}, {0x03FF8000, 0x02000},
-    {0x03FFA000, 0x02000}, {0x03FFC000, 0x04000},
+    {0x03F00000, 0x20000}, {0x03F20000, 0x20000}, {0x03F40000, 0x20000}, {0x03F60000, 0x20000},
+    {0x03F80000, 0x20000}, {0x03FA0000, 0x20000}, {0x03FC0000, 0x20000}, {0x03FE0000, 0x18000},
+    {0x03FF8000, 0x02000}, {0x03FFA000, 0x02000}, {0x03FFC000, 0x04000},
 };
 // Boards 3 and 4: uniform 64 K blocks up to 0x03FF0000, then the boot-block
 // tail 32 K, 8 K, 8 K, 16 K.
@@ -86,7 +84,7 @@ const BYTE *Readable(DWORD addr, DWORD len)
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 bool Mem_Init(WORD board)
 {
@@ -113,11 +111,23 @@ void Mem_Flash_Codes(WORD *manufacture_code, WORD *device_code)
     *device_code = model.device_code;
 }
 
-DWORD Mem_Flash_First() { return flash_first; }
-DWORD Mem_Flash_Size() { return DWORD(flash.size()); }
-const BYTE *Mem_Flash_Bytes() { return flash.data(); }
+DWORD Mem_Flash_First()
+{
+    return flash_first;
+}
+DWORD Mem_Flash_Size()
+{
+    return DWORD(flash.size());
+}
+const BYTE *Mem_Flash_Bytes()
+{
+    return flash.data();
+}
 
-bool Mem_In_Ram(DWORD addr, DWORD len) { return Range_Inside(addr, len, RAM_FIRST, RAM_SIZE); }
+bool Mem_In_Ram(DWORD addr, DWORD len)
+{
+    return Range_Inside(addr, len, RAM_FIRST, RAM_SIZE);
+}
 
 bool Mem_In_Flash(DWORD addr, DWORD len)
 {
@@ -215,17 +225,23 @@ static DWORD Port_Width_Mask(WORD size)
     return 0xFFFFFFFF;
 }
 
-void Mem_Port_Write(WORD port, WORD size, DWORD value) { ports[port] = value & Port_Width_Mask(size); }
+void Mem_Port_Write(WORD port, WORD size, DWORD value)
+{
+    ports[port] = value & Port_Width_Mask(size);
+}
 
-DWORD Mem_Port_Read(WORD port, WORD size) { return ports[port] & Port_Width_Mask(size); }
+DWORD Mem_Port_Read(WORD port, WORD size)
+{
+    return ports[port] & Port_Width_Mask(size);
+}
 
 bool Mem_Load_Image(const char *path, char *err, size_t err_size)
 {
     struct stat st;
-    if (stat(path, &st) != 0) return true;  // no image yet: erased flash
+    if (stat(path, &st) != 0) return true; // no image yet: erased flash
     if (uint64_t(st.st_size) != flash.size()) {
-        snprintf(err, err_size, "image %s holds %lld bytes; this board's flash is %zu bytes",
-                 path, (long long)st.st_size, flash.size());
+        snprintf(err, err_size, "image %s holds %lld bytes; this board's flash is %zu bytes", path,
+                 (long long)st.st_size, flash.size());
         return false;
     }
     FILE *f = fopen(path, "rb");
@@ -266,4 +282,4 @@ bool Mem_Take_Dirty()
     return was;
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -50,7 +50,8 @@ bool Parse_Flash_Fault(const char *val, BOARD_CONFIG *cfg)
     if (n >= sizeof addr) return false;
     memcpy(addr, val, n);
     addr[n] = 0;
-    if (!Parse_Number(addr, 16, 0xFFFFFFFFu, &a) || (colon && !Parse_Number(colon + 1, 16, 0xFF, &mask)))
+    if (!Parse_Number(addr, 16, 0xFFFFFFFFu, &a) ||
+        (colon && !Parse_Number(colon + 1, 16, 0xFF, &mask)))
         return false;
     cfg->flash_fault_addr = DWORD(a);
     cfg->flash_fault_mask = BYTE(mask);
@@ -99,8 +100,7 @@ bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
     } else if (!strcmp(name, "--flash-fault")) {
         return Parse_Flash_Fault(val, cfg);
     } else if (!strcmp(name, "--hang-up-on")) {
-        for (n = 1; n < 0x100 && strcmp(Command_Name(BYTE(n)), val); n++) {
-        }
+        for (n = 1; n < 0x100 && strcmp(Command_Name(BYTE(n)), val); n++) {}
         if (n == 0x100) return false;
         cfg->link.hang_up_cmd = BYTE(n);
     } else if (!strcmp(name, "--seed")) {
@@ -114,18 +114,18 @@ bool Apply_Value(const char *name, const char *val, BOARD_CONFIG *cfg)
 
 bool Takes_Value(const char *name)
 {
-    static const char *const names[] = {"--link", "--image", "--trace", "--console", "--board",
-                                        "--monitor-version",
-                                        "--prog-id", "--boot-addr", "--baud", "--corrupt-rate",
-                                        "--drop-rate", "--out-corrupt-rate", "--out-drop-rate", "--nak-first",
-                                        "--fail",
-                                        "--seed", "--flash-fault", "--hang-up-on"};
+    static const char *const names[] = {"--link",          "--image",       "--trace",
+                                        "--console",       "--board",       "--monitor-version",
+                                        "--prog-id",       "--boot-addr",   "--baud",
+                                        "--corrupt-rate",  "--drop-rate",   "--out-corrupt-rate",
+                                        "--out-drop-rate", "--nak-first",   "--fail",
+                                        "--seed",          "--flash-fault", "--hang-up-on"};
     for (const char *n : names)
         if (!strcmp(n, name)) return true;
     return false;
 }
 
-}  // namespace
+} // namespace
 
 void Default_Config(BOARD_CONFIG *cfg)
 {
@@ -167,8 +167,7 @@ const char *Usage_Text()
            "                         FF) of the byte at address HEX unprogrammed, yet succeed\n";
 }
 
-bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, ARGS_ASK *ask, char *err,
-                size_t err_size)
+bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, ARGS_ASK *ask, char *err, size_t err_size)
 {
     Default_Config(cfg);
     *ask = ASK_RUN;
@@ -203,4 +202,4 @@ bool Parse_Args(int argc, char **argv, BOARD_CONFIG *cfg, ARGS_ASK *ask, char *e
     return true;
 }
 
-}  // namespace vboard
+} // namespace vboard

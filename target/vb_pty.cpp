@@ -75,7 +75,7 @@ bool Make_Link(const char *target, const char *path, char *err, size_t err_size)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int Pty_Open(const char *path, DWORD baud, char *err, size_t err_size)
 {
@@ -90,7 +90,8 @@ int Pty_Open(const char *path, DWORD baud, char *err, size_t err_size)
     HELD_SLAVE *h = Held_Entry(-1);
     int slave_fd = name && h ? open(name, O_RDWR | O_NOCTTY) : -1;
     if (slave_fd < 0 || !Set_Raw(slave_fd, baud) || !Make_Link(name, path, err, err_size)) {
-        if (slave_fd < 0 || !err[0]) snprintf(err, err_size, "cannot set up %s", name ? name : "pty");
+        if (slave_fd < 0 || !err[0])
+            snprintf(err, err_size, "cannot set up %s", name ? name : "pty");
         if (slave_fd >= 0) close(slave_fd);
         close(master);
         return -1;
@@ -112,4 +113,4 @@ void Pty_Close(int master_fd, const char *path)
     if (master_fd >= 0) close(master_fd);
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -16,4 +16,4 @@ DWORD Pty_Host_Baud(int master_fd)
     return DWORD(t2.c_ospeed);
 }
 
-}  // namespace vboard
+} // namespace vboard

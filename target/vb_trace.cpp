@@ -11,7 +11,7 @@ namespace vboard {
 namespace {
 FILE *trace_file;
 uint64_t trace_start_us;
-}  // namespace
+} // namespace
 
 uint64_t Now_Us()
 {
@@ -34,7 +34,10 @@ void Trace_Close()
     trace_file = nullptr;
 }
 
-bool Trace_On() { return trace_file != nullptr; }
+bool Trace_On()
+{
+    return trace_file != nullptr;
+}
 
 void Trace_Fmt(const char *fmt, ...)
 {
@@ -49,4 +52,4 @@ void Trace_Fmt(const char *fmt, ...)
     fflush(trace_file);
 }
 
-}  // namespace vboard
+} // namespace vboard

@@ -27,7 +27,7 @@ enum : size_t { PATH_SIZE = 512 };
 // ---- memory ---------------------------------------------------------------
 enum : DWORD {
     RAM_FIRST = 0x00000000,
-    RAM_SIZE = 0x000A0000,   // 0..0x9FFFF, holds the RAM work area at 0x20000
+    RAM_SIZE = 0x000A0000, // 0..0x9FFFF, holds the RAM work area at 0x20000
 };
 
 // Monitor status codes the board answers with.
@@ -60,10 +60,10 @@ bool Mem_In_Flash(DWORD addr, DWORD len);
 // Index of the block holding [addr, addr+len), or -1.
 int Mem_Block_Of(DWORD addr, DWORD len);
 
-WORD Mem_Read(DWORD addr, DWORD len, BYTE *out);       // RAM or flash
+WORD Mem_Read(DWORD addr, DWORD len, BYTE *out); // RAM or flash
 WORD Mem_Write_Ram(DWORD addr, const BYTE *data, DWORD len);
 WORD Mem_Fill_Ram(DWORD addr, DWORD len, BYTE value);
-WORD Mem_Copy(DWORD dest, DWORD src, DWORD len);        // into RAM only
+WORD Mem_Copy(DWORD dest, DWORD src, DWORD len); // into RAM only
 WORD Mem_Compare(DWORD dest, DWORD src, DWORD len);
 WORD Mem_Erase(DWORD block_addr, DWORD block_size);
 WORD Mem_Program(DWORD dest, DWORD src, DWORD len);
@@ -83,14 +83,14 @@ bool Mem_Take_Dirty();
 
 // ---- command execution ----------------------------------------------------
 struct MONITOR_ID {
-    WORD prog_id;           // monitor program id reported by init
-    WORD version;           // monitor version reported by init
-    DWORD boot_addr;        // boot table address reported by init
+    WORD prog_id;    // monitor program id reported by init
+    WORD version;    // monitor version reported by init
+    DWORD boot_addr; // boot table address reported by init
 };
 
 struct CMD_OUTCOME {
-    DWORD new_baud;   // non-zero: switch to this rate once the response is through
-    bool shutdown;    // host said goodbye
+    DWORD new_baud; // non-zero: switch to this rate once the response is through
+    bool shutdown;  // host said goodbye
 };
 
 enum : WORD { MAX_RECORD = 2063 };
@@ -108,24 +108,24 @@ void Describe_Request(const BYTE *req, WORD req_len, char *out, size_t cap);
 // ---- link -----------------------------------------------------------------
 struct LINK_SETUP {
     MONITOR_ID mon;
-    DWORD reset_baud;       // line rate after reset
-    bool pace;              // emulate wire time
-    double corrupt_rate;    // per received byte
-    double drop_rate;       // per received byte
-    double out_corrupt_rate;  // per sent byte
-    DWORD nak_first;        // NAK this many intact frames first
-    bool silent;            // never send anything
-    DWORD seed;             // of the fault injection
-    BYTE hang_up_cmd;       // hang up the line shortly after ACKing this command (0: never)
-    char fail_name[16];     // answer request number fail_nth of this command
-    DWORD fail_nth;         //   with "not responding" (0x000B), undone
-    double out_drop_rate;   // per sent byte
+    DWORD reset_baud;        // line rate after reset
+    bool pace;               // emulate wire time
+    double corrupt_rate;     // per received byte
+    double drop_rate;        // per received byte
+    double out_corrupt_rate; // per sent byte
+    DWORD nak_first;         // NAK this many intact frames first
+    bool silent;             // never send anything
+    DWORD seed;              // of the fault injection
+    BYTE hang_up_cmd;        // hang up the line shortly after ACKing this command (0: never)
+    char fail_name[16];      // answer request number fail_nth of this command
+    DWORD fail_nth;          //   with "not responding" (0x000B), undone
+    double out_drop_rate;    // per sent byte
 };
 
 enum : uint64_t {
-    ACK_WAIT_US = 500000,     // a response is resent when no ACK came within this
-    FRAME_GAP_US = 100000,    // a frame stalled this long is abandoned
-    HANG_UP_DELAY_US = 300000,  // from the ACK of the hang-up command to the hang-up
+    ACK_WAIT_US = 500000,      // a response is resent when no ACK came within this
+    FRAME_GAP_US = 100000,     // a frame stalled this long is abandoned
+    HANG_UP_DELAY_US = 300000, // from the ACK of the hang-up command to the hang-up
 };
 enum : int { MAX_SENDS = 3 };
 
@@ -150,10 +150,10 @@ struct LINK_COUNTS {
     DWORD frames_ok;
     DWORD frames_nak;
     DWORD frames_skipped;
-    DWORD responses_sent;   // every send, resends included
+    DWORD responses_sent; // every send, resends included
     DWORD resends;
     DWORD give_ups;
-    DWORD garbage_bytes;    // arrived at the wrong rate
+    DWORD garbage_bytes; // arrived at the wrong rate
 };
 const LINK_COUNTS *Link_Counts();
 
@@ -162,8 +162,8 @@ struct BOARD_CONFIG {
     char link_path[PATH_SIZE];
     char image_path[PATH_SIZE];
     char trace_path[PATH_SIZE];
-    char console_path[PATH_SIZE];   // empty: no console
-    WORD board;             // 1..4
+    char console_path[PATH_SIZE]; // empty: no console
+    WORD board;                   // 1..4
     LINK_SETUP link;
     DWORD flash_fault_addr; // see Mem_Set_Flash_Fault
     BYTE flash_fault_mask;
@@ -217,11 +217,11 @@ uint64_t Now_Us();
 // start vector and directory entry, from the tables in flash.
 void Describe_Boot(const MONITOR_ID *mon, char *out, size_t cap);
 bool Console_Open(const char *path, const MONITOR_ID *mon, DWORD baud, char *err, size_t err_size);
-int Console_Fd();           // -1 without a console
-void Console_Reset();       // banner and boot program
-void Console_Service();     // the console's master is readable
+int Console_Fd();       // -1 without a console
+void Console_Reset();   // banner and boot program
+void Console_Service(); // the console's master is readable
 void Console_Close(const char *path);
 
-}  // namespace vboard
+} // namespace vboard
 
 #endif

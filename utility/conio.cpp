@@ -15,7 +15,7 @@ static bool con_tty = false;
 static volatile sig_atomic_t con_saved = 0;
 static struct termios con_saved_tio;
 static int con_raw_depth = 0;
-static int con_pending = -1;   // one byte read by a poll, not yet taken
+static int con_pending = -1; // one byte read by a poll, not yet taken
 static bool con_eof = false;
 
 // What the signal handlers noted; a byte in the wake pipe ends a blocked wait.
@@ -48,9 +48,12 @@ static void Con_Note_Stop(int reason)
 static void Con_On_Signal(int sig)
 {
     int saved_errno = errno;
-    if (sig == SIGINT && con_stop == 0) con_interrupt = 1;
-    else if ((sig == SIGTERM || sig == SIGHUP) && con_stop == 0) Con_Note_Stop(sig);
-    else Con_End_At_Once();   // SIGQUIT, the deadline, any signal while ending
+    if (sig == SIGINT && con_stop == 0)
+        con_interrupt = 1;
+    else if ((sig == SIGTERM || sig == SIGHUP) && con_stop == 0)
+        Con_Note_Stop(sig);
+    else
+        Con_End_At_Once(); // SIGQUIT, the deadline, any signal while ending
     if (con_wake[1] >= 0) {
         char b = 0;
         ssize_t n = write(con_wake[1], &b, 1);
@@ -87,7 +90,10 @@ void Con_Init()
     atexit(Con_Restore);
 }
 
-int Con_Stop_Reason() { return con_stop; }
+int Con_Stop_Reason()
+{
+    return con_stop;
+}
 
 void Con_Request_Stop(int reason)
 {
@@ -101,15 +107,20 @@ bool Con_Take_Interrupt()
     return true;
 }
 
-void Con_Set_End_At_Once(void (*release)()) { con_release = release; }
+void Con_Set_End_At_Once(void (*release)())
+{
+    con_release = release;
+}
 
-bool Con_Input_Ended() { return con_eof; }
+bool Con_Input_Ended()
+{
+    return con_eof;
+}
 
 static void Con_Drain_Wake()
 {
     char buf[16];
-    while (read(con_wake[0], buf, sizeof buf) > 0) {
-    }
+    while (read(con_wake[0], buf, sizeof buf) > 0) {}
 }
 
 // Waits up to ms (-1: no limit) for standard input: 1 when it is readable (or
@@ -150,8 +161,10 @@ static void Con_Set_Key_Mode(int vmin)
 
 static void Con_Leave_Key_Mode()
 {
-    if (con_raw_depth == 0) Con_Restore();
-    else Con_Set_Key_Mode(1);
+    if (con_raw_depth == 0)
+        Con_Restore();
+    else
+        Con_Set_Key_Mode(1);
 }
 
 // One byte from fd 0; 0 when none came (non-blocking read), -1 at end/error.
@@ -191,7 +204,9 @@ static int Con_Next_Byte()
 
 static bool Con_Poll_Stream()
 {
-    struct pollfd pfd {STDIN_FILENO, POLLIN, 0};
+    struct pollfd pfd {
+        STDIN_FILENO, POLLIN, 0
+    };
     if (poll(&pfd, 1, 0) <= 0) return false;
     unsigned char c;
     if (Con_Read_Byte(&c) != 1) {
@@ -217,8 +232,10 @@ bool Con_Kbhit()
 {
     Con_Init();
     if (con_pending < 0 && !con_eof) {
-        if (con_tty) Con_Poll_Tty();
-        else Con_Poll_Stream();
+        if (con_tty)
+            Con_Poll_Tty();
+        else
+            Con_Poll_Stream();
     }
     if (con_pending < 0) return false;
     return con_tty || con_pending == CON_ESC;
@@ -297,11 +314,11 @@ bool Con_Read_Line(char *buf, size_t size, bool *too_long)
     fflush(stdout);
     size_t len = 0;
     bool got_any = false;
-    bool cr_past_end = false;   // a CR line end just past a full buffer still fits
+    bool cr_past_end = false; // a CR line end just past a full buffer still fits
     *too_long = false;
     for (;;) {
         int c = Con_Next_Byte();
-        if (c == CON_SIGNALLED) {   // what was read of the line is dropped
+        if (c == CON_SIGNALLED) { // what was read of the line is dropped
             if (size > 0) buf[0] = '\0';
             return con_stop == 0;
         }
@@ -311,8 +328,10 @@ bool Con_Read_Line(char *buf, size_t size, bool *too_long)
         if (len + 1 < size) {
             buf[len++] = (char)c;
         } else {
-            if (c == '\r' && !cr_past_end) cr_past_end = true;
-            else *too_long = true;
+            if (c == '\r' && !cr_past_end)
+                cr_past_end = true;
+            else
+                *too_long = true;
         }
     }
     if (size > 0) buf[len < size ? len : size - 1] = '\0';

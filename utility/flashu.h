@@ -12,8 +12,8 @@ extern FILE *cmd_file;
 extern char cmd_filepath_str[TEXT_FIELD_SIZE];
 
 // ---- argument records (flashu_parse.cpp) ---------------------------------
-#define MAX_ARGS 20
-#define ARG_STR_SIZE 80
+#define MAX_ARGS        20
+#define ARG_STR_SIZE    80
 #define INPUT_LINE_SIZE 255
 
 struct ARG_STRUCT {

@@ -37,7 +37,8 @@ static void Check_Binary_Size(const struct stat *st, WORD *status_ptr)
     // The map holds 32-bit sizes and addresses: an image that does not fit
     // below 4 GB from its load address cannot be placed.
     if ((unsigned long long)st->st_size > 0x100000000ULL - program_addr) {
-        Log_Fmt(LOG_ALWAYS, "Binary file too large for address 0x%08lX!\n", (unsigned long)program_addr);
+        Log_Fmt(LOG_ALWAYS, "Binary file too large for address 0x%08lX!\n",
+                (unsigned long)program_addr);
         *status_ptr = E_REPORTED;
     }
 }
@@ -47,15 +48,15 @@ static void Check_Binary_Size(const struct stat *st, WORD *status_ptr)
 // one version of the file even when it is rewritten during the download; a
 // copy during which the file changed is taken again.
 #define COPY_BUF_SIZE (256 * 1024)
-#define COPY_TRIES 3
+#define COPY_TRIES    3
 
 static BYTE copy_buf[COPY_BUF_SIZE];
 
 static bool Same_Version(const struct stat *a, const struct stat *b)
 {
-    return a->st_ino == b->st_ino && a->st_size == b->st_size && a->st_mtim.tv_sec == b->st_mtim.tv_sec &&
-           a->st_mtim.tv_nsec == b->st_mtim.tv_nsec && a->st_ctim.tv_sec == b->st_ctim.tv_sec &&
-           a->st_ctim.tv_nsec == b->st_ctim.tv_nsec;
+    return a->st_ino == b->st_ino && a->st_size == b->st_size &&
+           a->st_mtim.tv_sec == b->st_mtim.tv_sec && a->st_mtim.tv_nsec == b->st_mtim.tv_nsec &&
+           a->st_ctim.tv_sec == b->st_ctim.tv_sec && a->st_ctim.tv_nsec == b->st_ctim.tv_nsec;
 }
 
 enum COPY_RESULT { COPY_DONE, COPY_READ_FAILED, COPY_WRITE_FAILED };
@@ -85,7 +86,8 @@ static void Take_Private_Copy(FILE *in, struct stat *st, SEGMENT_MAP_STRUCT *seg
     *status_ptr = E_REPORTED;
     int out = Create_Temp_File(0, seg->filepath_str, sizeof seg->filepath_str);
     if (out < 0) {
-        Log_Fmt(LOG_ALWAYS, "\nCannot create segment file %s: %s!\n", seg->filepath_str, strerror(errno));
+        Log_Fmt(LOG_ALWAYS, "\nCannot create segment file %s: %s!\n", seg->filepath_str,
+                strerror(errno));
         return;
     }
     for (int tries = 0; tries < COPY_TRIES; tries++) {
@@ -93,9 +95,11 @@ static void Take_Private_Copy(FILE *in, struct stat *st, SEGMENT_MAP_STRUCT *seg
         struct stat after = *st;
         COPY_RESULT result = Copy_Image(fileno(in), out, st->st_size, &copied);
         if (result == COPY_READ_FAILED)
-            return Log_Fmt(LOG_ALWAYS, "\nCannot read binary file %s: %s!\n", filepath_str, strerror(errno));
+            return Log_Fmt(LOG_ALWAYS, "\nCannot read binary file %s: %s!\n", filepath_str,
+                           strerror(errno));
         if (result == COPY_WRITE_FAILED)
-            return Log_Fmt(LOG_ALWAYS, "\nCannot write segment file %s: %s!\n", seg->filepath_str, strerror(errno));
+            return Log_Fmt(LOG_ALWAYS, "\nCannot write segment file %s: %s!\n", seg->filepath_str,
+                           strerror(errno));
         fstat(fileno(in), &after);
         if (copied == st->st_size && Same_Version(st, &after)) {
             *status_ptr = E_OK;
@@ -103,7 +107,8 @@ static void Take_Private_Copy(FILE *in, struct stat *st, SEGMENT_MAP_STRUCT *seg
         }
         *st = after;
     }
-    Log_Fmt(LOG_ALWAYS, "Binary file %s keeps changing: cannot take one version of it!\n", filepath_str);
+    Log_Fmt(LOG_ALWAYS, "Binary file %s keeps changing: cannot take one version of it!\n",
+            filepath_str);
 }
 
 void Process_Binary_File(WORD *status_ptr)
@@ -117,11 +122,11 @@ void Process_Binary_File(WORD *status_ptr)
         *status_ptr = E_REPORTED;
         return;
     }
-    DWORD access_time = (DWORD)st.st_atime;  // before the copy reads the file
+    DWORD access_time = (DWORD)st.st_atime; // before the copy reads the file
     SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[0];
     Check_Binary_Size(&st, status_ptr);
     if (*status_ptr == E_OK) Take_Private_Copy(in, &st, seg, status_ptr);
-    if (*status_ptr == E_OK) Check_Binary_Size(&st, status_ptr);  // the version copied
+    if (*status_ptr == E_OK) Check_Binary_Size(&st, status_ptr); // the version copied
     fclose(in);
     if (*status_ptr != E_OK) return;
     DWORD size = (DWORD)st.st_size;

@@ -88,10 +88,12 @@ void Save_Flash_Block(WORD dev_index, WORD *status_ptr)
 static bool Supported_Flash_Type(WORD flash_id)
 {
     switch (flash_id) {
-    case 0x70: case 0x9C: case 0xA0: case 0xDA: case 0xC4:
-        return true;
-    default:
-        return false;
+    case 0x70:
+    case 0x9C:
+    case 0xA0:
+    case 0xDA:
+    case 0xC4: return true;
+    default: return false;
     }
 }
 
@@ -111,8 +113,8 @@ static void Erase_And_Program_Block(const DEVICE_MAP_STRUCT &blk, WORD *status_p
     if (*status_ptr != E_OK) return;
     Log_Fmt(LOG_VERBOSE, "Program flash block at 0x%08lX (%lu bytes) ...\n",
             static_cast<unsigned long>(blk.block_addr), static_cast<unsigned long>(blk.block_size));
-    Program_Flash(static_cast<BYTE>(blk.flash_id), blk.device_addr, blk.block_addr,
-                  blk.block_addr, ram_work_start_addr, blk.block_size, status_ptr);
+    Program_Flash(static_cast<BYTE>(blk.flash_id), blk.device_addr, blk.block_addr, blk.block_addr,
+                  ram_work_start_addr, blk.block_size, status_ptr);
 }
 
 // The work area still holds the image the block was programmed from, so one
@@ -127,7 +129,8 @@ static void Verify_Flash_Block(const DEVICE_MAP_STRUCT &blk, WORD *status_ptr)
         return;
     }
     if (compare_status == E_COMPARE) {
-        Log_Fmt(LOG_ALWAYS, "Verify failed: flash block at 0x%08lX differs from what was written\n", addr);
+        Log_Fmt(LOG_ALWAYS, "Verify failed: flash block at 0x%08lX differs from what was written\n",
+                addr);
     } else {
         Log_Fmt(LOG_ALWAYS, "Could not verify flash block at 0x%08lX\n", addr);
         Process_Error(compare_status, "Compare RAM");

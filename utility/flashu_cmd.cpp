@@ -18,17 +18,37 @@ enum : WORD {
     CMD_ONLINE_BIT = 0x200,
     CMD_DEBUG_BIT = 0x400,
 
-    CMD_INIT = 0x001, CMD_EXIT = 0x002, CMD_ABORT = 0x003, CMD_REINITTBLS = 0x204,
-    CMD_PROGRAM = 0x205, CMD_SETBOOT = 0x206, CMD_NOBOOT = 0x207, CMD_DELETE = 0x208,
-    CMD_ERASEALL = 0x61F, CMD_SHUTDOWN = 0x209, CMD_DOS = 0x00A, CMD_TERM = 0x00B,
-    CMD_HELP = 0x00C, CMD_OPTIONS = 0x00D, CMD_DIR = 0x20E, CMD_MAP = 0x20F,
-    CMD_CHECKHEX = 0x010, CMD_SYSTBL = 0x611, CMD_DEBUG = 0x012,
-    CMD_READRAM = 0x613, CMD_COMPRAM = 0x619, CMD_CHGBAUD = 0x61E,
-    CMD_STATUS = 0x420, CMD_CLRSTATUS = 0x421,
+    CMD_INIT = 0x001,
+    CMD_EXIT = 0x002,
+    CMD_ABORT = 0x003,
+    CMD_REINITTBLS = 0x204,
+    CMD_PROGRAM = 0x205,
+    CMD_SETBOOT = 0x206,
+    CMD_NOBOOT = 0x207,
+    CMD_DELETE = 0x208,
+    CMD_ERASEALL = 0x61F,
+    CMD_SHUTDOWN = 0x209,
+    CMD_DOS = 0x00A,
+    CMD_TERM = 0x00B,
+    CMD_HELP = 0x00C,
+    CMD_OPTIONS = 0x00D,
+    CMD_DIR = 0x20E,
+    CMD_MAP = 0x20F,
+    CMD_CHECKHEX = 0x010,
+    CMD_SYSTBL = 0x611,
+    CMD_DEBUG = 0x012,
+    CMD_READRAM = 0x613,
+    CMD_COMPRAM = 0x619,
+    CMD_CHGBAUD = 0x61E,
+    CMD_STATUS = 0x420,
+    CMD_CLRSTATUS = 0x421,
     CMD_CMD_FILE = 0x022,
 
-    OPT_PORT = 0x101, OPT_VTPORT = 0x103, OPT_BOARD = 0x306,
-    OPT_FILE = 0x107, OPT_NAME = 0x108,
+    OPT_PORT = 0x101,
+    OPT_VTPORT = 0x103,
+    OPT_BOARD = 0x306,
+    OPT_FILE = 0x107,
+    OPT_NAME = 0x108,
 };
 
 bool File_Found(const char *path)
@@ -157,10 +177,10 @@ void Execute_Command_Array(WORD number_args, ARG_STRUCT *arg_array_ptr, WORD *st
 
 // ---- argument patterns ----------------------------------------------------------
 struct CMD_ARGS {
-    ARG_ARRAY_STRUCT words;   // the words after the command word, zero-padded
+    ARG_ARRAY_STRUCT words; // the words after the command word, zero-padded
     WORD count;
-    const char *first;        // name of the first word, "" when there is none
-    ARG_STRUCT *rest;         // the words after the first one
+    const char *first; // name of the first word, "" when there is none
+    ARG_STRUCT *rest;  // the words after the first one
     WORD rest_count;
 };
 
@@ -215,7 +235,7 @@ static void Abort_Command()
     if (link_up && Flash_Tables_Changed() &&
         !User_Confirmed("Tables in flash memory require updating.  Abort anyway?", false))
         return;
-    exit_program = EXIT_BY_ABORT;   // the link is left as it is, whatever follows
+    exit_program = EXIT_BY_ABORT; // the link is left as it is, whatever follows
 }
 
 // A session asked to end hangs the shell up and still waits for it (the
@@ -239,12 +259,13 @@ static void Dos_Command()
     Con_Restore();
     pid_t pid = fork();
     if (pid == 0) {
-        signal(SIGPIPE, SIG_DFL);   // TORVEX ignores it; the shell's programs must not
+        signal(SIGPIPE, SIG_DFL); // TORVEX ignores it; the shell's programs must not
         execl(shell, shell, (char *)nullptr);
         _exit(127);
     }
     if (pid < 0) return;
-    struct sigaction ignore {}, old_int {}, old_quit {};
+    struct sigaction ignore {
+    }, old_int{}, old_quit{};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGINT, &ignore, &old_int);
@@ -259,8 +280,10 @@ static void Checkhex_Command(CMD_ARGS *a, WORD *status_ptr)
     Positional_Option(OPT_FILE, a, status_ptr);
     if (*status_ptr != 0) return;
     WORD saved_level = log_level;
-    if (log_level <= LOG_DEBUG) log_level = LOG_OHSORT;
-    else log_level = (WORD)((log_level & 0xFFF0) | LOG_OHSORT);
+    if (log_level <= LOG_DEBUG)
+        log_level = LOG_OHSORT;
+    else
+        log_level = (WORD)((log_level & 0xFFF0) | LOG_OHSORT);
     Process_Program_File(status_ptr);
     log_level = saved_level;
     if (*status_ptr == 0) Delete_Temp_Files();

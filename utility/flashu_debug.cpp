@@ -204,7 +204,7 @@ void Change_Baud_Cmd(const char *first_arg, WORD rest_count, ARG_STRUCT *rest, W
     Change_Link_Baud(status_ptr);
 }
 
-}  // namespace
+} // namespace
 
 bool Parse_Hex_Number(const char *str, DWORD *value)
 {

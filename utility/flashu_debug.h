@@ -34,7 +34,7 @@ struct DEBUG_ARG_READER {
     const char *first_arg;
     WORD rest_count;
     const ARG_STRUCT *rest;
-    WORD word;          // index in rest of the word the next argument reads
+    WORD word; // index in rest of the word the next argument reads
     bool first_taken;
 };
 

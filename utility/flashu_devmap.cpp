@@ -12,8 +12,8 @@ constexpr DWORD NONE = NO_USER_ADDR;
 constexpr DEVICE_MAP_STRUCT Row(WORD flash_id, DWORD real_addr, DWORD block_addr, DWORD size,
                                 WORD rel_block, WORD num_blocks, DWORD dev_addr)
 {
-    return DEVICE_MAP_STRUCT{flash_id, real_addr, block_addr, block_addr, size,
-                             rel_block, num_blocks, dev_addr, 0, 0};
+    return DEVICE_MAP_STRUCT{flash_id,  real_addr,  block_addr, block_addr, size,
+                             rel_block, num_blocks, dev_addr,   0,          0};
 }
 
 constexpr DEVICE_MAP_STRUCT END_ROW{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -89,7 +89,7 @@ constexpr DEVICE_MAP_STRUCT kestrel_map[12] = {
 constexpr Pellar_Map pellar_map{};
 constexpr Pellar2_Map pellar2_map{};
 
-}  // namespace
+} // namespace
 
 const DEVICE_MAP_STRUCT *Builtin_Device_Map(WORD board, WORD *row_count_ptr)
 {

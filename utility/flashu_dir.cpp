@@ -9,8 +9,7 @@
 
 // Copies as many characters of src as fit before the field's end, zero-filling
 // the rest; a full field has no terminator of its own.
-template <size_t N>
-static void Put_Field(char (&field)[N], const char *src)
+template <size_t N> static void Put_Field(char (&field)[N], const char *src)
 {
     memset(field, 0, N);
     size_t len = strnlen(src, N);
@@ -165,6 +164,6 @@ void Set_Program_Vector_Entry(WORD *status_ptr)
     PROG_MEM_STRUCT &mem = dir_tbl[dir_index].program_mem;
     mem.start_vector_base = oh_vector_base;
     mem.start_vector_offset = oh_vector_offset;
-    Log_Fmt(LOG_TERSE, "Program %s start vector set to %04X:%04lX\n", prog_name_str,
-            oh_vector_base, static_cast<unsigned long>(oh_vector_offset));
+    Log_Fmt(LOG_TERSE, "Program %s start vector set to %04X:%04lX\n", prog_name_str, oh_vector_base,
+            static_cast<unsigned long>(oh_vector_offset));
 }

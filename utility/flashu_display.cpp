@@ -7,7 +7,7 @@
 #include "MSG.h"
 #include "flashu.h"
 
-static const char RULE_CHAR[] = "\xE2\x94\x80";  // U+2500, box drawings light horizontal
+static const char RULE_CHAR[] = "\xE2\x94\x80"; // U+2500, box drawings light horizontal
 
 // Prints runs of the rule character, each run preceded by its gap of blanks.
 void Print_Rule_Line(const int *runs, const int *gaps, int count)
@@ -125,9 +125,9 @@ static void Print_Device_Map_Row(const DEVICE_MAP_STRUCT &blk)
     Format_User_Addr(real_str, blk.user_real_addr);
     Format_User_Addr(prot_str, blk.user_prot_addr);
     printf("%-12s  %s   %s   %6luK  %3u  %3u  %-14s  %7lu\n",
-           Id_To_Str_Ptr(blk.flash_id, flash_id_lut), real_str, prot_str,
-           UL(blk.block_size / 1024), blk.relative_block, blk.number_blocks,
-           Date_Time_Str_Ptr(blk.reprogram_date_time), UL(blk.reprogram_count));
+           Id_To_Str_Ptr(blk.flash_id, flash_id_lut), real_str, prot_str, UL(blk.block_size / 1024),
+           blk.relative_block, blk.number_blocks, Date_Time_Str_Ptr(blk.reprogram_date_time),
+           UL(blk.reprogram_count));
 }
 
 void Display_Device_Map()

@@ -45,11 +45,11 @@ struct HELP_ROW {
 
 struct HELP_TEXT {
     const char *heading;
-    int rule[4];            // runs of rule characters under the heading
-    int rule_gap[4];        // blanks before each run
+    int rule[4];     // runs of rule characters under the heading
+    int rule_gap[4]; // blanks before each run
     int rule_runs;
-    int widths[3];          // padded column widths; the last cell is unpadded
-    int columns;            // cells per row
+    int widths[3]; // padded column widths; the last cell is unpadded
+    int columns;   // cells per row
     const HELP_ROW *rows;
     size_t row_count;
 };
@@ -125,15 +125,27 @@ static const HELP_ROW debug_rows[] = {
 
 #define ROWS(a) a, sizeof(a) / sizeof((a)[0])
 
-static const HELP_TEXT command_help = {
-    "Command     Abbrev/Options                 Description",
-    {10, 29, 35, 0}, {0, 2, 2, 0}, 3, {12, 31, 0}, 3, ROWS(command_rows)};
-static const HELP_TEXT option_help = {
-    "Options   Possible Values  Default        Description",
-    {8, 15, 11, 33}, {0, 2, 2, 4}, 4, {10, 17, 15}, 4, ROWS(option_rows)};
-static const HELP_TEXT debug_help = {
-    "Command     Abbrev/Options                 Description",
-    {10, 29, 35, 0}, {0, 2, 2, 0}, 3, {12, 31, 0}, 3, ROWS(debug_rows)};
+static const HELP_TEXT command_help = {"Command     Abbrev/Options                 Description",
+                                       {10, 29, 35, 0},
+                                       {0, 2, 2, 0},
+                                       3,
+                                       {12, 31, 0},
+                                       3,
+                                       ROWS(command_rows)};
+static const HELP_TEXT option_help = {"Options   Possible Values  Default        Description",
+                                      {8, 15, 11, 33},
+                                      {0, 2, 2, 4},
+                                      4,
+                                      {10, 17, 15},
+                                      4,
+                                      ROWS(option_rows)};
+static const HELP_TEXT debug_help = {"Command     Abbrev/Options                 Description",
+                                     {10, 29, 35, 0},
+                                     {0, 2, 2, 0},
+                                     3,
+                                     {12, 31, 0},
+                                     3,
+                                     ROWS(debug_rows)};
 
 static void Print_Help_Text(const HELP_TEXT &h)
 {
@@ -173,21 +185,37 @@ void Display_Options()
 {
     printf("Current Options:\n");
     printf("\n");
-    Print_Label("Addr");    printf("0x%08lX\n", (unsigned long)program_addr);
-    Print_Label("Baud");    printf("%lu\n", (unsigned long)baud_rate);
-    Print_Label("Board");   printf("%s\n", Id_To_Str_Ptr(board_id, board_id_lut));
-    Print_Label("File");    printf("%s\n", filepath_str);
-    Print_Label("Format");  printf("%s\n", Id_To_Str_Ptr(file_format, file_format_lut));
-    Print_Label("Group");   printf("%s\n", group_name_str);
-    Print_Label("Log");     printf("%s\n", Log_Level_Str_Ptr(log_level));
-    Print_Label("Name");    printf("%s\n", prog_name_str);
-    Print_Label("Port");    printf("%s\n", Id_To_Str_Ptr(comm_port, comm_port_lut));
-    Print_Label("Prompt");  printf("%s\n", prompt_str);
-    Print_Label("System");  printf("%s\n", system_name_str);
-    Print_Label("Vector");  printf("%04X:%04lX\n", oh_vector_base, (unsigned long)oh_vector_offset);
-    Print_Label("VT Baud"); printf("%lu\n", (unsigned long)vt_baud_rate);
-    Print_Label("VT Port"); printf("%s\n", Id_To_Str_Ptr(vt_comm_port, comm_port_lut));
-    Print_Label("Version"); printf("%s\n", version_str);
-    Print_Label("Verify");  printf("%s\n", Id_To_Str_Ptr(verify_flash, on_off_lut));
+    Print_Label("Addr");
+    printf("0x%08lX\n", (unsigned long)program_addr);
+    Print_Label("Baud");
+    printf("%lu\n", (unsigned long)baud_rate);
+    Print_Label("Board");
+    printf("%s\n", Id_To_Str_Ptr(board_id, board_id_lut));
+    Print_Label("File");
+    printf("%s\n", filepath_str);
+    Print_Label("Format");
+    printf("%s\n", Id_To_Str_Ptr(file_format, file_format_lut));
+    Print_Label("Group");
+    printf("%s\n", group_name_str);
+    Print_Label("Log");
+    printf("%s\n", Log_Level_Str_Ptr(log_level));
+    Print_Label("Name");
+    printf("%s\n", prog_name_str);
+    Print_Label("Port");
+    printf("%s\n", Id_To_Str_Ptr(comm_port, comm_port_lut));
+    Print_Label("Prompt");
+    printf("%s\n", prompt_str);
+    Print_Label("System");
+    printf("%s\n", system_name_str);
+    Print_Label("Vector");
+    printf("%04X:%04lX\n", oh_vector_base, (unsigned long)oh_vector_offset);
+    Print_Label("VT Baud");
+    printf("%lu\n", (unsigned long)vt_baud_rate);
+    Print_Label("VT Port");
+    printf("%s\n", Id_To_Str_Ptr(vt_comm_port, comm_port_lut));
+    Print_Label("Version");
+    printf("%s\n", version_str);
+    Print_Label("Verify");
+    printf("%s\n", Id_To_Str_Ptr(verify_flash, on_off_lut));
     fflush(stdout);
 }

@@ -52,7 +52,9 @@ void Open_OH_File(const char *filepath_ptr, WORD *status_ptr)
     Attach_OH86_File(&oh_reader, fileno(oh_file), oh_text_buf, sizeof oh_text_buf);
     struct stat st;
     bool sized = fstat(fileno(oh_file), &st) == 0 && st.st_size > 0;
-    oh_text_size = !sized ? 0 : (unsigned long long)st.st_size > 0xFFFFFFFF ? 0xFFFFFFFF : (DWORD)st.st_size;
+    oh_text_size = !sized                                        ? 0
+                   : (unsigned long long)st.st_size > 0xFFFFFFFF ? 0xFFFFFFFF
+                                                                 : (DWORD)st.st_size;
 }
 
 // How much of the hex text the pass has read, for its progress lines.
@@ -60,7 +62,8 @@ static DWORD OH_Text_Read()
 {
     off_t at = oh_file ? lseek(fileno(oh_file), 0, SEEK_CUR) : -1;
     if (at < 0) return oh_text_size;
-    unsigned long long read = (unsigned long long)at - (unsigned long long)(oh_reader.end - oh_reader.pos);
+    unsigned long long read =
+        (unsigned long long)at - (unsigned long long)(oh_reader.end - oh_reader.pos);
     return read > oh_text_size ? oh_text_size : (DWORD)read;
 }
 
@@ -120,12 +123,8 @@ static bool Interpret_OH_Record(const OH86_RECORD_STRUCT *rec, WORD *base_ptr, D
         Extended_Linear_Address_Rec(rec);
         *offset_ptr = dwULBA;
         return false;
-    case OH86_START_LIN_ADDR_REC:
-        *offset_ptr = Rec_Dword(rec);
-        return true;
-    default:
-        *status_ptr = E_OH_RECORD_TYPE;
-        return true;
+    case OH86_START_LIN_ADDR_REC: *offset_ptr = Rec_Dword(rec); return true;
+    default: *status_ptr = E_OH_RECORD_TYPE; return true;
     }
 }
 
@@ -151,7 +150,8 @@ WORD Read_OH_Data(WORD *base_ptr, DWORD *offset_ptr, BYTE *data_ptr, WORD *statu
         }
         WORD count;
         bool result = Interpret_OH_Record(&rec, base_ptr, offset_ptr, data_ptr, &count, status_ptr);
-        Log_Fmt(LOG_OHREC, "Read hex record: type = %hu, base = 0x%04X, offset = 0x%08lX, count = %u\n",
+        Log_Fmt(LOG_OHREC,
+                "Read hex record: type = %hu, base = 0x%04X, offset = 0x%08lX, count = %u\n",
                 (unsigned short)rec.bRecType, *base_ptr, (unsigned long)*offset_ptr, count);
         if (result) return count;
     }
@@ -171,7 +171,7 @@ static DWORD byte_total = 0;
 
 static void Forget_Segment_File()
 {
-    seg_fd = -1;  // the temporary file stays open with its owner (flashu_temp)
+    seg_fd = -1; // the temporary file stays open with its owner (flashu_temp)
     seg_out_len = 0;
     seg_open = false;
 }
@@ -192,14 +192,15 @@ static void Reset_Segment_Builder()
 
 static void Segment_File_Failed(const char *what, int err, WORD *status_ptr)
 {
-    Log_Fmt(LOG_ALWAYS, "\nCannot %s segment file %s: %s!\n", what, seg_map_tbl[seg_number].filepath_str,
-            strerror(err));
+    Log_Fmt(LOG_ALWAYS, "\nCannot %s segment file %s: %s!\n", what,
+            seg_map_tbl[seg_number].filepath_str, strerror(err));
     *status_ptr = E_REPORTED;
 }
 
 static void Flush_Segment_Bytes(WORD *status_ptr)
 {
-    if (!Write_Temp_File(seg_fd, seg_out, seg_out_len)) Segment_File_Failed("write", errno, status_ptr);
+    if (!Write_Temp_File(seg_fd, seg_out, seg_out_len))
+        Segment_File_Failed("write", errno, status_ptr);
     seg_out_len = 0;
 }
 
@@ -213,9 +214,10 @@ static void Write_Segment_Bytes(const BYTE *data_ptr, WORD count, WORD *status_p
 
 static void Log_Read_Progress(const SEGMENT_MAP_STRUCT *seg)
 {
-    Progress_Show(OH_Text_Read(), "Read ...      Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ",
-                  (unsigned long)seg->start_addr, (unsigned long)seg->end_addr, (unsigned long)seg->size,
-                  (unsigned long)byte_total);
+    Progress_Show(OH_Text_Read(),
+                  "Read ...      Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ",
+                  (unsigned long)seg->start_addr, (unsigned long)seg->end_addr,
+                  (unsigned long)seg->size, (unsigned long)byte_total);
     Progress_Step_Done(false);
 }
 
@@ -284,7 +286,8 @@ static void Take_Start_Vector(WORD base, DWORD offset)
         Log_Fmt(LOG_OHSEG, "Read hex start vector %04X:%08lX\n", base, (unsigned long)offset);
     } else {
         Log_Str(LOG_ALWAYS, "WARNING!  Multiple start vectors found in hex file\n");
-        Log_Fmt(LOG_OHSEG, "Read hex start vector %04X:%08lX (ignored)\n", base, (unsigned long)offset);
+        Log_Fmt(LOG_OHSEG, "Read hex start vector %04X:%08lX (ignored)\n", base,
+                (unsigned long)offset);
     }
 }
 
@@ -299,8 +302,8 @@ static void Report_Failure(WORD *status_ptr)
     else if (*status_ptr == E_OH_RECORD_TYPE)
         Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s\n\n", "Operation", "Invalid record type in hex file");
     else if (*status_ptr == E_HEX_CHECKSUM)
-        Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s at line %lu\n\n", "Operation", "Invalid checksum in hex file",
-                (unsigned long)oh_reader.rec_line);
+        Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s at line %lu\n\n", "Operation",
+                "Invalid checksum in hex file", (unsigned long)oh_reader.rec_line);
     else
         Process_Error(*status_ptr, "Operation");
     *status_ptr = E_REPORTED;
@@ -346,7 +349,8 @@ static void Sort_Segment_Map(WORD *status_ptr)
         int best = -1;
         for (WORD i = 0; i < number_seg_map_entries; i++) {
             const SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[i];
-            if (seg->size != 0 && (best < 0 || seg->start_addr < seg_map_tbl[best].start_addr)) best = i;
+            if (seg->size != 0 && (best < 0 || seg->start_addr < seg_map_tbl[best].start_addr))
+                best = i;
         }
         if (best < 0) {
             Log_Str(LOG_ALWAYS, "Error in OH sort algorithm!\n");
@@ -355,7 +359,8 @@ static void Sort_Segment_Map(WORD *status_ptr)
         }
         sorted[pos] = seg_map_tbl[best];
         seg_map_tbl[best].size = 0;
-        Log_Fmt(LOG_OHSORT, "Process hex code/data segment #%u from 0x%08lX to 0x%08lX (%lu bytes)\n",
+        Log_Fmt(LOG_OHSORT,
+                "Process hex code/data segment #%u from 0x%08lX to 0x%08lX (%lu bytes)\n",
                 sorted[pos].index, (unsigned long)sorted[pos].start_addr,
                 (unsigned long)sorted[pos].end_addr, (unsigned long)sorted[pos].size);
     }
@@ -370,13 +375,14 @@ static void Warn_Overlapping_Segments()
     for (WORD i = 0; i < number_seg_map_entries; i++) {
         const SEGMENT_MAP_STRUCT *under = &seg_map_tbl[i];
         for (WORD j = i + 1; j < number_seg_map_entries; j++) {
-            const SEGMENT_MAP_STRUCT *over = &seg_map_tbl[j];  // starts at or after under
+            const SEGMENT_MAP_STRUCT *over = &seg_map_tbl[j]; // starts at or after under
             if (over->start_addr > under->end_addr) continue;
             DWORD end = over->end_addr < under->end_addr ? over->end_addr : under->end_addr;
             Log_Fmt(LOG_ALWAYS,
-                    "WARNING!  Hex segments #%u and #%u overlap at 0x%08lX-0x%08lX: #%u is programmed over #%u\n",
-                    under->index, over->index, (unsigned long)over->start_addr, (unsigned long)end, over->index,
-                    under->index);
+                    "WARNING!  Hex segments #%u and #%u overlap at 0x%08lX-0x%08lX: #%u is "
+                    "programmed over #%u\n",
+                    under->index, over->index, (unsigned long)over->start_addr, (unsigned long)end,
+                    over->index, under->index);
         }
     }
 }

@@ -34,8 +34,7 @@ static bool Init_Exchange(WORD *status_ptr)
 }
 
 // A failed exchange after the fall-back is reported with its advice line.
-static bool Init_Exchange_Or_Advise(const char *oper_str, const char *advice_str,
-                                    WORD *status_ptr)
+static bool Init_Exchange_Or_Advise(const char *oper_str, const char *advice_str, WORD *status_ptr)
 {
     if (Init_Exchange(status_ptr)) return true;
     if (*status_ptr != E_REPORTED) Process_Error(*status_ptr, oper_str);

@@ -151,8 +151,11 @@ const char *Date_Time_Str_Ptr(DWORD date_time)
 void Set_Log_Level_Str(char *log_level_str_ptr, WORD level)
 {
     static const char *const plain[] = {"???", "TERSE", "NORMAL", "VERBOSE", "DEBUG"};
-    static const struct { WORD bits; const char *word; } flags[] = {
-        {LOG_ARG, " ARG"}, {LOG_OHREC, " OHREC"}, {LOG_OHSEG, " OHSEG"},
+    static const struct {
+        WORD bits;
+        const char *word;
+    } flags[] = {
+        {LOG_ARG, " ARG"},       {LOG_OHREC, " OHREC"},       {LOG_OHSEG, " OHSEG"},
         {LOG_OHSORT, " OHSORT"}, {LOG_DOWNLOAD, " DOWNLOAD"},
     };
     WORD low = level & 0x000F;
@@ -265,10 +268,16 @@ void Decode_Hex(char *lpDest, const char *lpSrc)
     for (; *lpSrc != '\0'; lpSrc++) {
         char c = *lpSrc;
         if (state == PLAIN) {
-            if (c == '\\') { state = ESCAPE; accum = 0; }
-            else *lpDest++ = c;
+            if (c == '\\') {
+                state = ESCAPE;
+                accum = 0;
+            } else
+                *lpDest++ = c;
         } else if (state == ESCAPE) {
-            if (c == 'x' || c == 'X') { state = HEX; continue; }
+            if (c == 'x' || c == 'X') {
+                state = HEX;
+                continue;
+            }
             *lpDest++ = (c == '\\') ? '\\' : Letter_Escape(c);
             state = PLAIN;
         } else {
@@ -280,12 +289,16 @@ void Decode_Hex(char *lpDest, const char *lpSrc)
             // The character that ends a hex escape is taken as plain input,
             // so "\x01\x02" gives two bytes.
             *lpDest++ = (char)(accum & 0xFF);
-            if (c == '\\') accum = 0;
-            else *lpDest++ = c;
+            if (c == '\\')
+                accum = 0;
+            else
+                *lpDest++ = c;
             state = (c == '\\') ? ESCAPE : PLAIN;
         }
     }
-    if (state == ESCAPE) *lpDest++ = '\\';
-    else if (state == HEX) *lpDest++ = (char)(accum & 0xFF);
+    if (state == ESCAPE)
+        *lpDest++ = '\\';
+    else if (state == HEX)
+        *lpDest++ = (char)(accum & 0xFF);
     *lpDest = '\0';
 }

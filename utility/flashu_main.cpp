@@ -76,7 +76,7 @@ static void Shutdown_On_Way_Out(const char *way_out)
 static void Run_Line(char *in_str)
 {
     Process_Input_Line(in_str);
-    Check_Output();   // the displays print straight to standard output
+    Check_Output(); // the displays print straight to standard output
     if (exit_program != 0 && exit_program != EXIT_BY_ABORT) Shutdown_On_Way_Out("Exit");
 }
 
@@ -224,7 +224,7 @@ static void Process_CLI()
 // 0: nothing failed; 1: a command failed; 2: a signal or lost output ended it.
 int Torvex_Main(int argc, char **argv)
 {
-    if (argc > 1 && Show_Usage_Or_Version(argv[1])) return 0;   // before anything else runs
+    if (argc > 1 && Show_Usage_Or_Version(argv[1])) return 0; // before anything else runs
     Con_Init();
     Con_Set_End_At_Once(Release_At_Once);
     Log_Str(LOG_ALWAYS, signon_str_ptr);

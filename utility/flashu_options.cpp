@@ -20,15 +20,27 @@ WORD verify_flash = 0;
 WORD tbl_tab = 18;
 
 enum : WORD {
-    OPT_PORT = 0x101, OPT_BAUD = 0x102, OPT_VTPORT = 0x103, OPT_VTBAUD = 0x104,
-    OPT_SYSTEM = 0x305, OPT_BOARD = 0x306, OPT_FILE = 0x107, OPT_NAME = 0x108,
-    OPT_VERSION = 0x109, OPT_GROUP = 0x10A, OPT_VECTOR = 0x30B, OPT_LOG = 0x10C,
-    OPT_PROMPT = 0x10D, OPT_FORMAT = 0x10E, OPT_ADDR = 0x10F, OPT_VERIFY = 0x110,
+    OPT_PORT = 0x101,
+    OPT_BAUD = 0x102,
+    OPT_VTPORT = 0x103,
+    OPT_VTBAUD = 0x104,
+    OPT_SYSTEM = 0x305,
+    OPT_BOARD = 0x306,
+    OPT_FILE = 0x107,
+    OPT_NAME = 0x108,
+    OPT_VERSION = 0x109,
+    OPT_GROUP = 0x10A,
+    OPT_VECTOR = 0x30B,
+    OPT_LOG = 0x10C,
+    OPT_PROMPT = 0x10D,
+    OPT_FORMAT = 0x10E,
+    OPT_ADDR = 0x10F,
+    OPT_VERIFY = 0x110,
 };
 
-#define MAX_PROG_NAME_LEN 8
-#define MAX_VERSION_LEN 5
-#define MAX_GROUP_LEN 10
+#define MAX_PROG_NAME_LEN   8
+#define MAX_VERSION_LEN     5
+#define MAX_GROUP_LEN       10
 #define MAX_SYSTEM_NAME_LEN 9
 
 // ---- number readers: digits at the start of the text, the rest ignored ----------
@@ -36,7 +48,7 @@ static bool Read_Decimal(const char *s, DWORD *value)
 {
     unsigned long long v;
     if (!Scan_Number(s, 10, &v, nullptr)) return false;
-    *value = v < NUMBER_TOO_LARGE ? DWORD(v) : 0xFFFFFFFF;   // fails every rate check
+    *value = v < NUMBER_TOO_LARGE ? DWORD(v) : 0xFFFFFFFF; // fails every rate check
     return true;
 }
 
@@ -58,7 +70,8 @@ static void Set_Port(WORD option, const char *value, WORD *status_ptr)
     DWORD id = Str_To_Id(value, comm_port_lut);
     if (id == 0xFFFFFFFF || value[0] == '\0') {
         Refuse(vt ? "Invalid VT port name!  Type com1, com2, com3, or com4\n"
-                  : "Invalid port name!  Type com1, com2, com3, or com4\n", status_ptr);
+                  : "Invalid port name!  Type com1, com2, com3, or com4\n",
+               status_ptr);
         return;
     }
     (vt ? vt_comm_port : comm_port) = (WORD)id;
@@ -77,7 +90,8 @@ static void Set_Baud(WORD option, const char *value, WORD *status_ptr)
     }
     if (Id_To_Index(rate, baud_rate_lut) == 0xFFFF) {
         Refuse(vt ? "Invalid VT baud rate!  Enter 300 to 115200\n"
-                  : "Invalid baud rate!  Enter 300 to 115200\n", status_ptr);
+                  : "Invalid baud rate!  Enter 300 to 115200\n",
+               status_ptr);
         return;
     }
     if (vt) {
@@ -223,8 +237,10 @@ static void Set_Log(const char *value, WORD *status_ptr)
         Refuse("Invalid log level!  Type terse, normal, or verbose\n", status_ptr);
         return;
     }
-    if (level <= LOG_DEBUG) log_level = (WORD)level;
-    else log_level = (WORD)(level | (log_level & 0xFFF0));
+    if (level <= LOG_DEBUG)
+        log_level = (WORD)level;
+    else
+        log_level = (WORD)(level | (log_level & 0xFFF0));
     Log_Fmt(LOG_TERSE, "Log level set to %s\n", Log_Level_Str_Ptr(log_level));
 }
 

@@ -6,7 +6,7 @@
 #include "CONIO.h"
 #include "flashu.h"
 
-#define MAX_CMD_WORD_LEN 75   // longest word whose ".FLC" path fits 80 characters
+#define MAX_CMD_WORD_LEN 75 // longest word whose ".FLC" path fits 80 characters
 
 enum LINE_FIT { LINE_FITS, TOO_MANY_SEGMENTS, SEGMENT_TOO_LONG };
 
@@ -22,7 +22,7 @@ static size_t Escape_Length(const char *p)
     if (p[1] == 'O' && p[2] != '\0') return 3;
     if (p[1] != '[') return 1;
     size_t n = 2;
-    while (p[n] >= 0x20 && p[n] <= 0x3F) n++;   // parameters and intermediates
+    while (p[n] >= 0x20 && p[n] <= 0x3F) n++; // parameters and intermediates
     return p[n] >= 0x40 && p[n] <= 0x7E ? n + 1 : n;
 }
 
@@ -34,8 +34,10 @@ void Drop_Control_Chars(char *line)
         if (c == 0x1B) {
             p += Escape_Length(p);
         } else {
-            if (c == '\t') *out++ = ' ';
-            else if (c >= 0x20 && c != 0x7F) *out++ = (char)c;
+            if (c == '\t')
+                *out++ = ' ';
+            else if (c >= 0x20 && c != 0x7F)
+                *out++ = (char)c;
             p++;
         }
     }
@@ -56,7 +58,10 @@ static LINE_FIT Split_Segments(char *in_str_ptr, WORD *number_args_ptr, ARG_STRU
     for (const char *p = in_str_ptr; *p != '\0'; p++) {
         if (p[0] == '/' && p[1] == '/') break;
         if (*p == ';') {
-            if (seg + 1 >= MAX_ARGS) { fit = TOO_MANY_SEGMENTS; break; }
+            if (seg + 1 >= MAX_ARGS) {
+                fit = TOO_MANY_SEGMENTS;
+                break;
+            }
             seg++;
             pos = 0;
         } else if (pos + 1 >= ARG_STR_SIZE) {
@@ -112,7 +117,7 @@ void Parse_Command_Line(char *in_str_ptr, WORD *number_args_ptr, ARG_STRUCT *arg
         if (*p == '\0') break;
         size_t len = 0;
         while (p[len] != '\0' && !isspace((unsigned char)p[len])) len++;
-        if (len >= ARG_STR_SIZE) len = ARG_STR_SIZE - 1;   // a segment never holds more
+        if (len >= ARG_STR_SIZE) len = ARG_STR_SIZE - 1; // a segment never holds more
         memcpy(arg_array_ptr[count].arg_str, p, len);
         p += len;
         while (*p != '\0' && !isspace((unsigned char)*p)) p++;

@@ -31,7 +31,8 @@ static void Account_Download(DWORD start, DWORD size, const BYTE *data_ptr, DWOR
     if (start < oh_first_addr) oh_first_addr = start;
     if (end > oh_last_addr) oh_last_addr = end;
     Progress_Show(*total_ptr, "Download ...  Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ",
-                  (unsigned long)start, (unsigned long)end, (unsigned long)size, (unsigned long)*total_ptr);
+                  (unsigned long)start, (unsigned long)end, (unsigned long)size,
+                  (unsigned long)*total_ptr);
 }
 
 void Download_RAM_Work_Area(DWORD start_seg_addr, DWORD seg_size, DWORD start_dev_addr,
@@ -58,18 +59,21 @@ void Download_RAM_Work_Area(DWORD start_seg_addr, DWORD seg_size, DWORD start_de
         seg_size -= skip;
         seg_data_ptr += skip;
         Log_Fmt(LOG_DOWNLOAD, "Adjusted start addr   0x%08lX to 0x%08lX (%lu bytes)\n",
-                (unsigned long)start_seg_addr, (unsigned long)end_seg_addr, (unsigned long)seg_size);
+                (unsigned long)start_seg_addr, (unsigned long)end_seg_addr,
+                (unsigned long)seg_size);
     }
     if (end_seg_addr > end_dev_addr) {
         seg_size -= end_seg_addr - end_dev_addr;
         end_seg_addr = end_dev_addr;
         Log_Fmt(LOG_DOWNLOAD, "Adjusted end addr     0x%08lX to 0x%08lX (%lu bytes)\n",
-                (unsigned long)start_seg_addr, (unsigned long)end_seg_addr, (unsigned long)seg_size);
+                (unsigned long)start_seg_addr, (unsigned long)end_seg_addr,
+                (unsigned long)seg_size);
     }
 
     DWORD wa_addr = ram_work_start_addr + (start_seg_addr - start_dev_addr);
-    Log_Fmt(LOG_DOWNLOAD, "\nWrite WA from 0x%08lX to 0x%08lX ...   Size: %-6lu\n", (unsigned long)wa_addr,
-            (unsigned long)(wa_addr + seg_size - 1), (unsigned long)seg_size);
+    Log_Fmt(LOG_DOWNLOAD, "\nWrite WA from 0x%08lX to 0x%08lX ...   Size: %-6lu\n",
+            (unsigned long)wa_addr, (unsigned long)(wa_addr + seg_size - 1),
+            (unsigned long)seg_size);
     Write_Work_Area(wa_addr, seg_size, seg_data_ptr, status_ptr);
     if (*status_ptr != E_OK) {
         Report_Once(status_ptr);
@@ -79,8 +83,8 @@ void Download_RAM_Work_Area(DWORD start_seg_addr, DWORD seg_size, DWORD start_de
 }
 
 // ---- one segment into one block --------------------------------------------------
-static void Download_Pieces(FILE *f, const SEGMENT_MAP_STRUCT *seg, DWORD start_dev_addr, DWORD dev_size,
-                            DWORD *total_ptr, WORD *status_ptr)
+static void Download_Pieces(FILE *f, const SEGMENT_MAP_STRUCT *seg, DWORD start_dev_addr,
+                            DWORD dev_size, DWORD *total_ptr, WORD *status_ptr)
 {
     BYTE piece[DOWNLOAD_PIECE_SIZE];
     DWORD addr = seg->start_addr;
@@ -100,7 +104,7 @@ static void Download_Pieces(FILE *f, const SEGMENT_MAP_STRUCT *seg, DWORD start_
             Report_Once(status_ptr);
             return;
         }
-        if (count - 1 >= 0xFFFFFFFF - addr) return;  // the rest lies beyond 4 GB
+        if (count - 1 >= 0xFFFFFFFF - addr) return; // the rest lies beyond 4 GB
         addr += count;
         remaining -= count;
     }
@@ -133,8 +137,7 @@ static void Check_Segment_Files(WORD *status_ptr)
     for (WORD i = 0; i < number_seg_map_entries; i++) {
         const SEGMENT_MAP_STRUCT *seg = &seg_map_tbl[i];
         struct stat st;
-        if (!Segment_Data_Stat(seg, &st) ||
-            (unsigned long long)st.st_size < seg->size) {
+        if (!Segment_Data_Stat(seg, &st) || (unsigned long long)st.st_size < seg->size) {
             *status_ptr = E_SEG_EOF;
             return;
         }
@@ -144,7 +147,8 @@ static void Check_Segment_Files(WORD *status_ptr)
 static bool Block_Has_Segment(WORD dev_index)
 {
     for (WORD i = 0; i < number_seg_map_entries; i++)
-        if (Segment_In_Device_Block(dev_index, seg_map_tbl[i].start_addr, seg_map_tbl[i].size)) return true;
+        if (Segment_In_Device_Block(dev_index, seg_map_tbl[i].start_addr, seg_map_tbl[i].size))
+            return true;
     return false;
 }
 
@@ -165,7 +169,8 @@ static void Begin_Download_Progress()
         for (WORD i = 0; i < number_seg_map_entries; i++) {
             DWORD first, last;
             const SEGMENT_MAP_STRUCT &seg = seg_map_tbl[i];
-            if (seg.size != 0 && Block_Phys_Range(dev_index, seg.start_addr, Segment_Last_Addr(seg), &first, &last))
+            if (seg.size != 0 &&
+                Block_Phys_Range(dev_index, seg.start_addr, Segment_Last_Addr(seg), &first, &last))
                 whole += last - first + 1;
         }
     }
@@ -177,7 +182,8 @@ static void Program_One_Block(WORD dev_index, DWORD *total_ptr, WORD *status_ptr
     Save_Flash_Block(dev_index, status_ptr);
     if (*status_ptr != E_OK) return;
     for (WORD i = 0; i < number_seg_map_entries; i++) {
-        if (!Segment_In_Device_Block(dev_index, seg_map_tbl[i].start_addr, seg_map_tbl[i].size)) continue;
+        if (!Segment_In_Device_Block(dev_index, seg_map_tbl[i].start_addr, seg_map_tbl[i].size))
+            continue;
         Download_Segment(i, dev_index, total_ptr, status_ptr);
         if (*status_ptr != E_OK) return;
     }
@@ -187,8 +193,8 @@ static void Program_One_Block(WORD dev_index, DWORD *total_ptr, WORD *status_ptr
         return;
     }
     const DEVICE_MAP_STRUCT *dev = &device_map_tbl[dev_index];
-    Log_Fmt(LOG_NORMAL, "Program %s flash block #%u ...\n", Id_To_Str_Ptr(dev->flash_id, flash_id_lut),
-            dev->relative_block);
+    Log_Fmt(LOG_NORMAL, "Program %s flash block #%u ...\n",
+            Id_To_Str_Ptr(dev->flash_id, flash_id_lut), dev->relative_block);
     Program_Flash_Block(dev_index, status_ptr);
 }
 
@@ -204,7 +210,8 @@ void Program_Segment_Blocks(WORD *status_ptr)
 
     Check_Segment_Files(status_ptr);
     Begin_Download_Progress();
-    for (WORD dev_index = 0; *status_ptr == E_OK && dev_index < number_device_map_entries; dev_index++)
+    for (WORD dev_index = 0; *status_ptr == E_OK && dev_index < number_device_map_entries;
+         dev_index++)
         if (Block_Has_Segment(dev_index)) Program_One_Block(dev_index, &total, status_ptr);
     if (*status_ptr != E_OK) {
         Report_Once(status_ptr);
@@ -238,7 +245,8 @@ static bool Segments_Collide(DWORD first, DWORD last)
 {
     for (WORD i = 0; i < number_seg_map_entries; i++) {
         const SEGMENT_MAP_STRUCT &seg = seg_map_tbl[i];
-        if (seg.size != 0 && Ranges_Collide(seg.start_addr, Segment_Last_Addr(seg), first, last)) return true;
+        if (seg.size != 0 && Ranges_Collide(seg.start_addr, Segment_Last_Addr(seg), first, last))
+            return true;
     }
     return false;
 }
@@ -247,9 +255,12 @@ static bool Segments_Collide(DWORD first, DWORD last)
 // written back around them.
 static bool Overwrites_Tables()
 {
-    const struct { DWORD addr, size; } tables[] = {{boot_tbl_addr, boot_tbl_size},
-        {system_tbl_addr, system_tbl_size}, {device_map_tbl_addr, device_map_tbl_size},
-        {dir_tbl_addr, dir_tbl_size}};
+    const struct {
+        DWORD addr, size;
+    } tables[] = {{boot_tbl_addr, boot_tbl_size},
+                  {system_tbl_addr, system_tbl_size},
+                  {device_map_tbl_addr, device_map_tbl_size},
+                  {dir_tbl_addr, dir_tbl_size}};
     for (const auto &t : tables) {
         if (!Segments_Collide(t.addr, t.addr + t.size - 1)) continue;
         Log_Fmt(LOG_ALWAYS, "Program would overwrite the flash tables at 0x%08lX-0x%08lX!\n",
@@ -263,12 +274,13 @@ static bool Overwrites_Stored_Program()
 {
     for (WORD i = FIRST_PROG_DIR_ENTRY; i < MAX_DIR_ENTRIES; i++) {
         if (!(dir_tbl[i].dir_flags & DIR_IN_USE)) continue;
-        DWORD first = dir_tbl[i].program_mem.first_phys_addr, last = dir_tbl[i].program_mem.last_phys_addr;
+        DWORD first = dir_tbl[i].program_mem.first_phys_addr,
+              last = dir_tbl[i].program_mem.last_phys_addr;
         if (!Segments_Collide(first, last)) continue;
         char name[sizeof dir_tbl[i].program_name_str + 1];
         Get_Field(name, dir_tbl[i].program_name_str);
-        Log_Fmt(LOG_ALWAYS, "Program would overwrite %s at 0x%08lX-0x%08lX! Delete it first.\n", name,
-                (unsigned long)first, (unsigned long)last);
+        Log_Fmt(LOG_ALWAYS, "Program would overwrite %s at 0x%08lX-0x%08lX! Delete it first.\n",
+                name, (unsigned long)first, (unsigned long)last);
         return true;
     }
     return false;
@@ -285,7 +297,8 @@ static bool Would_Overwrite()
 static void Announce_Program_File()
 {
     if (file_format == 1)
-        Log_Fmt(LOG_TERSE, "Programming %s (binary) at 0x%08lX\n", filepath_str, (unsigned long)program_addr);
+        Log_Fmt(LOG_TERSE, "Programming %s (binary) at 0x%08lX\n", filepath_str,
+                (unsigned long)program_addr);
     else
         Log_Fmt(LOG_TERSE, "Programming %s (hex)\n", filepath_str);
 }

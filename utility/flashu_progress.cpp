@@ -12,21 +12,21 @@
 
 #define PROGRESS_LINE_SIZE 200
 #define PROGRESS_FEW_STEPS 10
-#define DEFAULT_COLUMNS 80
+#define DEFAULT_COLUMNS    80
 
 int progress_columns = PROGRESS_ASK;
 
 enum SHARE_FORM { SHARE_NONE, SHARE_SHORT, SHARE_FULL };
 
 static struct {
-    int columns;  // 0: not a terminal
+    int columns; // 0: not a terminal
     DWORD whole, steps;
     char label[40];
-    char text[PROGRESS_LINE_SIZE];  // the latest text, trailing blanks dropped
+    char text[PROGRESS_LINE_SIZE]; // the latest text, trailing blanks dropped
     DWORD done;
-    bool written;          // a log has had the latest line
-    unsigned last_tenth;   // tenths of the whole that the log's last line showed
-    size_t shown_len;      // what the terminal's line holds now
+    bool written;        // a log has had the latest line
+    unsigned last_tenth; // tenths of the whole that the log's last line showed
+    size_t shown_len;    // what the terminal's line holds now
 } progress;
 
 static int Stdout_Columns()
@@ -69,7 +69,8 @@ static size_t Compose(char *line, size_t size, SHARE_FORM form)
     else if (progress.label[0])
         n = snprintf(line, size, "%s (%u%% of %s)", progress.text, Percent(), progress.label);
     else
-        n = snprintf(line, size, "%s of %lu (%u%%)", progress.text, (unsigned long)progress.whole, Percent());
+        n = snprintf(line, size, "%s of %lu (%u%%)", progress.text, (unsigned long)progress.whole,
+                     Percent());
     return n < 0 ? 0 : (size_t)n < size ? (size_t)n : size - 1;
 }
 

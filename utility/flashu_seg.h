@@ -9,24 +9,25 @@
 
 #define MAX_SEG_MAP_ENTRIES 20
 // A temporary file's name: its number, then this run's tag.
-#define TEMP_FILE_NAME_FMT "seg%03u.%s.~~~"
+#define TEMP_FILE_NAME_FMT  "seg%03u.%s.~~~"
 #define DOWNLOAD_PIECE_SIZE 1024
 
 #pragma pack(push, 1)
 struct SEGMENT_MAP_STRUCT {
-    WORD index;              // number in file order; also names the temp file
+    WORD index; // number in file order; also names the temp file
     DWORD start_addr;
-    DWORD end_addr;          // start_addr + size - 1
+    DWORD end_addr; // start_addr + size - 1
     DWORD size;
     char filepath_str[TEXT_FIELD_SIZE];
 };
 #pragma pack(pop)
-static_assert(sizeof(SEGMENT_MAP_STRUCT) == 14 + TEXT_FIELD_SIZE, "SEGMENT_MAP_STRUCT must be packed");
+static_assert(sizeof(SEGMENT_MAP_STRUCT) == 14 + TEXT_FIELD_SIZE,
+              "SEGMENT_MAP_STRUCT must be packed");
 
 // ---- results of program file processing (flashu_hexfile.cpp) ----------------
 extern SEGMENT_MAP_STRUCT seg_map_tbl[MAX_SEG_MAP_ENTRIES];
 extern WORD number_seg_map_entries;
-extern DWORD oh_date_time;       // the program file's last-access time
+extern DWORD oh_date_time; // the program file's last-access time
 // Filled by the download: bytes written, lowest/highest address, byte sum.
 extern DWORD oh_logical_len;
 extern DWORD oh_first_addr;

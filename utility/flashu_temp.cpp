@@ -14,17 +14,17 @@
 #include "flashu.h"
 #include "flashu_seg.h"
 
-#define NAME_TRIES 16    // names taken by others before creation gives up
-#define LOCK_TRIES 200   // 1 ms apart: a sweep holds another run's new file that long at most
+#define NAME_TRIES 16  // names taken by others before creation gives up
+#define LOCK_TRIES 200 // 1 ms apart: a sweep holds another run's new file that long at most
 
 struct TEMP_FILE_STRUCT {
-    int fd;  // -1: slot unused
+    int fd; // -1: slot unused
     char name[TEXT_FIELD_SIZE];
 };
 
 static TEMP_FILE_STRUCT temp_files[MAX_SEG_MAP_ENTRIES];
 static bool temp_files_ready = false;
-static char run_tag[32];     // this run's part of the names
+static char run_tag[32]; // this run's part of the names
 static unsigned tag_number = 0;
 
 static void Init_Temp_Slots()
@@ -87,7 +87,7 @@ int Create_Temp_File(WORD number, char *name_ptr, size_t name_size)
         }
         if (!Lock_New_File(fd)) {
             int err = errno;
-            if (err != 0) unlink(name_ptr);  // still ours: nobody else could lock it either
+            if (err != 0) unlink(name_ptr); // still ours: nobody else could lock it either
             close(fd);
             if (err == 0) continue;
             errno = err;
@@ -96,7 +96,7 @@ int Create_Temp_File(WORD number, char *name_ptr, size_t name_size)
         TEMP_FILE_STRUCT *t = &temp_files[number];
         Release_Temp_File(t);
         snprintf(t->name, sizeof t->name, "%s", name_ptr);
-        t->fd = fd;  // after the name: an end at once may read the slot any time
+        t->fd = fd; // after the name: an end at once may read the slot any time
         return fd;
     }
     errno = EEXIST;

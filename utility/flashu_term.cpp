@@ -14,7 +14,7 @@ namespace {
 
 const WORD ECHO_MAX_SIZE = 1024;
 const DWORD ECHO_UNLIMITED = 0xFFFFFFFFUL;
-const WORD VT_READ_SIZE = 79;        // one piece, plus its terminating zero
+const WORD VT_READ_SIZE = 79; // one piece, plus its terminating zero
 const int VT_IDLE_WAIT_MS = 1;
 const int VT_ERROR_WAIT_MS = 10;
 
@@ -49,7 +49,7 @@ void Echo_Pass(DWORD pass, WORD echo_size, ECHO_SCORE *score, WORD *status_ptr)
         score->errors++;
         score->last_bad_status = write_status;
     }
-    if (Comms_Port_Lost()) {  // the test ends with this failure
+    if (Comms_Port_Lost()) { // the test ends with this failure
         *status_ptr = write_status;
         return;
     }
@@ -111,20 +111,18 @@ WORD Show_Port_Input(WORD *last_read_status)
 void Run_Terminal_Loop()
 {
     bool tty = Con_Is_Tty();
-    if (tty) Con_Raw_Begin();   // keys one by one, unechoed
+    if (tty) Con_Raw_Begin(); // keys one by one, unechoed
     WORD last_read_status = 0;
     for (;;) {
         WORD shown = Show_Port_Input(&last_read_status);
         // Nothing moved on the port: rest in the key wait for a short while.
-        int wait_ms = shown != 0               ? 0
-                      : last_read_status != 0 ? VT_ERROR_WAIT_MS
-                                              : VT_IDLE_WAIT_MS;
+        int wait_ms = shown != 0 ? 0 : last_read_status != 0 ? VT_ERROR_WAIT_MS : VT_IDLE_WAIT_MS;
         int key = Con_Wait_Key(wait_ms);
         if (key == CON_ESC || key == CON_EOF) break;
         if (key == CON_NO_KEY) continue;
         BYTE ch = (BYTE)key;
         WORD write_status = 0;
-        Comms_Write_Char(&ch, &write_status);   // typed-key failures are not shown
+        Comms_Write_Char(&ch, &write_status); // typed-key failures are not shown
     }
     if (tty) Con_Raw_End();
 }
@@ -150,7 +148,7 @@ void Announce_VT_Session()
     Log_Str(LOG_TERSE, "\n");
 }
 
-}  // namespace
+} // namespace
 
 void Echo_Data(WORD size, DWORD count, WORD *status_ptr)
 {
@@ -169,7 +167,7 @@ void Echo_Data(WORD size, DWORD count, WORD *status_ptr)
     }
     char passes[40];
     snprintf(passes, sizeof passes, "%lu %s", (unsigned long)count, count == 1 ? "pass" : "passes");
-    DWORD whole = count == ECHO_UNLIMITED ? 0 : count;  // an unlimited test shows no share
+    DWORD whole = count == ECHO_UNLIMITED ? 0 : count; // an unlimited test shows no share
     Progress_Begin(whole, whole, passes);
 
     ECHO_SCORE score = {0, 0, 0};
@@ -179,8 +177,7 @@ void Echo_Data(WORD size, DWORD count, WORD *status_ptr)
         Show_Echo_Score(pass, &score);
         // Without a count only the user ends it: at the end of a script's
         // input nobody is left to press escape.
-        if (User_Abort() || (count == ECHO_UNLIMITED && Con_Input_Ended()) ||
-            Comms_Port_Lost()) {
+        if (User_Abort() || (count == ECHO_UNLIMITED && Con_Input_Ended()) || Comms_Port_Lost()) {
             Progress_End();
             return;
         }

@@ -32,7 +32,7 @@ SHUTDOWN_CMD_STRUCT shutdown_cmd;
 // against what it actually carried.
 static WORD last_rx_length = 0;
 
-static const WORD RAM_CMD_HEADER = offsetof(READ_RAM_CMD_STRUCT, data);  // 15
+static const WORD RAM_CMD_HEADER = offsetof(READ_RAM_CMD_STRUCT, data); // 15
 static const WORD ECHO_MISMATCH = 0x1015;
 
 // A response must reach past the id byte and the 16-bit status behind it.
@@ -71,21 +71,23 @@ static WORD Transfer_Allowance(WORD length)
 }
 
 // Usual allowance plus one second per KiB the monitor has to work through.
-static WORD Flash_Allowance(DWORD bytes) { return static_cast<WORD>(CMD_RX_TIMEOUT + 100u * (bytes / 1024u)); }
+static WORD Flash_Allowance(DWORD bytes)
+{
+    return static_cast<WORD>(CMD_RX_TIMEOUT + 100u * (bytes / 1024u));
+}
 
-#define SET_HEADER(rec, cmd_id, size) \
-    do {                              \
-        (rec).id = (cmd_id);          \
-        (rec).status = 0;             \
-        (rec).cmd_data_size = (size); \
+#define SET_HEADER(rec, cmd_id, size)                                                              \
+    do {                                                                                           \
+        (rec).id = (cmd_id);                                                                       \
+        (rec).status = 0;                                                                          \
+        (rec).cmd_data_size = (size);                                                              \
     } while (0)
 
 // Exchange of a fixed-size record with the usual allowance. An answer too
 // short for the record is refused: the request's own fields would pass for
 // the monitor's values (an init would report id 0 and have the tables read
 // from address 0).
-template <typename REC>
-static void Exchange_Fixed(REC *rec, const char *name, WORD *wStatus)
+template <typename REC> static void Exchange_Fixed(REC *rec, const char *name, WORD *wStatus)
 {
     Send_Command_Response(rec, rec, sizeof(REC), sizeof(REC), CMD_TX_TIMEOUT, CMD_RX_TIMEOUT,
                           wStatus);

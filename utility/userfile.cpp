@@ -52,8 +52,10 @@ static bool Resolve_Components(const char *typed, std::string *real, bool keep_m
         std::string candidate = out + comp;
         if (comp != "." && comp != ".." && !Path_Exists(candidate)) {
             std::string found;
-            if (Find_Folded_Name(out, comp, &found)) candidate = out + found;
-            else if (!(last && keep_missing_leaf)) return false;
+            if (Find_Folded_Name(out, comp, &found))
+                candidate = out + found;
+            else if (!(last && keep_missing_leaf))
+                return false;
         }
         out = candidate;
         if (!last) out += "/";

@@ -12,16 +12,27 @@
 static void Replay(const char *target, int (*entry)(const uint8_t *, size_t))
 {
     std::set<std::filesystem::path> files;
-    for (const auto &e : std::filesystem::directory_iterator(TORVEX_SOURCE_DIR "/tests/fuzz/corpus/" + std::string(target)))
+    for (const auto &e : std::filesystem::directory_iterator(
+             TORVEX_SOURCE_DIR "/tests/fuzz/corpus/" + std::string(target)))
         files.insert(e.path());
     ASSERT_GE(files.size(), 3u) << target;
     for (const auto &f : files) {
-        std::string bytes = (std::ostringstream() << std::ifstream(f, std::ios::binary).rdbuf()).str();
+        std::string bytes =
+            (std::ostringstream() << std::ifstream(f, std::ios::binary).rdbuf()).str();
         fprintf(stderr, "%s\n", f.filename().c_str());
         entry(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
     }
 }
 
-TEST(FuzzCorpus, Hex) { Replay("hex", Fuzz_Hex); }
-TEST(FuzzCorpus, Link) { Replay("link", Fuzz_Link); }
-TEST(FuzzCorpus, Line) { Replay("line", Fuzz_Line); }
+TEST(FuzzCorpus, Hex)
+{
+    Replay("hex", Fuzz_Hex);
+}
+TEST(FuzzCorpus, Link)
+{
+    Replay("link", Fuzz_Link);
+}
+TEST(FuzzCorpus, Line)
+{
+    Replay("line", Fuzz_Line);
+}

@@ -18,11 +18,15 @@ int Fuzz_Hex(const uint8_t *data, size_t size);
 int Fuzz_Link(const uint8_t *data, size_t size);
 int Fuzz_Line(const uint8_t *data, size_t size);
 
-#ifdef FUZZ_ENTRY  // the libFuzzer program of one target: CMake names its entry
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) { return FUZZ_ENTRY(data, size); }
+#ifdef FUZZ_ENTRY // the libFuzzer program of one target: CMake names its entry
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    return FUZZ_ENTRY(data, size);
+}
 #endif
 
-#define FUZZ_CHECK(cond, ...) ((cond) ? void() : (fprintf(stderr, "fuzz check: " __VA_ARGS__), fputc('\n', stderr), abort()))
+#define FUZZ_CHECK(cond, ...)                                                                      \
+    ((cond) ? void() : (fprintf(stderr, "fuzz check: " __VA_ARGS__), fputc('\n', stderr), abort()))
 
 // The console takes the signals (the fuzzer's timer among them): set up once here, it hands them back.
 inline bool Console_Without_Signals()
@@ -43,9 +47,10 @@ struct Fuzz_Quiet {
     Fuzz_Quiet()
     {
         static char scratch[] = "/tmp/torvex-fuzz-XXXXXX";
-        static const bool ready = mkdtemp(scratch) && atexit([] { rmdir(scratch); }) == 0 &&
-                                  [](int in) { return dup2(in, 0) == 0 && !close(in); }(open("/dev/null", O_RDONLY)) &&
-                                  Console_Without_Signals();
+        static const bool ready =
+            mkdtemp(scratch) && atexit([] { rmdir(scratch); }) == 0 &&
+            [](int in) { return dup2(in, 0) == 0 && !close(in); }(open("/dev/null", O_RDONLY)) &&
+            Console_Without_Signals();
         const int null_out = open("/dev/null", O_WRONLY);
         dup2(getenv("FUZZ_SHOW") ? 2 : null_out, 1), close(null_out);
         FUZZ_CHECK(ready && chdir(scratch) == 0, "no scratch directory %s", scratch);

@@ -19,10 +19,22 @@
 
 namespace {
 
-struct SEGMENT { DWORD start; std::string bytes; WORD index; };  // index: in file order
-struct DECODED { bool ok = false; std::vector<SEGMENT> segments; WORD vector_base = 0; DWORD vector_offset = 0; };
+struct SEGMENT {
+    DWORD start;
+    std::string bytes;
+    WORD index;
+}; // index: in file order
+struct DECODED {
+    bool ok = false;
+    std::vector<SEGMENT> segments;
+    WORD vector_base = 0;
+    DWORD vector_offset = 0;
+};
 
-int Nibble(unsigned char c) { return isdigit(c) ? c - '0' : isxdigit(c) ? (c | 0x20) - 'a' + 10 : -1; }
+int Nibble(unsigned char c)
+{
+    return isdigit(c) ? c - '0' : isxdigit(c) ? (c | 0x20) - 'a' + 10 : -1;
+}
 
 // Records start after a colon; anything may stand between two digit pairs, nothing within one.
 struct HEX_TEXT {
@@ -31,9 +43,10 @@ struct HEX_TEXT {
     bool Byte(BYTE *b)
     {
         while (p < end && Nibble(*p) < 0) p++;
-        return end - p >= 2 && Nibble(p[1]) >= 0 && (*b = BYTE(Nibble(p[0]) << 4 | Nibble(p[1])), p += 2);
+        return end - p >= 2 && Nibble(p[1]) >= 0 &&
+               (*b = BYTE(Nibble(p[0]) << 4 | Nibble(p[1])), p += 2);
     }
-    bool Record(BYTE rec[260])  // length, offset, type, data, checksum
+    bool Record(BYTE rec[260]) // length, offset, type, data, checksum
     {
         bool ok = Colon();
         for (int i = 0; ok && i < (i ? rec[0] + 5 : 1); i++) ok = Byte(&rec[i]);
@@ -41,7 +54,10 @@ struct HEX_TEXT {
     }
 };
 
-BYTE Sum(const BYTE *rec, int n) { return BYTE(std::accumulate(rec, rec + n, 0)); }
+BYTE Sum(const BYTE *rec, int n)
+{
+    return BYTE(std::accumulate(rec, rec + n, 0));
+}
 
 // Addresses are 32-bit: base + offset wraps, and a run never continues past the top of the address
 // space. At most 20 runs; a short address record reads missing bytes as 0; the first start vector
@@ -53,7 +69,9 @@ DECODED Decode(std::string file)
     DWORD base = 0, next = 0, total = 0;
     for (BYTE rec[260]; text.Record(rec) && Sum(rec, rec[0] + 5) == 0;) {
         const BYTE len = rec[0], type = rec[3], *data = rec + 4;
-        auto word = [&](int at) { return WORD((at < len ? data[at] << 8 : 0) | (at + 1 < len ? data[at + 1] : 0)); };
+        auto word = [&](int at) {
+            return WORD((at < len ? data[at] << 8 : 0) | (at + 1 < len ? data[at + 1] : 0));
+        };
         const DWORD addr = base + DWORD(rec[1] << 8 | rec[2]);
         if (type > 5) return d;
         if (type == 0 && len > 0) {
@@ -87,11 +105,17 @@ void Make_Checksums_Right(std::string *file)
     }
 }
 
-std::string File_Bytes(const char *path) { return (std::ostringstream() << std::ifstream(path).rdbuf()).str(); }
+std::string File_Bytes(const char *path)
+{
+    return (std::ostringstream() << std::ifstream(path).rdbuf()).str();
+}
 
-int Lowest_Free_Fd() { return [](int fd) { return close(fd), fd; }(open("/dev/null", O_RDONLY)); }
+int Lowest_Free_Fd()
+{
+    return [](int fd) { return close(fd), fd; }(open("/dev/null", O_RDONLY));
+}
 
-}  // namespace
+} // namespace
 
 int Fuzz_Hex(const uint8_t *data, size_t size)
 {
@@ -106,18 +130,24 @@ int Fuzz_Hex(const uint8_t *data, size_t size)
     const DECODED want = Decode(file);
     FUZZ_CHECK(want.ok == (status == 0), "the decoder %s the file, the pass said 0x%04X",
                want.ok ? "accepts" : "rejects", status);
-    FUZZ_CHECK(!want.ok || (number_seg_map_entries == want.segments.size() && oh_vector_base == want.vector_base &&
-                            oh_vector_offset == want.vector_offset),
-               "%u segments, %zu decoded, or another start vector", number_seg_map_entries, want.segments.size());
+    FUZZ_CHECK(!want.ok ||
+                   (number_seg_map_entries == want.segments.size() &&
+                    oh_vector_base == want.vector_base && oh_vector_offset == want.vector_offset),
+               "%u segments, %zu decoded, or another start vector", number_seg_map_entries,
+               want.segments.size());
     for (size_t i = 0; want.ok && i < MAX_SEG_MAP_ENTRIES; i++) {
         const SEGMENT_MAP_STRUCT &got = seg_map_tbl[i];
-        FUZZ_CHECK(i < want.segments.size() || got.size == 0, "map entry %zu past the last segment is in use", i);
+        FUZZ_CHECK(i < want.segments.size() || got.size == 0,
+                   "map entry %zu past the last segment is in use", i);
         if (i >= want.segments.size()) continue;
         const SEGMENT &w = want.segments[i];
-        FUZZ_CHECK(got.index == w.index && got.start_addr == w.start && got.size == w.bytes.size() &&
-                       got.end_addr == DWORD(w.start + got.size - 1) && File_Bytes(got.filepath_str) == w.bytes,
-                   "segment %zu: #%u %08X-%08X (%u bytes), decoded #%u from %08X (%zu bytes), or its bytes differ",
-                   i, got.index, got.start_addr, got.end_addr, got.size, w.index, w.start, w.bytes.size());
+        FUZZ_CHECK(
+            got.index == w.index && got.start_addr == w.start && got.size == w.bytes.size() &&
+                got.end_addr == DWORD(w.start + got.size - 1) &&
+                File_Bytes(got.filepath_str) == w.bytes,
+            "segment %zu: #%u %08X-%08X (%u bytes), decoded #%u from %08X (%zu bytes), or its "
+            "bytes differ",
+            i, got.index, got.start_addr, got.end_addr, got.size, w.index, w.start, w.bytes.size());
     }
     Delete_Temp_Files(), unlink("IN.HEX");
     FUZZ_CHECK(std::filesystem::is_empty("."), "a file was left behind in the folder");

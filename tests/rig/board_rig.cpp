@@ -32,7 +32,9 @@ std::string Read_Whole(const std::string &path)
 
 bool Write_Whole(const std::string &path, const std::string &data)
 {
-    return bool(std::ofstream(path, std::ios::binary).write(data.data(), std::streamsize(data.size())).flush());
+    return bool(std::ofstream(path, std::ios::binary)
+                    .write(data.data(), std::streamsize(data.size()))
+                    .flush());
 }
 
 // The board's first line on stdout within ms: READY once it listens.
@@ -49,9 +51,11 @@ bool Wait_Ready(int fd, int ms, std::string *seen)
 bool Line_Settings(const std::string &link, termios *t, bool prime)
 {
     int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), excl = 1;
-    *t = termios{};   // memcmp-able: the padding stays zero
+    *t = termios{}; // memcmp-able: the padding stays zero
     bool ok = fd >= 0 && tcgetattr(fd, t) == 0 && ioctl(fd, TIOCGEXCL, &excl) == 0 && excl == 0;
-    if (prime) t->c_lflag |= ICANON, t->c_iflag |= ICRNL, ok = ok && !tcsetattr(fd, TCSANOW, t) && !tcgetattr(fd, t);
+    if (prime)
+        t->c_lflag |= ICANON, t->c_iflag |= ICRNL,
+            ok = ok && !tcsetattr(fd, TCSANOW, t) && !tcgetattr(fd, t);
     if (fd >= 0) close(fd);
     return ok;
 }
@@ -71,7 +75,7 @@ std::vector<TRACE_EVENT> Board_Trace(const BOARD_PROC &b)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
                  const std::vector<uint8_t> &initial_image)
@@ -82,18 +86,26 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     b->link = b->dir + "/com1", b->console = b->dir + "/com2", b->trace = b->dir + "/trace.jsonl";
     b->image = b->dir + "/flash.img", b->err_file = b->dir + "/board.err";
     int pout[2];
-    if (!initial_image.empty() && !Write_Whole(b->image, std::string(initial_image.begin(), initial_image.end())))
+    if (!initial_image.empty() &&
+        !Write_Whole(b->image, std::string(initial_image.begin(), initial_image.end())))
         return *error = "cannot write the initial image", false;
     if (pipe(pout)) return *error = "pipe failed", false;
-    std::vector<std::string> all = {TORVEX_BIN_DIR "/torvex-target", "--link", b->link, "--trace",
-                                    b->trace, "--image", b->image, "--console", b->console};
+    std::vector<std::string> all = {TORVEX_BIN_DIR "/torvex-target",
+                                    "--link",
+                                    b->link,
+                                    "--trace",
+                                    b->trace,
+                                    "--image",
+                                    b->image,
+                                    "--console",
+                                    b->console};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &a : all) argv.push_back(&a[0]);
     argv.push_back(nullptr);
     b->pid = fork();
     if (b->pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);   // a test that dies takes its board with it
+        prctl(PR_SET_PDEATHSIG, SIGTERM); // a test that dies takes its board with it
         dup2(pout[1], 1), close(pout[0]), close(pout[1]);
         if (freopen(b->err_file.c_str(), "w", stderr)) execv(argv[0], argv.data());
         _exit(127);
@@ -102,7 +114,8 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     std::string seen;
     bool ready = Wait_Ready(pout[0], 5000, &seen);
     close(pout[0]);
-    if (!ready) *error = "board did not get ready: " + seen + Read_Whole(b->err_file), Board_Stop(b);
+    if (!ready)
+        *error = "board did not get ready: " + seen + Read_Whole(b->err_file), Board_Stop(b);
     return ready;
 }
 
@@ -111,7 +124,7 @@ void Board_Stop(BOARD_PROC *b)
     if (b->pid <= 0) return;
     kill(b->pid, SIGTERM);
     for (int ms = 0; waitpid(b->pid, nullptr, WNOHANG) == 0; ms += 5) {
-        if (ms == 3000) kill(b->pid, SIGKILL);  // it had its time to write the image
+        if (ms == 3000) kill(b->pid, SIGKILL); // it had its time to write the image
         poll(nullptr, 0, 5);
     }
     b->pid = -1;
@@ -125,7 +138,11 @@ void Board_Cleanup(BOARD_PROC *b)
     b->dir.clear();
 }
 
-std::vector<uint8_t> Board_Image(const BOARD_PROC &b) { std::string s = Read_Whole(b.image); return {s.begin(), s.end()}; }
+std::vector<uint8_t> Board_Image(const BOARD_PROC &b)
+{
+    std::string s = Read_Whole(b.image);
+    return {s.begin(), s.end()};
+}
 
 RIG_RESULT Run_Session(const RIG_SETUP &s)
 {
@@ -136,7 +153,8 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
         run.cwd = b.dir + "/work";
         mkdir(run.cwd.c_str(), 0755);
         for (const auto &f : s.files) Write_Whole(run.cwd + "/" + f.first, f.second);
-        run.stdin_text = s.stdin_text, run.keep_stdin_open = s.keep_stdin_open, run.events = s.events;
+        run.stdin_text = s.stdin_text, run.keep_stdin_open = s.keep_stdin_open,
+        run.events = s.events;
         run.timeout_ms = s.timeout_ms, run.env = {{"TORVEX_COM1", b.link}};
         termios primed, now;
         bool primed_ok = Line_Settings(b.link, &primed, true);
@@ -146,17 +164,20 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
         r.console = Read_Fd(console, 0);
         close(console);
         r.out = t.out, r.exit_code = t.exit_code, r.timed_out = t.timed_out;
-        r.link_restored = primed_ok && Line_Settings(b.link, &now, false) && !memcmp(&now, &primed, sizeof now);
+        r.link_restored =
+            primed_ok && Line_Settings(b.link, &now, false) && !memcmp(&now, &primed, sizeof now);
         Board_Stop(&b);
         r.trace = Board_Trace(b), r.image = Board_Image(b);
-        for (const auto &e : std::filesystem::directory_iterator(run.cwd)) r.files_after.push_back(e.path().filename());
+        for (const auto &e : std::filesystem::directory_iterator(run.cwd))
+            r.files_after.push_back(e.path().filename());
     }
     Board_Cleanup(&b);
     return r;
 }
 
 RIG_RESULT Run_Typed(const std::string &typed, const std::vector<std::string> &board_args,
-                     const std::vector<uint8_t> &image, const std::map<std::string, std::string> &files)
+                     const std::vector<uint8_t> &image,
+                     const std::map<std::string, std::string> &files)
 {
     RIG_SETUP s;
     s.stdin_text = typed, s.board_args = board_args, s.initial_image = image, s.files = files;
@@ -204,4 +225,7 @@ std::string Read_Fd(int fd, int quiet_ms, size_t want)
     return got;
 }
 
-std::string Read_Source_File(const std::string &rel_path) { return Read_Whole(TORVEX_SOURCE_DIR "/" + rel_path); }
+std::string Read_Source_File(const std::string &rel_path)
+{
+    return Read_Whole(TORVEX_SOURCE_DIR "/" + rel_path);
+}

@@ -18,16 +18,23 @@
 
 // One line of the board's trace: a flat JSON object.
 struct TRACE_EVENT {
-    std::map<std::string, std::string> fields;  // numbers kept as their digits
+    std::map<std::string, std::string> fields; // numbers kept as their digits
 
-    std::string Str(const std::string &key) const { return fields.count(key) ? fields.at(key) : ""; }
-    long long Num(const std::string &key) const { return fields.count(key) ? strtoll(Str(key).c_str(), nullptr, 10) : -1; }
+    std::string Str(const std::string &key) const
+    {
+        return fields.count(key) ? fields.at(key) : "";
+    }
+    long long Num(const std::string &key) const
+    {
+        return fields.count(key) ? strtoll(Str(key).c_str(), nullptr, 10) : -1;
+    }
     bool Is(const std::string &ev) const { return Str("ev") == ev; }
 };
 
 struct BOARD_PROC {
     pid_t pid = -1;
-    std::string dir;  // scratch directory, holding com1 (link), com2 (console), trace.jsonl, flash.img, board.err
+    std::string
+        dir; // scratch directory, holding com1 (link), com2 (console), trace.jsonl, flash.img, board.err
     std::string link, console, trace, image, err_file;
 };
 
@@ -35,36 +42,38 @@ struct BOARD_PROC {
 // initial_image, when given, is its flash.
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
                  const std::vector<uint8_t> &initial_image = {});
-void Board_Stop(BOARD_PROC *b);  // SIGTERM and wait; the image is written on the way out
+void Board_Stop(BOARD_PROC *b); // SIGTERM and wait; the image is written on the way out
 void Board_Cleanup(BOARD_PROC *b);
 std::vector<uint8_t> Board_Image(const BOARD_PROC &b);
 
 struct RIG_SETUP {
-    std::vector<std::string> board_args;     // extra torvex-target options
-    std::vector<uint8_t> initial_image;      // board flash to start from; empty: erased
-    std::string stdin_text;                  // typed at the prompt; EOF follows
-    bool keep_stdin_open = false;            // unless this is true
-    std::vector<Torvex_Event> events;        // signals and such, see run_torvex.h
-    std::map<std::string, std::string> files;  // put into the working directory first
-    int timeout_ms = 30000;                  // torvex is killed after this
+    std::vector<std::string> board_args;      // extra torvex-target options
+    std::vector<uint8_t> initial_image;       // board flash to start from; empty: erased
+    std::string stdin_text;                   // typed at the prompt; EOF follows
+    bool keep_stdin_open = false;             // unless this is true
+    std::vector<Torvex_Event> events;         // signals and such, see run_torvex.h
+    std::map<std::string, std::string> files; // put into the working directory first
+    int timeout_ms = 30000;                   // torvex is killed after this
 };
 
 struct RIG_RESULT {
-    bool started = false;  // false: error says why
-    std::string error, out;  // out: TORVEX's standard output
-    int exit_code = -1;    // -1 when killed
+    bool started = false;   // false: error says why
+    std::string error, out; // out: TORVEX's standard output
+    int exit_code = -1;     // -1 when killed
     bool timed_out = false;
     std::vector<TRACE_EVENT> trace;
-    std::vector<uint8_t> image;   // the board's flash, lowest block first, its top at 64 M
-    std::string console;          // what the board's console printed
-    std::vector<std::string> files_after;  // names left in the working directory
-    bool link_restored = false;   // the board line's settings (primed before TORVEX ran) back, no exclusive flag
+    std::vector<uint8_t> image;           // the board's flash, lowest block first, its top at 64 M
+    std::string console;                  // what the board's console printed
+    std::vector<std::string> files_after; // names left in the working directory
+    bool link_restored =
+        false; // the board line's settings (primed before TORVEX ran) back, no exclusive flag
 };
 
 RIG_RESULT Run_Session(const RIG_SETUP &setup);
 // The common case, checked to have started and ended in time.
 RIG_RESULT Run_Typed(const std::string &typed, const std::vector<std::string> &board_args = {},
-                     const std::vector<uint8_t> &image = {}, const std::map<std::string, std::string> &files = {});
+                     const std::vector<uint8_t> &image = {},
+                     const std::map<std::string, std::string> &files = {});
 
 std::vector<TRACE_EVENT> Events(const std::vector<TRACE_EVENT> &trace, const std::string &ev);
 // How many requests of that name (init, write_ram, ...) the board took.

@@ -9,31 +9,53 @@
 
 static MEM_PORT_STATE state;
 
-MEM_PORT_STATE &Mem_Port() { return state; }
+MEM_PORT_STATE &Mem_Port()
+{
+    return state;
+}
 
 static void Deliver_Due()
 {
     auto &p = state.pending;
-    std::stable_sort(p.begin(), p.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(p.begin(), p.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
     for (; !p.empty() && p.front().first <= state.now; p.erase(p.begin()))
         state.rx.insert(state.rx.end(), p.front().second.begin(), p.front().second.end());
 }
 
-static void Advance(DWORD ms) { state.waits++, state.now += ms, Deliver_Due(); }
-static bool Ok_Unless(bool fail, int *err) { return fail ? (*err = EIO, false) : true; }
-static bool Hung() { return state.now >= state.hang_up_at; }
-static void Call(const std::string &name) { state.calls += (state.calls.empty() ? "" : " ") + name; }
+static void Advance(DWORD ms)
+{
+    state.waits++, state.now += ms, Deliver_Due();
+}
+static bool Ok_Unless(bool fail, int *err)
+{
+    return fail ? (*err = EIO, false) : true;
+}
+static bool Hung()
+{
+    return state.now >= state.hang_up_at;
+}
+static void Call(const std::string &name)
+{
+    state.calls += (state.calls.empty() ? "" : " ") + name;
+}
 
 static int Mem_Open(const char *path, int *err)
 {
-    if (state.fail_open_errno || state.is_open)  // the driver must close before it re-opens
+    if (state.fail_open_errno || state.is_open) // the driver must close before it re-opens
         return *err = state.fail_open_errno ? state.fail_open_errno : EBUSY, -1;
     state.is_open = true, Call("open " + std::string(path));
     return 3;
 }
 
-static bool Mem_Get_State(int, int *err) { return Ok_Unless(state.fail_get_state, err); }
-static bool Mem_Setup(int, WORD, WORD, int *err) { return Ok_Unless(state.fail_setup, err); }
+static bool Mem_Get_State(int, int *err)
+{
+    return Ok_Unless(state.fail_get_state, err);
+}
+static bool Mem_Setup(int, WORD, WORD, int *err)
+{
+    return Ok_Unless(state.fail_setup, err);
+}
 static bool Mem_Set_State(int, DWORD baud, int *err)
 {
     return Ok_Unless(state.fail_set_state, err) && (Call("set " + std::to_string(baud)), true);
@@ -68,7 +90,7 @@ static long Mem_Write(int, const void *buffer, size_t count, int *err)
 
 static long Mem_Read(int, void *buffer, size_t count, int *)
 {
-    if (Hung()) return 0;  // as a hung-up terminal reads
+    if (Hung()) return 0; // as a hung-up terminal reads
     Deliver_Due();
     size_t n = std::min(count, state.rx.size());
     std::copy_n(state.rx.begin(), n, static_cast<BYTE *>(buffer));
@@ -90,29 +112,61 @@ static bool Mem_Queue_Counts(int, DWORD *in_count, DWORD *out_count, int *err)
 static bool Wait_Until(DWORD ms, bool ready, int *err)
 {
     Deliver_Due();
-    DWORD next = std::min(state.pending.empty() ? 0xFFFFFFFF : state.pending.front().first, state.hang_up_at);
+    DWORD next = std::min(state.pending.empty() ? 0xFFFFFFFF : state.pending.front().first,
+                          state.hang_up_at);
     Advance(Hung() ? 1 : ready ? 0 : std::min(ms, next - state.now));
     return Ok_Unless(Hung(), err);
 }
-static bool Mem_Wait_Readable(int, DWORD ms, int *err) { return Wait_Until(ms, !state.rx.empty(), err); }
-static bool Mem_Wait_Writable(int, DWORD ms, int *err) { return Wait_Until(ms, false, err); }
-static DWORD Mem_Now() { return state.now; }
-static void Mem_Sleep(DWORD ms) { Advance(ms); }
-static bool Mem_Drain(int, int *err) { return Call("drain"), Ok_Unless(Hung(), err); }
+static bool Mem_Wait_Readable(int, DWORD ms, int *err)
+{
+    return Wait_Until(ms, !state.rx.empty(), err);
+}
+static bool Mem_Wait_Writable(int, DWORD ms, int *err)
+{
+    return Wait_Until(ms, false, err);
+}
+static DWORD Mem_Now()
+{
+    return state.now;
+}
+static void Mem_Sleep(DWORD ms)
+{
+    Advance(ms);
+}
+static bool Mem_Drain(int, int *err)
+{
+    return Call("drain"), Ok_Unless(Hung(), err);
+}
 
 static const SERPORT_OPS_STRUCT mem_ops = {
-    Mem_Open, Mem_Get_State,    Mem_Setup, Mem_Set_State,     Mem_Purge,         Mem_Close, Mem_Write,
-    Mem_Read, Mem_Queue_Counts, Mem_Now,   Mem_Wait_Readable, Mem_Wait_Writable, Mem_Sleep, Mem_Drain,
+    Mem_Open,          Mem_Get_State,     Mem_Setup, Mem_Set_State,    Mem_Purge,
+    Mem_Close,         Mem_Write,         Mem_Read,  Mem_Queue_Counts, Mem_Now,
+    Mem_Wait_Readable, Mem_Wait_Writable, Mem_Sleep, Mem_Drain,
 };
 
-void Mem_Port_Install(DWORD start_ms) { state = MEM_PORT_STATE(), state.now = start_ms, Serport_Install(&mem_ops); }
-void Mem_Port_Remove() { Serport_Install(nullptr), state = MEM_PORT_STATE(); }
-void Mem_Port_Deliver(const Bytes &bytes) { state.rx.insert(state.rx.end(), bytes.begin(), bytes.end()); }
-void Mem_Port_Deliver_At(DWORD at, const Bytes &b) { state.pending.emplace_back(at, b), Deliver_Due(); }
+void Mem_Port_Install(DWORD start_ms)
+{
+    state = MEM_PORT_STATE(), state.now = start_ms, Serport_Install(&mem_ops);
+}
+void Mem_Port_Remove()
+{
+    Serport_Install(nullptr), state = MEM_PORT_STATE();
+}
+void Mem_Port_Deliver(const Bytes &bytes)
+{
+    state.rx.insert(state.rx.end(), bytes.begin(), bytes.end());
+}
+void Mem_Port_Deliver_At(DWORD at, const Bytes &b)
+{
+    state.pending.emplace_back(at, b), Deliver_Due();
+}
 
 // ---- frames ---------------------------------------------------------------------
 
-DWORD Mem_Sum(const Bytes &bytes) { return std::accumulate(bytes.begin(), bytes.end(), DWORD(0)); }
+DWORD Mem_Sum(const Bytes &bytes)
+{
+    return std::accumulate(bytes.begin(), bytes.end(), DWORD(0));
+}
 
 Bytes Mem_Frame(BYTE seq, const Bytes &data)
 {
@@ -131,10 +185,10 @@ void Mem_Port_On_Frames(std::function<void(const Bytes &frame)> on_frame)
 {
     state.on_write = [on_frame, partial = Bytes()](const BYTE *bytes, size_t count) mutable {
         for (size_t i = 0; i < count; i++) {
-            if (partial.empty() && bytes[i] != 0x02) continue;  // ACK, poll, noise
+            if (partial.empty() && bytes[i] != 0x02) continue; // ACK, poll, noise
             partial.push_back(bytes[i]);
             size_t want = partial.size() < 3 ? 0 : partial[1] | (partial[2] << 8);
-            if (partial.size() >= 3 && want < 13) partial.clear();  // a bad length: hunt again
+            if (partial.size() >= 3 && want < 13) partial.clear(); // a bad length: hunt again
             if (want >= 13 && partial.size() == want) on_frame(std::exchange(partial, Bytes()));
         }
     };

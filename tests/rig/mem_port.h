@@ -19,19 +19,19 @@
 typedef std::vector<BYTE> Bytes;
 
 struct MEM_PORT_STATE {
-    DWORD now = 0;                                       // virtual milliseconds
-    std::deque<BYTE> rx;                                 // queued for the host to read
-    Bytes tx;                                            // everything the host wrote
-    std::vector<std::pair<DWORD, Bytes>> pending;        // deliveries at a virtual time
-    std::function<void(const BYTE *, size_t)> on_write;  // the peer's reaction
-    bool hold_output = false, no_write_room = false;     // output never drains; writes accept nothing
-    DWORD out_queued = 0, hang_up_at = 0xFFFFFFFF;       // the line hangs up at this virtual time
-    bool trickle = false;                                // queued output leaves a byte per look
-    int fail_open_errno = 0;                             // open fails with this errno
+    DWORD now = 0;                                      // virtual milliseconds
+    std::deque<BYTE> rx;                                // queued for the host to read
+    Bytes tx;                                           // everything the host wrote
+    std::vector<std::pair<DWORD, Bytes>> pending;       // deliveries at a virtual time
+    std::function<void(const BYTE *, size_t)> on_write; // the peer's reaction
+    bool hold_output = false, no_write_room = false; // output never drains; writes accept nothing
+    DWORD out_queued = 0, hang_up_at = 0xFFFFFFFF;   // the line hangs up at this virtual time
+    bool trickle = false;                            // queued output leaves a byte per look
+    int fail_open_errno = 0;                         // open fails with this errno
     bool fail_get_state = false, fail_setup = false, fail_set_state = false;
     bool fail_purge = false, fail_close = false, is_open = false;
-    std::string calls;  // in order: open <path>, set <baud>, purge (of output), write, drain, close
-    unsigned long waits = 0;                             // wait and sleep calls
+    std::string calls; // in order: open <path>, set <baud>, purge (of output), write, drain, close
+    unsigned long waits = 0; // wait and sleep calls
 };
 
 MEM_PORT_STATE &Mem_Port();
@@ -60,7 +60,7 @@ template <class F> std::string Stdout_Of(F f)
     return testing::internal::GetCapturedStdout();
 }
 
-class Mem_Link_Test : public ::testing::Test {  // the peer behind an open message link on COM1
+class Mem_Link_Test : public ::testing::Test { // the peer behind an open message link on COM1
 protected:
     WORD link_status = 0xFFFF;
     void SetUp() override

@@ -29,7 +29,7 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
     if (!run.keep_stdin_open) close(in_p[1]);
     pid_t pid = fits ? fork() : -1;
     if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);   // never outlive a test that died
+        prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlive a test that died
         dup2(in_p[0], 0), dup2(out_p[1], 1);
         if (!run.cwd.empty() && chdir(run.cwd.c_str()) != 0) _exit(126);
         unsetenv("FLASHOPT");
@@ -46,8 +46,11 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
     int out_fd = out_p[0];
     for (char buf[4096]; pid > 0 && out_fd >= 0;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        struct pollfd p {out_fd, POLLIN, 0};
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        struct pollfd p {
+            out_fd, POLLIN, 0
+        };
         int ready = left > 0 ? poll(&p, 1, (int)left) : 0;
         if ((res.timed_out = ready == 0)) break;
         ssize_t n = ready > 0 ? read(out_fd, buf, sizeof buf) : -1;
@@ -55,7 +58,7 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
         if (n > 0) res.out.append(buf, (size_t)n);
         for (size_t at; next < run.events.size() && out_fd >= 0 &&
                         (at = res.out.find(run.events[next].after, from)) != std::string::npos;) {
-            const Torvex_Event &e = run.events[next++];   // its text has appeared
+            const Torvex_Event &e = run.events[next++]; // its text has appeared
             from = at + e.after.size();
             if (e.signal) kill(pid, e.signal);
             if (e.close_output) close(out_fd), out_fd = -1;
@@ -64,7 +67,7 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
     }
     if (out_fd >= 0) close(out_fd);
     int wstatus = 0;
-    pid_t done = 0;   // with its output closed, the program is only waited for
+    pid_t done = 0; // with its output closed, the program is only waited for
     while (pid > 0 && (done = waitpid(pid, &wstatus, WNOHANG)) == 0 && !res.timed_out)
         res.timed_out = std::chrono::steady_clock::now() > deadline || poll(nullptr, 0, 5) < 0;
     if (res.timed_out && done == 0) kill(pid, SIGKILL), waitpid(pid, &wstatus, 0);

@@ -11,20 +11,29 @@
 #include <vector>
 
 // Its standard output, and its exit status: -1 when it did not end normally (signal, time-out).
-struct Torvex_Result { std::string out; int exit_code; bool timed_out; };
+struct Torvex_Result {
+    std::string out;
+    int exit_code;
+    bool timed_out;
+};
 
 // Done once TORVEX has printed `after` (looked for past the previous event's text): a signal sent, its standard
 // output closed, more input typed.
-struct Torvex_Event { std::string after; int signal; bool close_output = false; std::string input = ""; };
+struct Torvex_Event {
+    std::string after;
+    int signal;
+    bool close_output = false;
+    std::string input = "";
+};
 
 struct Torvex_Run {
-    std::string stdin_text;      // sits whole in a pipe before the start: 1 MB at most
-    bool keep_stdin_open = false;   // no end of input until TORVEX has ended
+    std::string stdin_text;       // sits whole in a pipe before the start: 1 MB at most
+    bool keep_stdin_open = false; // no end of input until TORVEX has ended
     std::vector<Torvex_Event> events;
     std::vector<std::string> args;
     // Added to (or replacing) the inherited environment, which loses FLASHOPT.
     std::vector<std::pair<std::string, std::string>> env;
-    std::string cwd;             // empty: the caller's directory
+    std::string cwd; // empty: the caller's directory
     int timeout_ms = 20000;
 };
 
@@ -33,13 +42,23 @@ Torvex_Result Run_Torvex(const Torvex_Run &run);
 // A scratch directory removed with everything in it when it goes out of scope.
 class Scratch_Dir {
 public:
-    Scratch_Dir() : path_(std::filesystem::temp_directory_path() / "torvex-test-XXXXXX") { if (!mkdtemp(&path_[0])) path_.clear(); }
-    ~Scratch_Dir() { std::error_code ec; if (!path_.empty()) std::filesystem::remove_all(path_, ec); }
+    Scratch_Dir() : path_(std::filesystem::temp_directory_path() / "torvex-test-XXXXXX")
+    {
+        if (!mkdtemp(&path_[0])) path_.clear();
+    }
+    ~Scratch_Dir()
+    {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
     Scratch_Dir(const Scratch_Dir &) = delete;
     Scratch_Dir &operator=(const Scratch_Dir &) = delete;
     const std::string &path() const { return path_; }
     std::string file(const std::string &name) const { return path_ + "/" + name; }
-    void write(const std::string &name, const std::string &content) const { std::ofstream(file(name), std::ios::binary) << content; }
+    void write(const std::string &name, const std::string &content) const
+    {
+        std::ofstream(file(name), std::ios::binary) << content;
+    }
     bool exists(const std::string &name) const { return std::filesystem::exists(file(name)); }
 
 private:
@@ -49,11 +68,23 @@ private:
 // The sign-on text printed at every start, and what the prompt loop prints: its start, the prompt, and a typed line
 // that runs one segment around its output.
 extern const char *const TORVEX_SIGNON;
-inline std::string Cli_Start() { return std::string(TORVEX_SIGNON) + "\nType h or ? for help\n\n"; }
-inline const std::string PROMPT = "FLASH CMD: ", ON_LINE = "Target system on-line (id = 1, version = 2.51)\n";
+inline std::string Cli_Start()
+{
+    return std::string(TORVEX_SIGNON) + "\nType h or ? for help\n\n";
+}
+inline const std::string PROMPT = "FLASH CMD: ",
+                         ON_LINE = "Target system on-line (id = 1, version = 2.51)\n";
 inline const std::string NOT_ON_LINE = "Target system not on-line!\n";
-inline std::string Seg(const std::string &output) { return "\n" + output + "\n"; }
+inline std::string Seg(const std::string &output)
+{
+    return "\n" + output + "\n";
+}
 // A run of n rule characters (U+2500) as the tables of help, map and directory print them.
-inline std::string Rule_Run(int n) { std::string s; while (n-- > 0) s += "\xE2\x94\x80"; return s; }
+inline std::string Rule_Run(int n)
+{
+    std::string s;
+    while (n-- > 0) s += "\xE2\x94\x80";
+    return s;
+}
 
 #endif

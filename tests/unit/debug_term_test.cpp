@@ -15,8 +15,14 @@ namespace {
 
 int held_input_w = -1;
 volatile sig_atomic_t watchdog_fired = 0;
-void End_Held_Input() { close(held_input_w), held_input_w = -1; }
-void On_Watchdog(int) { watchdog_fired = 1, End_Held_Input(); }
+void End_Held_Input()
+{
+    close(held_input_w), held_input_w = -1;
+}
+void On_Watchdog(int)
+{
+    watchdog_fired = 1, End_Held_Input();
+}
 
 // A terminal port that hangs up is told once; one that fails to open still gets the target's port
 // opened again, one port at a time (the way back at the target's rate shows end to end).
@@ -32,10 +38,13 @@ TEST(Terminal, HeldKeyAndFailingPortsWithTheTargetPortSetAsideAndRestored)
     // Echo's escape check looked at the H and held it back; nothing follows in the pipe yet. The
     // port hangs up once the H reaches the peer, which ends the input (or the watchdog does).
     int p[2];
-    ASSERT_TRUE(pipe(p) == 0 && write(p[1], "H", 1) == 1 && dup2(p[0], STDIN_FILENO) == STDIN_FILENO);
+    ASSERT_TRUE(pipe(p) == 0 && write(p[1], "H", 1) == 1 &&
+                dup2(p[0], STDIN_FILENO) == STDIN_FILENO);
     held_input_w = p[1];
     ASSERT_FALSE(Con_Kbhit());
-    Mem_Port().on_write = [&](const BYTE *, size_t) { Mem_Port().hang_up_at = 0, End_Held_Input(); };
+    Mem_Port().on_write = [&](const BYTE *, size_t) {
+        Mem_Port().hang_up_at = 0, End_Held_Input();
+    };
     signal(SIGALRM, On_Watchdog), alarm(5);
     std::string out = Stdout_Of([&] { Emulate_Terminal(&status); });
     alarm(0);
@@ -46,10 +55,11 @@ TEST(Terminal, HeldKeyAndFailingPortsWithTheTargetPortSetAsideAndRestored)
     EXPECT_EQ(std::string(Mem_Port().tx.begin(), Mem_Port().tx.end()), "H");
     Mem_Port().fail_set_state = true, Mem_Port().hang_up_at = 0xFFFFFFFF, Mem_Port().calls.clear();
     const std::string fail = ": Input/output error\n\nOperation FAILED!  Failure SetCommState\n\n";
-    EXPECT_EQ(Stdout_Of([&] { Emulate_Terminal(&status); }), "COM2 is /mem/com2" + fail + "COM1 is /mem/com1" + fail);
+    EXPECT_EQ(Stdout_Of([&] { Emulate_Terminal(&status); }),
+              "COM2 is /mem/com2" + fail + "COM1 is /mem/com1" + fail);
     EXPECT_EQ(status, E_REPORTED);
     EXPECT_EQ(Mem_Port().calls, "drain close open /mem/com2 close open /mem/com1 close");
     Shutdown_Comms_Link(&status), Mem_Port_Remove();
 }
 
-}  // namespace
+} // namespace

@@ -19,7 +19,10 @@
 namespace {
 
 // The record with the last digit of its checksum changed.
-std::string Bad(std::string rec) { return rec[rec.size() - 2] = rec[rec.size() - 2] == '0' ? '1' : '0', rec; }
+std::string Bad(std::string rec)
+{
+    return rec[rec.size() - 2] = rec[rec.size() - 2] == '0' ? '1' : '0', rec;
+}
 
 // "len offset type data checksum line" for each record the block reader finds
 // in the text, read through a buffer of buf_size, then the status that ends it.
@@ -30,7 +33,9 @@ std::string Read_All(const std::string &text, size_t buf_size)
     OH86_FILE f;
     OH86_RECORD_STRUCT r;
     Attach_OH86_File(&f, fd, buf.data(), buf.size());
-    WORD status = write(fd, text.data(), text.size()) == (ssize_t)text.size() && !lseek(fd, 0, SEEK_SET) ? 0 : 1;
+    WORD status =
+        write(fd, text.data(), text.size()) == (ssize_t)text.size() && !lseek(fd, 0, SEEK_SET) ? 0
+                                                                                               : 1;
     std::string got;
     for (char b[600]; status == E_OK && (status = Get_OH86_Record(&f, &r)) == E_OK; got += b) {
         int n = snprintf(b, sizeof b, "%02X %04X %02X ", r.bRecLen, r.wOffset, r.bRecType);
@@ -46,12 +51,16 @@ std::string Read_All(const std::string &text, size_t buf_size)
 // and checksums, LF or CRLF, lower case, blanks and empty lines, records broken between byte pairs.
 TEST(HexCodec, BlockReaderMatchesCharacterReading)
 {
-    EXPECT_EQ(Hex_Record(0, 0x1234, {0xAB, 0xCD}), ":02123400ABCD40\n");  // the writer all these tests use
+    EXPECT_EQ(Hex_Record(0, 0x1234, {0xAB, 0xCD}),
+              ":02123400ABCD40\n"); // the writer all these tests use
     for (auto [text, want] : std::vector<std::pair<std::string, std::string>>{
-             {"junk\n\r\n:02abcd00efff98\r\n", "02 ABCD 00 EFFF 98 line 3\nstatus 101"},  // offset high first
+             {"junk\n\r\n:02abcd00efff98\r\n",
+              "02 ABCD 00 EFFF 98 line 3\nstatus 101"}, // offset high first
              {":04000000 0102\n0304\nF2\n", "04 0000 00 01020304 F2 line 1\nstatus 101"},
-             {":0300000001F2\n:00000001FF\n", "03 0000 00 01F200 00 line 1\nstatus 101"},  // borrows a byte
-             {":0 400000001020304F2\n", "status 132"}, {":0400000001020304F", "status 101"}})
+             {":0300000001F2\n:00000001FF\n",
+              "03 0000 00 01F200 00 line 1\nstatus 101"}, // borrows a byte
+             {":0 400000001020304F2\n", "status 132"},
+             {":0400000001020304F", "status 101"}})
         EXPECT_EQ(Read_All(text, 1), want) << text;
     auto pick = [rng = std::mt19937(15)](unsigned n) mutable { return (unsigned)(rng() % n); };
     const char *gaps[] = {"\n", "\r\n", " \t\r\n", "\n\n", "  "};
@@ -63,17 +72,22 @@ TEST(HexCodec, BlockReaderMatchesCharacterReading)
             std::string rec = Hex_Record((BYTE)pick(7), (WORD)pick(0x10000), data);
             if (pick(8) == 0) rec = Bad(rec);
             if (pick(4) == 0) std::transform(rec.begin(), rec.end(), rec.begin(), ::tolower);
-            if (pick(8) == 0) rec.insert(1 + 2 * pick((unsigned)rec.size() / 2), pick(2) ? " " : "\r\n");
+            if (pick(8) == 0)
+                rec.insert(1 + 2 * pick((unsigned)rec.size() / 2), pick(2) ? " " : "\r\n");
             text += rec.substr(0, rec.size() - 1) + gaps[pick(5)];
         }
         text += pick(3) ? "" : ":0 4";
         text.resize(text.size() - (pick(3) ? 0 : pick(60)));
-        EXPECT_EQ(Read_All(text, round % 2 ? 1 + pick(700) : 256 * 1024), Read_All(text, 1)) << text;
+        EXPECT_EQ(Read_All(text, round % 2 ? 1 + pick(700) : 256 * 1024), Read_All(text, 1))
+            << text;
     }
 }
 
 // The byte every test puts at an address, so any segment file can be checked.
-BYTE At(DWORD a) { return (BYTE)(a * 7 + (a >> 8) + (a >> 16) * 3 + (a >> 24)); }
+BYTE At(DWORD a)
+{
+    return (BYTE)(a * 7 + (a >> 8) + (a >> 16) * 3 + (a >> 24));
+}
 
 std::string Data(DWORD addr, size_t n, int records = 1, DWORD step = 0x100)
 {
@@ -85,7 +99,10 @@ std::string Data(DWORD addr, size_t n, int records = 1, DWORD step = 0x100)
     return text;
 }
 
-std::string Linear(WORD upper) { return Hex_Record(4, 0, {(BYTE)(upper >> 8), (BYTE)upper}); }
+std::string Linear(WORD upper)
+{
+    return Hex_Record(4, 0, {(BYTE)(upper >> 8), (BYTE)upper});
+}
 
 // Each test runs in a fresh directory (segment files go to the current one), with a monitor that answers
 // write RAM requests with the given statuses (then 0) on a virtual clock and takes nothing else.
@@ -95,7 +112,7 @@ protected:
     char old_cwd[4096];
     WORD status = 0;
     std::vector<WRITE_RAM_CMD_STRUCT> writes;
-    std::vector<DWORD> times;  // virtual time of each write request
+    std::vector<DWORD> times; // virtual time of each write request
     std::vector<WORD> answers;
     int other_requests = 0;
     BYTE data[DOWNLOAD_PIECE_SIZE];
@@ -116,7 +133,8 @@ protected:
             return resp;
         });
         for (unsigned i = 0; i < sizeof data; i++) data[i] = At(i);
-        oh_first_addr = 0xFFFFFFFF, oh_last_addr = oh_checksum = oh_logical_len = 0, log_level = LOG_TERSE;
+        oh_first_addr = 0xFFFFFFFF, oh_last_addr = oh_checksum = oh_logical_len = 0,
+        log_level = LOG_TERSE;
     }
     void TearDown() override
     {
@@ -124,7 +142,8 @@ protected:
         ASSERT_EQ(chdir(old_cwd), 0);
     }
     // Processes the text as prog.hex (or a binary image at addr); returns what was printed.
-    std::string Run(const std::string &text, BYTE format = 0, DWORD addr = 0, const char *name = "prog.hex")
+    std::string Run(const std::string &text, BYTE format = 0, DWORD addr = 0,
+                    const char *name = "prog.hex")
     {
         scratch.write("PROG.HEX", text);
         snprintf(filepath_str, sizeof filepath_str, "%s", name);
@@ -145,23 +164,28 @@ protected:
             std::string name = s.filepath_str;
             struct stat st;
             EXPECT_TRUE(name.rfind(".~~~") == name.size() - 4 && !lstat(name.c_str(), &st) &&
-                        S_ISREG(st.st_mode) && (st.st_mode & 0777) == 0600) << name;
+                        S_ISREG(st.st_mode) && (st.st_mode & 0777) == 0600)
+                << name;
             FILE *got = Open_Segment_Data(&s);
-            for (DWORD a = 0; got && a < s.size; a++) EXPECT_EQ((BYTE)fgetc(got), At(s.start_addr + a)) << name;
+            for (DWORD a = 0; got && a < s.size; a++)
+                EXPECT_EQ((BYTE)fgetc(got), At(s.start_addr + a)) << name;
             EXPECT_TRUE(got && fgetc(got) == EOF && !fclose(got)) << name;
         }
         return out.substr(out.empty() ? 0 : 1);
     }
     std::string Write(DWORD start, DWORD size, DWORD dev_start, DWORD dev_size)
     {
-        return Stdout_Of([&] { Download_RAM_Work_Area(start, size, dev_start, dev_size, data, &total, &status); });
+        return Stdout_Of([&] {
+            Download_RAM_Work_Area(start, size, dev_start, dev_size, data, &total, &status);
+        });
     }
     // Work-area address+size per write request, then first-last address, length and total counted.
     std::string Sent()
     {
         std::string out;
         char b[64];
-        for (const auto &w : writes) out += (snprintf(b, sizeof b, "%X+%X ", w.phys_address, w.cmd_data_size), b);
+        for (const auto &w : writes)
+            out += (snprintf(b, sizeof b, "%X+%X ", w.phys_address, w.cmd_data_size), b);
         snprintf(b, sizeof b, "= %X-%X %X %X", oh_first_addr, oh_last_addr, oh_logical_len, total);
         return out + b;
     }
@@ -171,49 +195,66 @@ protected:
 TEST_F(Pipeline, BuildsSortedSegmentsOrFailsOnce)
 {
     // An empty data record is neither data nor a start vector; type 3 is CS then IP.
-    std::string twenty, vectors = Data(0x40, 0) + Hex_Record(3, 0, {0xF0, 0x00, 0xFF, 0xF0}) + Data(0x80, 4) +
-                                  Hex_Record(5, 0, {0x00, 0x01, 0x23, 0x45}) + HEX_END;
+    std::string twenty, vectors = Data(0x40, 0) + Hex_Record(3, 0, {0xF0, 0x00, 0xFF, 0xF0}) +
+                                  Data(0x80, 4) + Hex_Record(5, 0, {0x00, 0x01, 0x23, 0x45}) +
+                                  HEX_END;
     char b[16];
     for (int i = 0; i < 20; i++) twenty += (snprintf(b, sizeof b, " %d:%X+4", i, i * 0x100), b);
-    const BYTE BIN = 1, MISSING = 2, GONE = 4;  // how: a binary file; no file; no working folder left
-    typedef std::tuple<std::string, BYTE, DWORD, std::string, const char *> ROW;  // text, how, addr, segs, said
-    for (auto [text, how, addr, segs, said] : std::vector<ROW>{
-        // The progress line of a segment counts the record that ended it; the share is of the file's text.
-        {Data(0, 0x80, 4, 0x80) + Data(0x1000, 16) + HEX_END, 0, 0, "0:0+200 1:1000+10",
-         "Read ...      Addr: 00000000 - 000001FF   Size: 512      Total: 528 (98% of file)\n"},
-        // Overlaps are kept in map order and named once a pair, and only they: (#0, #2) and (#1, #3).
-        {Data(0x100, 8) + Data(0x500, 8) + Data(0x100, 4) + Data(0x504, 16) + HEX_END, 0, 0,
-         "0:100+8 2:100+4 1:500+8 3:504+10",
-         "Process hex code/data segment #2 from 0x00000100 to 0x00000103 (4 bytes)\n"
-         "Process hex code/data segment #1 from 0x00000500 to 0x00000507 (8 bytes)\n"
-         "Process hex code/data segment #3 from 0x00000504 to 0x00000513 (16 bytes)\n"
-         "WARNING!  Hex segments #0 and #2 overlap at 0x00000100-0x00000103: #2 is programmed over #0\n"
-         "WARNING!  Hex segments #1 and #3 overlap at 0x00000504-0x00000507: #3 is programmed over #1\n"
-         "Process hex start vector"},
-        {Linear(8) + Data(0x80010, 4) + Hex_Record(2, 0, {0x10, 0x00}) + Data(0x10020, 4) + Linear(0) +
-             Data(0x30, 4) + HEX_END, 0, 0,
-         "2:30+4 1:10020+4 0:80010+4", "type = 2, base = 0x0000, offset = 0x00010000, count = 0\n"},
-        // A start of 0xFFFFFFFF is also the sort's "nothing found" mark.
-        {Linear(0xFFFF) + Data(~0u, 1) + Linear(0) + Data(0x100, 4) + HEX_END, 0, 0, "1:100+4 0:FFFFFFFF+1", ""},
-        {Data(0, 4, 20) + HEX_END, 0, 0, twenty.substr(1), ""},
-        {vectors, 0, 0, "0:80+4", "WARNING!  Multiple start vectors found in hex file\n"
-                                  "Read hex start vector 0000:00012345 (ignored)\n"},
-        {Data(0x40, 0) + HEX_END, 0, 0, "", "\nHex file contains no code/data!\n"},
-        {Data(0, 4) + Hex_Record(6, 0, {1, 2}) + HEX_END, 0, 0, "", "FAILED!  Invalid record type in hex file\n"},
-        {Data(0, 4), 0, 0, "", "\nOperation FAILED!  Premature EOF in hex file\n\n"},
-        {":0400000001 20304F2\n" + std::string(HEX_END), 0, 0, "", "FAILED!  Invalid numeric in hex file\n"},
-        // a wrong checksum in a data, an address or the end record names its line
-        {Data(0, 4) + Bad(Data(4, 4)) + HEX_END, 0, 0, "", "FAILED!  Invalid checksum in hex file at line 2\n"},
-        {Data(0, 4) + "\r\n\r\n" + Bad(Linear(8)) + HEX_END, 0, 0, "", "Invalid checksum in hex file at line 4"},
-        {Data(0, 4, 2) + Bad(HEX_END), 0, 0, "", "FAILED!  Invalid checksum in hex file at line 3\n"},
-        {"", BIN, 0, "", "\nBinary file contains no code/data!\n"},
-        {std::string(0x100, 'x'), BIN, 0xFFFFFF01, "", "Binary file too large for address 0xFFFFFF01!\n"},
-        {"", MISSING, 0, "", "\nOperation FAILED!  Cannot open hex file\n\n"},
-        {Data(0, 4) + HEX_END, GONE, 0, "", "\nCannot create segment file seg000."},
-        {Data(0, 4) + HEX_END, GONE | BIN, 0, "", ".~~~: No such file or directory!\n"}}) {
+    const BYTE BIN = 1, MISSING = 2,
+               GONE = 4; // how: a binary file; no file; no working folder left
+    typedef std::tuple<std::string, BYTE, DWORD, std::string, const char *>
+        ROW; // text, how, addr, segs, said
+    for (
+        auto [text, how, addr, segs, said] : std::vector<ROW>{
+            // The progress line of a segment counts the record that ended it; the share is of the file's text.
+            {Data(0, 0x80, 4, 0x80) + Data(0x1000, 16) + HEX_END, 0, 0, "0:0+200 1:1000+10",
+             "Read ...      Addr: 00000000 - 000001FF   Size: 512      Total: 528 (98% of file)\n"},
+            // Overlaps are kept in map order and named once a pair, and only they: (#0, #2) and (#1, #3).
+            {Data(0x100, 8) + Data(0x500, 8) + Data(0x100, 4) + Data(0x504, 16) + HEX_END, 0, 0,
+             "0:100+8 2:100+4 1:500+8 3:504+10",
+             "Process hex code/data segment #2 from 0x00000100 to 0x00000103 (4 bytes)\n"
+             "Process hex code/data segment #1 from 0x00000500 to 0x00000507 (8 bytes)\n"
+             "Process hex code/data segment #3 from 0x00000504 to 0x00000513 (16 bytes)\n"
+             "WARNING!  Hex segments #0 and #2 overlap at 0x00000100-0x00000103: #2 is programmed "
+             "over #0\n"
+             "WARNING!  Hex segments #1 and #3 overlap at 0x00000504-0x00000507: #3 is programmed "
+             "over #1\n"
+             "Process hex start vector"},
+            {Linear(8) + Data(0x80010, 4) + Hex_Record(2, 0, {0x10, 0x00}) + Data(0x10020, 4) +
+                 Linear(0) + Data(0x30, 4) + HEX_END,
+             0, 0, "2:30+4 1:10020+4 0:80010+4",
+             "type = 2, base = 0x0000, offset = 0x00010000, count = 0\n"},
+            // A start of 0xFFFFFFFF is also the sort's "nothing found" mark.
+            {Linear(0xFFFF) + Data(~0u, 1) + Linear(0) + Data(0x100, 4) + HEX_END, 0, 0,
+             "1:100+4 0:FFFFFFFF+1", ""},
+            {Data(0, 4, 20) + HEX_END, 0, 0, twenty.substr(1), ""},
+            {vectors, 0, 0, "0:80+4",
+             "WARNING!  Multiple start vectors found in hex file\n"
+             "Read hex start vector 0000:00012345 (ignored)\n"},
+            {Data(0x40, 0) + HEX_END, 0, 0, "", "\nHex file contains no code/data!\n"},
+            {Data(0, 4) + Hex_Record(6, 0, {1, 2}) + HEX_END, 0, 0, "",
+             "FAILED!  Invalid record type in hex file\n"},
+            {Data(0, 4), 0, 0, "", "\nOperation FAILED!  Premature EOF in hex file\n\n"},
+            {":0400000001 20304F2\n" + std::string(HEX_END), 0, 0, "",
+             "FAILED!  Invalid numeric in hex file\n"},
+            // a wrong checksum in a data, an address or the end record names its line
+            {Data(0, 4) + Bad(Data(4, 4)) + HEX_END, 0, 0, "",
+             "FAILED!  Invalid checksum in hex file at line 2\n"},
+            {Data(0, 4) + "\r\n\r\n" + Bad(Linear(8)) + HEX_END, 0, 0, "",
+             "Invalid checksum in hex file at line 4"},
+            {Data(0, 4, 2) + Bad(HEX_END), 0, 0, "",
+             "FAILED!  Invalid checksum in hex file at line 3\n"},
+            {"", BIN, 0, "", "\nBinary file contains no code/data!\n"},
+            {std::string(0x100, 'x'), BIN, 0xFFFFFF01, "",
+             "Binary file too large for address 0xFFFFFF01!\n"},
+            {"", MISSING, 0, "", "\nOperation FAILED!  Cannot open hex file\n\n"},
+            {Data(0, 4) + HEX_END, GONE, 0, "", "\nCannot create segment file seg000."},
+            {Data(0, 4) + HEX_END, GONE | BIN, 0, "", ".~~~: No such file or directory!\n"}}) {
         ASSERT_TRUE(how != GONE || mkdir("gone", 0700) + chdir("gone") + rmdir("../gone") == 0);
-        std::string out = Run(text, how & BIN, addr, how & GONE ? scratch.file("PROG.HEX").c_str() :
-                                                    how & MISSING ? "missing.hex" : "prog.hex");
+        std::string out = Run(text, how & BIN, addr,
+                              how & GONE      ? scratch.file("PROG.HEX").c_str()
+                              : how & MISSING ? "missing.hex"
+                                              : "prog.hex");
         EXPECT_EQ(status, segs.empty() ? E_REPORTED : E_OK) << out;
         EXPECT_EQ(Segments(), segs) << out;
         EXPECT_NE(out.find(said), std::string::npos) << said << "\n--- in ---\n" << out;
@@ -229,22 +270,27 @@ TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
 {
     char name[40];
     for (unsigned n = 0; n < 3; n++)
-        symlink("victim", (snprintf(name, 40, TEMP_FILE_NAME_FMT, n, std::to_string(getpid()).c_str()), name));
+        symlink(
+            "victim",
+            (snprintf(name, 40, TEMP_FILE_NAME_FMT, n, std::to_string(getpid()).c_str()), name));
     Run(Data(0, 4) + Data(0x100, 4) + Data(0x200, 4) + HEX_END);
-    EXPECT_NE(strchr(seg_map_tbl[0].filepath_str, '-'), nullptr);  // it took other names
-    scratch.write("seg000.1.~~~", "stale"), scratch.write("other.hex", Hex_Record(0, 0, {0, 0, 0, 0}) + HEX_END);
+    EXPECT_NE(strchr(seg_map_tbl[0].filepath_str, '-'), nullptr); // it took other names
+    scratch.write("seg000.1.~~~", "stale"),
+        scratch.write("other.hex", Hex_Record(0, 0, {0, 0, 0, 0}) + HEX_END);
     Torvex_Run other;
     other.stdin_text = "checkhex other.hex\nexit\n", other.cwd = scratch.path();
     EXPECT_NE(Run_Torvex(other).out.find("Hex file OK"), std::string::npos);
     EXPECT_EQ(Segments(), "0:0+4 1:100+4 2:200+4");
     EXPECT_TRUE(!scratch.exists("victim") && !scratch.exists("seg000.1.~~~"));
-    device_map_tbl[0] = {0xDA, 0, 0x03FD0000, 0x03FD0000, 0x10000, 13, 18, 0x03F00000, 0, 0}, number_device_map_entries = 1;
+    device_map_tbl[0] = {0xDA, 0, 0x03FD0000, 0x03FD0000, 0x10000, 13, 18, 0x03F00000, 0, 0},
+    number_device_map_entries = 1;
     std::string own = seg_map_tbl[1].filepath_str;
     scratch.write("seg001.~~~", "abcd");
     for (int shortened = 0; shortened < 2; shortened++) {
         snprintf(seg_map_tbl[1].filepath_str, 80, "%s", shortened ? own.c_str() : "seg001.~~~");
         ASSERT_EQ(truncate(own.c_str(), 4 - shortened), 0);
-        EXPECT_EQ(Stdout_Of([&] { Program_Segment_Blocks(&status); }) + std::to_string(writes.size() + other_requests),
+        EXPECT_EQ(Stdout_Of([&] { Program_Segment_Blocks(&status); }) +
+                      std::to_string(writes.size() + other_requests),
                   "\nOperation FAILED!  Premature EOF in segment file\n\n0");
     }
 }
@@ -253,20 +299,24 @@ TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
 // write the monitor refuses is sent once more after 750 ms, and a second refusal is reported once.
 TEST_F(Pipeline, PiecesAreClippedToTheBlockWindowAndRetriedOnce)
 {
-    Write(0xCFF00, 0x400, 0xD0000, 0x100);  // over both ends of the window
+    Write(0xCFF00, 0x400, 0xD0000, 0x100); // over both ends of the window
     EXPECT_EQ(Sent(), "20000+100 = D0000-D00FF 100 100");
     // Ending one byte before the window or starting one past it sends nothing.
-    EXPECT_EQ(Write(0xCFC00, 0x400, 0xD0000, 0x10000) + Write(0xE0000, 0x400, 0xD0000, 0x10000), "");
-    Write(0xCFC01, 0x400, 0xD0000, 0x10000);        // the last byte inside
-    Write(0xFFFFFF00, 0x200, 0xFFFF0000, 0x10000);  // only the bytes below 4 GB
+    EXPECT_EQ(Write(0xCFC00, 0x400, 0xD0000, 0x10000) + Write(0xE0000, 0x400, 0xD0000, 0x10000),
+              "");
+    Write(0xCFC01, 0x400, 0xD0000, 0x10000);       // the last byte inside
+    Write(0xFFFFFF00, 0x200, 0xFFFF0000, 0x10000); // only the bytes below 4 GB
     EXPECT_EQ(Sent(), "20000+100 20000+1 2FF00+100 = D0000-FFFFFFFF 201 201");
     answers = {0, 0, 0, E_BAD_WRITE_ADDR, 0, E_BAD_WRITE_ADDR, E_BAD_WRITE_ADDR};
     Write(0xD0000, 0x40, 0xD0000, 0x10000);
     EXPECT_TRUE(status == E_OK && times.at(4) - times.at(3) >= 750 &&
-                !memcmp(writes[3].data, writes[4].data, 0x40));  // the same piece again
-    EXPECT_EQ(Write(0xD1000, 0x40, 0xD0000, 0x10000), "\nOperation FAILED!  Invalid write RAM address\n\n");
+                !memcmp(writes[3].data, writes[4].data, 0x40)); // the same piece again
+    EXPECT_EQ(Write(0xD1000, 0x40, 0xD0000, 0x10000),
+              "\nOperation FAILED!  Invalid write RAM address\n\n");
     EXPECT_EQ(status, E_REPORTED);
-    EXPECT_EQ(Sent(), "20000+100 20000+1 2FF00+100 20000+40 20000+40 21000+40 21000+40 = D0000-FFFFFFFF 241 241");
+    EXPECT_EQ(
+        Sent(),
+        "20000+100 20000+1 2FF00+100 20000+40 20000+40 21000+40 21000+40 = D0000-FFFFFFFF 241 241");
 }
 
 // Progress: on a terminal rewritten within its width (the share shrinks or goes, blanks cover the rest) and
@@ -275,10 +325,14 @@ TEST(Progress, RewrittenOnATerminalWholeLinesInALog)
 {
     typedef std::tuple<int, DWORD, DWORD, const char *, DWORD, DWORD, std::string> ROW;
     for (auto [columns, whole, steps, label, by, shows, want] : std::vector<ROW>{
-             {9, 20, 4, nullptr, 5, 4, "\r5 (25%)\r10 (50%)\n\r15 (75%)\r20      \n\n"}, {0, 0, 0, nullptr, 1, 3, "3\n"},
-             {0, 20, 4, "file", 5, 4, "5 (25% of file)\n10 (50% of file)\n15 (75% of file)\n20 (100% of file)\n"},
-             {0, 20, 20, nullptr, 1, 20, "2 of 20 (10%)\n4 of 20 (20%)\n6 of 20 (30%)\n8 of 20 (40%)\n10 of 20 (50%)\n"
-                                         "12 of 20 (60%)\n14 of 20 (70%)\n16 of 20 (80%)\n18 of 20 (90%)\n20 of 20 (100%)\n"}}) {
+             {9, 20, 4, nullptr, 5, 4, "\r5 (25%)\r10 (50%)\n\r15 (75%)\r20      \n\n"},
+             {0, 0, 0, nullptr, 1, 3, "3\n"},
+             {0, 20, 4, "file", 5, 4,
+              "5 (25% of file)\n10 (50% of file)\n15 (75% of file)\n20 (100% of file)\n"},
+             {0, 20, 20, nullptr, 1, 20,
+              "2 of 20 (10%)\n4 of 20 (20%)\n6 of 20 (30%)\n8 of 20 (40%)\n10 of 20 (50%)\n"
+              "12 of 20 (60%)\n14 of 20 (70%)\n16 of 20 (80%)\n18 of 20 (90%)\n20 of 20 "
+              "(100%)\n"}}) {
         progress_columns = columns, testing::internal::CaptureStdout();
         Progress_Begin(whole, steps, label);
         for (DWORD done = by; done <= by * shows; done += by)
@@ -289,4 +343,4 @@ TEST(Progress, RewrittenOnATerminalWholeLinesInALog)
     progress_columns = PROGRESS_ASK;
 }
 
-}  // namespace
+} // namespace

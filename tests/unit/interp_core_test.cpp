@@ -17,7 +17,8 @@ namespace {
 TEST(UserFiles, ResolvedPerComponentAndOnlyRegularFilesRead)
 {
     Scratch_Dir dir;
-    for (const char *d : {"Data", "Data/Sub", "prog"}) ASSERT_EQ(mkdir(dir.file(d).c_str(), 0755), 0);
+    for (const char *d : {"Data", "Data/Sub", "prog"})
+        ASSERT_EQ(mkdir(dir.file(d).c_str(), 0755), 0);
     ASSERT_EQ(mkfifo(dir.file("pipe.flc").c_str(), 0644), 0);
     for (const char *f : {"Data/Sub/app.hex", "b.TXT", "B.txt"}) dir.write(f, "x");
     const std::string base = dir.path() + "/";
@@ -31,20 +32,26 @@ TEST(UserFiles, ResolvedPerComponentAndOnlyRegularFilesRead)
     char tiny[8];
     EXPECT_FALSE(Resolve_User_Path((base + "DATA").c_str(), tiny, sizeof tiny));
     EXPECT_TRUE(File_Found((base + "DATA/SUB/APP.HEX").c_str()));
-    for (const char *no : {"PROG", "MISSING", "PIPE.FLC"}) EXPECT_FALSE(File_Found((base + no).c_str())) << no;
+    for (const char *no : {"PROG", "MISSING", "PIPE.FLC"})
+        EXPECT_FALSE(File_Found((base + no).c_str())) << no;
 }
 
 TEST(DecodeHex, EscapesAndHexBytes)
 {
-    const struct { const char *src, *out; size_t len; } cases[] = {  // len counts the end NUL
-        {"A\\x41\\n", "AA\n", 4}, {"\\q", "q", 2}, {"\\x41\\", "A\\", 3}, {"\\x", "\0", 2},
-        {"\\X1234567Fz", "\x7Fz", 3}, {"\\t\\v\\b\\r\\f\\a\\\\", "\t\v\b\r\f\a\\", 8}};
+    const struct {
+        const char *src, *out;
+        size_t len;
+    } cases[] = {// len counts the end NUL
+                 {"A\\x41\\n", "AA\n", 4},     {"\\q", "q", 2},
+                 {"\\x41\\", "A\\", 3},        {"\\x", "\0", 2},
+                 {"\\X1234567Fz", "\x7Fz", 3}, {"\\t\\v\\b\\r\\f\\a\\\\", "\t\v\b\r\f\a\\", 8}};
     char d[256], d80[80];
     for (const auto &c : cases) {
         Decode_Hex(d, c.src);
         EXPECT_EQ(std::string(d, c.len), std::string(c.out, c.len)) << c.src;
     }
-    Decode_Hex(d80, std::string(79, '\\').c_str());  // the longest argument decodes within its own length
+    Decode_Hex(d80,
+               std::string(79, '\\').c_str()); // the longest argument decodes within its own length
     EXPECT_EQ(std::string(d80), std::string(40, '\\'));
 }
 
@@ -53,8 +60,10 @@ TEST(DecodeHex, EscapesAndHexBytes)
 std::string Read_Args(const std::vector<std::string> &words, int hex_args, BYTE *data = nullptr)
 {
     ARG_STRUCT rest[MAX_ARGS] = {};
-    for (size_t i = 1; i < words.size(); i++) snprintf(rest[i - 1].arg_str, ARG_STR_SIZE, "%s", words[i].c_str());
-    std::string first = words[0].substr(0, words[0].find_first_of("=+")), got;  // the parser's name of the word
+    for (size_t i = 1; i < words.size(); i++)
+        snprintf(rest[i - 1].arg_str, ARG_STR_SIZE, "%s", words[i].c_str());
+    std::string first = words[0].substr(0, words[0].find_first_of("=+")),
+                got; // the parser's name of the word
     DEBUG_ARG_READER r;
     Init_Arg_Reader(&r, first.c_str(), WORD(words.size() - 1), rest);
     for (DWORD v = 0xDEAD; hex_args-- > 0; v = 0xDEAD)
@@ -67,19 +76,23 @@ std::string Read_Args(const std::vector<std::string> &words, int hex_args, BYTE 
 // a later argument moves on to the next word only when the one before it converted.
 TEST(DebugArgs, NumbersWordPositionsAndDataDecoding)
 {
-    EXPECT_EQ(Read_Args({"0X20000", "12G4", "0X", "123456789", "-1"}, 5), "131072 18 0 4294967295 - ");
+    EXPECT_EQ(Read_Args({"0X20000", "12G4", "0X", "123456789", "-1"}, 5),
+              "131072 18 0 4294967295 - ");
     DWORD v = 0;
-    EXPECT_TRUE(Parse_Dec_Number("99999999999", &v) && v == 0xFFFFFFFF && !Parse_Dec_Number("X5", &v));
-    EXPECT_EQ(Read_Args({"1000=X", "10+Y"}, 2), "4096 16 ");  // the second word is read whole
-    EXPECT_EQ(Read_Args({"QQ", "20", "30"}, 3), "- 32 48 ");  // the second argument from the second word
+    EXPECT_TRUE(Parse_Dec_Number("99999999999", &v) && v == 0xFFFFFFFF &&
+                !Parse_Dec_Number("X5", &v));
+    EXPECT_EQ(Read_Args({"1000=X", "10+Y"}, 2), "4096 16 "); // the second word is read whole
+    EXPECT_EQ(Read_Args({"QQ", "20", "30"}, 3),
+              "- 32 48 "); // the second argument from the second word
     // writeram 1000 zz 0102: the size keeps its value and the data is ZZ; past the decoded text
     // and its zero the buffer keeps its bytes.
     BYTE data[DEBUG_DATA_SIZE];
     std::fill(data, data + DEBUG_DATA_SIZE, 0xEE);
     EXPECT_EQ(Read_Args({"1000", "ZZ", "0102"}, 2, data), "4096 - ");
     EXPECT_EQ(std::vector<BYTE>(data, data + 4), (std::vector<BYTE>{'Z', 'Z', 0, 0xEE}));
-    EXPECT_EQ(Read_Args({"1000", "3", "\\X01-\\XFF"}, 2, data), "4096 3 ");  // an escape ends at a non-digit
+    EXPECT_EQ(Read_Args({"1000", "3", "\\X01-\\XFF"}, 2, data),
+              "4096 3 "); // an escape ends at a non-digit
     EXPECT_EQ(std::vector<BYTE>(data, data + 4), (std::vector<BYTE>{0x01, '-', 0xFF, 0}));
 }
 
-}  // namespace
+} // namespace

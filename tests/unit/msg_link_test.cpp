@@ -10,7 +10,7 @@
 
 typedef Mem_Link_Test MsgLink;
 
-static void Reply_Each_Frame(std::vector<Bytes> replies)  // the n-th whole frame gets replies[n]
+static void Reply_Each_Frame(std::vector<Bytes> replies) // the n-th whole frame gets replies[n]
 {
     Mem_Port_On_Frames([replies, n = size_t(0)](const Bytes &) mutable {
         if (n < replies.size()) Mem_Port_Deliver(replies[n++]);
@@ -18,17 +18,31 @@ static void Reply_Each_Frame(std::vector<Bytes> replies)  // the n-th whole fram
 }
 
 // The frame with its byte at `at` (counted from the end when negative) set to v.
-static Bytes With(Bytes f, int at, BYTE v) { return f[at < 0 ? f.size() + at : at] = v, f; }
+static Bytes With(Bytes f, int at, BYTE v)
+{
+    return f[at < 0 ? f.size() + at : at] = v, f;
+}
 
 TEST_F(MsgLink, SenderRetriesAllowanceAndCounters)
 {
-    const Bytes abc = {0x02, 0x10, 0, 0, 0x61, 0x62, 0x63, 0x38, 0x01, 0, 0, 0xC7, 0xFE, 0xFF, 0xFF, 0x03};
+    const Bytes abc = {0x02, 0x10, 0, 0,    0x61, 0x62, 0x63, 0x38,
+                       0x01, 0,    0, 0xC7, 0xFE, 0xFF, 0xFF, 0x03};
     // early: queued before the send, never taken as the reply; counters: no_timeout msg flush
     // total_timeout ack nak spurious retry bad_status rx_timeout
-    struct { Bytes early; std::vector<Bytes> replies; WORD allow, status; size_t frames; COMMS_STATUS_STRUCT counters; }
-        cases[] = {
+    struct {
+        Bytes early;
+        std::vector<Bytes> replies;
+        WORD allow, status;
+        size_t frames;
+        COMMS_STATUS_STRUCT counters;
+    } cases[] = {
         {{}, {{MSG_ACK}}, 65535, E_OK, 1, {0, 1, 0, 0, 1, 0, 0, 0, 0, 0}},
-        {{}, {{MSG_NAK}, {MSG_NAK}, {MSG_NAK}}, 65535, E_NOT_RESPONDING, 3, {0, 3, 0, 0, 0, 3, 0, 3, 0, 0}},
+        {{},
+         {{MSG_NAK}, {MSG_NAK}, {MSG_NAK}},
+         65535,
+         E_NOT_RESPONDING,
+         3,
+         {0, 3, 0, 0, 0, 3, 0, 3, 0, 0}},
         {{}, {}, 65535, E_NOT_RESPONDING, 3, {0, 3, 0, 0, 0, 0, 0, 3, 12, 12}},
         {{}, {}, 22, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 4, 4}},
         {{}, {}, 8, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 2, 2}},
@@ -43,54 +57,120 @@ TEST_F(MsgLink, SenderRetriesAllowanceAndCounters)
         SetUp();
         Clear_Comms_Status(), Reply_Each_Frame(c.replies), Mem_Port_Deliver(c.early);
         WORD s = 0xFFFF, sent = Tx_Message("abc", 3, c.allow, &s);
-        Bytes frames;  // every retransmission is the same frame, sequence number included
+        Bytes frames; // every retransmission is the same frame, sequence number included
         for (size_t i = 0; i < c.frames; i++) frames.insert(frames.end(), abc.begin(), abc.end());
-        EXPECT_EQ(std::make_tuple(sent, s, Mem_Port().tx), std::make_tuple(WORD(c.frames ? 16 : 0), c.status, frames));
+        EXPECT_EQ(std::make_tuple(sent, s, Mem_Port().tx),
+                  std::make_tuple(WORD(c.frames ? 16 : 0), c.status, frames));
         EXPECT_EQ(memcmp(&comms_status, &c.counters, sizeof c.counters), 0);
-        EXPECT_NEAR(Comms_GetTime(), 51.0 * c.counters.send_rx_timeout_count, c.counters.send_rx_timeout_count);
+        EXPECT_NEAR(Comms_GetTime(), 51.0 * c.counters.send_rx_timeout_count,
+                    c.counters.send_rx_timeout_count);
     }
     SetUp();
     WORD s = 0;
     EXPECT_EQ(Tx_Message(Bytes(MSG_MAX_DATA + 1).data(), MSG_MAX_DATA + 1, 65535, &s), 0);
-    EXPECT_TRUE(s != E_OK && Mem_Port().tx.empty());  // it would not fit a frame
+    EXPECT_TRUE(s != E_OK && Mem_Port().tx.empty()); // it would not fit a frame
 }
 
 TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
 {
     const WORD NONE = 0xFFFF;
-    const Bytes abc = Mem_Frame(0, {'a', 'b', 'c'}), no_end(abc.begin(), abc.end() - 1), ab = Mem_Frame(3, {'a', 'b'});
-    const Bytes z = Mem_Frame(0, {'z'}), too_long = With(abc, 1, 26);  // its size 10 too large
+    const Bytes abc = Mem_Frame(0, {'a', 'b', 'c'}), no_end(abc.begin(), abc.end() - 1),
+                ab = Mem_Frame(3, {'a', 'b'});
+    const Bytes z = Mem_Frame(0, {'z'}), too_long = With(abc, 1, 26); // its size 10 too large
     // the stream's last part arrives at virtual time `at`, the others at once; replies: what the
     // receiver sent; stored: the buffer's contents after the call (the rest untouched); ms: time used
-    struct { std::vector<Bytes> stream; DWORD at; WORD size, allowance, ret, status; Bytes replies, stored; DWORD ms; }
-        cases[] = {
+    struct {
+        std::vector<Bytes> stream;
+        DWORD at;
+        WORD size, allowance, ret, status;
+        Bytes replies, stored;
+        DWORD ms;
+    } cases[] = {
         {{Mem_Frame(7, {'h', 'i'})}, 0, 8, 6000, 2, E_OK, {MSG_ACK}, {'h', 'i'}, 0},
         {{Mem_Frame(0, {})}, 0, 1, 6000, 0, E_OK, {MSG_ACK}, {}, 0},
         // sizes 12 and 2094, with room for the largest frame: refused for their size alone
-        {{{2, 12, 0}, {2, 0x2E, 8}, Mem_Frame(1, {'o', 'k'})}, 0, 2100, 6000, 2, E_OK, {MSG_ACK}, {'o', 'k'}, 0},
+        {{{2, 12, 0}, {2, 0x2E, 8}, Mem_Frame(1, {'o', 'k'})},
+         0,
+         2100,
+         6000,
+         2,
+         E_OK,
+         {MSG_ACK},
+         {'o', 'k'},
+         0},
         // the checksum wrong for the data, then the inverse wrong for the checksum: NAKs
-        {{With(ab, 5, 'c'), With(ab, -2, 0), ab}, 0, 2, 6000, 2, E_OK, {MSG_NAK, MSG_NAK, MSG_ACK}, {'a', 'b'}, 0},
+        {{With(ab, 5, 'c'), With(ab, -2, 0), ab},
+         0,
+         2,
+         6000,
+         2,
+         E_OK,
+         {MSG_NAK, MSG_NAK, MSG_ACK},
+         {'a', 'b'},
+         0},
         {{With(z, -1, 4), Mem_Frame(0, {'y'})}, 0, 1, 6000, 1, E_OK, {MSG_ACK}, {'y'}, 0},
-        {{Mem_Frame(0, Bytes(10, 0x55))}, 0, 4, 200, NONE, E_TIME, {}, {}, 0},  // longer than the buffer
-        {{Mem_Frame(0, Bytes(MSG_MAX_DATA, 2))}, 0, 15, 300, NONE, E_TIME, {}, {}, 0},  // start characters inside
-        {{{0x55, 0x66, 0x77}, Mem_Frame(0, {'q'})}, 0, 1, 150, NONE, E_TIME, {}, {}, 0},  // noise: 500 ms each
+        {{Mem_Frame(0, Bytes(10, 0x55))},
+         0,
+         4,
+         200,
+         NONE,
+         E_TIME,
+         {},
+         {},
+         0}, // longer than the buffer
+        {{Mem_Frame(0, Bytes(MSG_MAX_DATA, 2))},
+         0,
+         15,
+         300,
+         NONE,
+         E_TIME,
+         {},
+         {},
+         0}, // start characters inside
+        {{{0x55, 0x66, 0x77}, Mem_Frame(0, {'q'})},
+         0,
+         1,
+         150,
+         NONE,
+         E_TIME,
+         {},
+         {},
+         0}, // noise: 500 ms each
         {{Bytes{MSG_CAN}}, 0, 4, 6000, NONE, E_OK, {}, {}, 0},
         // a frame broken off is given up after 1 s and its resend taken; without one the receive ends 2 s on
-        {{too_long, abc}, 1500, 16, 6000, 3, E_OK, {MSG_ACK}, Bytes(abc.begin() + 4, abc.end()), 1500},
+        {{too_long, abc},
+         1500,
+         16,
+         6000,
+         3,
+         E_OK,
+         {MSG_ACK},
+         Bytes(abc.begin() + 4, abc.end()),
+         1500},
         {{no_end, abc}, 1500, 3, 6000, 3, E_OK, {MSG_ACK}, {'a', 'b', 'c'}, 1500},
         {{no_end}, 0, 3, 6000, NONE, E_TIME, Bytes(3, MSG_POLL), {'a', 'b', 'c'}, 3005},
         {{}, 0, 4, 6000, NONE, E_TIME, Bytes(119, MSG_POLL), {}, 60000},
         // the wait counter runs on across a bad frame: two reads left, not four
-        {{With(z, -9, 0)}, 1100, 1, 200, NONE, E_TIME, {MSG_POLL, MSG_POLL, MSG_NAK, MSG_POLL}, {'z'}, 2100},
+        {{With(z, -9, 0)},
+         1100,
+         1,
+         200,
+         NONE,
+         E_TIME,
+         {MSG_POLL, MSG_POLL, MSG_NAK, MSG_POLL},
+         {'z'},
+         2100},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
         SetUp();
-        for (const Bytes &part : c.stream) Mem_Port_Deliver_At(&part == &c.stream.back() ? c.at : 0, part);
+        for (const Bytes &part : c.stream)
+            Mem_Port_Deliver_At(&part == &c.stream.back() ? c.at : 0, part);
         Bytes buf(std::max<size_t>(c.size, 16), 0xEE), stored = c.stored;
         stored.resize(buf.size(), 0xEE);
         WORD s = 0x1234, got = Rx_Message(buf.data(), c.size, c.allowance, &s);
-        EXPECT_EQ(std::make_tuple(got, s, Mem_Port().tx, buf), std::make_tuple(c.ret, c.status, c.replies, stored));
+        EXPECT_EQ(std::make_tuple(got, s, Mem_Port().tx, buf),
+                  std::make_tuple(c.ret, c.status, c.replies, stored));
         EXPECT_TRUE(Comms_GetTime() >= c.ms && Comms_GetTime() <= c.ms + c.ms / 200 + 2);
     }
 }

@@ -15,8 +15,10 @@
 namespace {
 
 // Packed fields are read by value, never bound to a reference.
-template <typename T>
-T V(T v) { return v; }
+template <typename T> T V(T v)
+{
+    return v;
+}
 
 class Tables : public testing::Test {
 protected:
@@ -35,7 +37,7 @@ protected:
         if (linked) Shutdown_Message_Link(&status), Mem_Port_Remove();
     }
     static void Load_Board(WORD board) { board_id = board, Init_Device_Map_Table(); }
-    void Monitor(std::function<Bytes(const Bytes &)> respond)  // the link up to a scripted monitor
+    void Monitor(std::function<Bytes(const Bytes &)> respond) // the link up to a scripted monitor
     {
         Mem_Port_Install(0), Init_Message_Link(0, 9600, &status), Mem_Port_Monitor(respond);
         linked = true;
@@ -65,10 +67,11 @@ TEST_F(Tables, BuiltinMapOfEachBoardHoldsTheBoardsOwnBlocks)
         for (WORD i = 0; i < n; i++) {
             const DEVICE_MAP_STRUCT &e = device_map_tbl[i];
             bool none = i + 2 >= n || e.block_addr < real_from[board];
-            EXPECT_EQ(std::make_tuple(V(e.block_addr), V(e.user_prot_addr), V(e.block_size), V(e.flash_id),
-                                      V(e.user_real_addr)),
+            EXPECT_EQ(std::make_tuple(V(e.block_addr), V(e.user_prot_addr), V(e.block_size),
+                                      V(e.flash_id), V(e.user_real_addr)),
                       std::make_tuple(b[i].addr, b[i].addr, b[i].size, WORD(device & 0xFF),
-                                      none ? NO_USER_ADDR : b[i].addr - 0x03F00000)) << board << "/" << i;
+                                      none ? NO_USER_ADDR : b[i].addr - 0x03F00000))
+                << board << "/" << i;
         }
     }
 }
@@ -77,13 +80,13 @@ TEST_F(Tables, BuiltinMapOfEachBoardHoldsTheBoardsOwnBlocks)
 TEST_F(Tables, BlockLookupsTryTheRealModeWindowFirstAndCountBlockEnds)
 {
     EXPECT_EQ(Lookup_User_Block_Addr(4, 0x000F8100, 16), 0x000F8000u);
-    EXPECT_EQ(Lookup_User_Block_Addr(5, 0x000FA000, 1), NO_USER_ADDR);  // no real window
-    EXPECT_TRUE(Segment_In_Device_Block(4, 0x03FF7000, 0x1001));   // ends at its first byte
-    EXPECT_FALSE(Segment_In_Device_Block(4, 0x03FF7000, 0x1000));  // ends one short
+    EXPECT_EQ(Lookup_User_Block_Addr(5, 0x000FA000, 1), NO_USER_ADDR); // no real window
+    EXPECT_TRUE(Segment_In_Device_Block(4, 0x03FF7000, 0x1001));       // ends at its first byte
+    EXPECT_FALSE(Segment_In_Device_Block(4, 0x03FF7000, 0x1000));      // ends one short
     EXPECT_TRUE(Segment_In_Device_Block(4, 0x03FF9FFF, 1));
     EXPECT_FALSE(Segment_In_Device_Block(4, 0x03FFA000, 1));
-    EXPECT_EQ(Lookup_Device_Map_Index(0x000A0000, 0x30000), 1);  // the first block touched
-    number_device_map_entries = 3;  // only entries before the end are searched
+    EXPECT_EQ(Lookup_Device_Map_Index(0x000A0000, 0x30000), 1); // the first block touched
+    number_device_map_entries = 3; // only entries before the end are searched
     EXPECT_EQ(Lookup_Device_Map_Index(0x03FFC400, 4), NO_DEV_INDEX);
 }
 
@@ -94,16 +97,23 @@ TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
     static WORD compare_status;
     Monitor([](const Bytes &req) {
         Bytes resp = req;
-        if (req.size() > 2 && req[0] == COMPARE_RAM_CMD) resp[1] = BYTE(compare_status), resp[2] = BYTE(compare_status >> 8);
+        if (req.size() > 2 && req[0] == COMPARE_RAM_CMD)
+            resp[1] = BYTE(compare_status), resp[2] = BYTE(compare_status >> 8);
         return resp;
     });
-    const struct { WORD verify, flash_id, compare; const char *said; } cases[] = {
-        {1, 0x70, E_OK, ""},
-        {1, 0x70, E_COMPARE, "Verify failed: flash block at 0x03FA0000 differs from what was written\n"},
-        {1, 0x01, E_PARAM, "Could not verify flash block at 0x03FA0000\n\nCompare RAM FAILED!  Invalid message parameter\n\n"},
-        {0, 0x42, E_OK, "Flash device not supported!\n"}};
+    const struct {
+        WORD verify, flash_id, compare;
+        const char *said;
+    } cases[] = {{1, 0x70, E_OK, ""},
+                 {1, 0x70, E_COMPARE,
+                  "Verify failed: flash block at 0x03FA0000 differs from what was written\n"},
+                 {1, 0x01, E_PARAM,
+                  "Could not verify flash block at 0x03FA0000\n\nCompare RAM FAILED!  Invalid "
+                  "message parameter\n\n"},
+                 {0, 0x42, E_OK, "Flash device not supported!\n"}};
     for (const auto &c : cases) {
-        verify_flash = c.verify, device_map_tbl[1].flash_id = c.flash_id, compare_status = c.compare, status = 0;
+        verify_flash = c.verify, device_map_tbl[1].flash_id = c.flash_id,
+        compare_status = c.compare, status = 0;
         DWORD count = device_map_tbl[1].reprogram_count;
         EXPECT_EQ(Stdout_Of([&] { Program_Flash_Block(1, &status); }), c.said);
         EXPECT_EQ(status, c.said[0] ? E_REPORTED : E_OK) << c.said;
@@ -116,27 +126,36 @@ TEST_F(Tables, DirectoryNamesIgnoreCaseAndAFullDirectoryReusesTheLowestDeletedEn
     for (WORD i = 2; i < MAX_DIR_ENTRIES; i++) Run(nullptr, "P" + std::to_string(i));
     EXPECT_TRUE(Find_Free_Dir_Entry() == NO_DIR_INDEX && Find_Alloc_Dir_Entry("p5") == 5);
     Set_System_Name_Entry("SYS");
-    EXPECT_EQ(Find_Alloc_Dir_Entry("SYS"), NO_DIR_INDEX);  // entry 0 is never a program
-    EXPECT_EQ(Run(Delete_Dir_Entry, "P7") + Run(Delete_Dir_Entry, "p4"), "Program P7 deleted\nProgram p4 deleted\n");
+    EXPECT_EQ(Find_Alloc_Dir_Entry("SYS"), NO_DIR_INDEX); // entry 0 is never a program
+    EXPECT_EQ(Run(Delete_Dir_Entry, "P7") + Run(Delete_Dir_Entry, "p4"),
+              "Program P7 deleted\nProgram p4 deleted\n");
     EXPECT_EQ(Find_Alloc_Dir_Entry("P4"), NO_DIR_INDEX);
     EXPECT_EQ(Find_Free_Dir_Entry(), 4);
     for (auto op : {Delete_Dir_Entry, Set_Flash_Boot, Set_Program_Vector_Entry}) {
-        EXPECT_EQ(Run(op, "") + Run(op, "GHOST"), "Program name not set!\nProgram GHOST not found in directory!\n");
+        EXPECT_EQ(Run(op, "") + Run(op, "GHOST"),
+                  "Program name not set!\nProgram GHOST not found in directory!\n");
         EXPECT_EQ(status, E_REPORTED);
     }
 }
 
 TEST_F(Tables, SetbootFoldsOffsetsAbove0xFFF0IntoTheSegmentWithAWarning)
 {
-    const struct { WORD base; DWORD offset; WORD boot_base; DWORD boot_offset; } cases[] = {
-        {0xF000, 0xFFF0, 0xF000, 0xFFF0}, {0xF000, 0xFFF1, 0xF000, 0xFFF1}, {0x2000, 0x10000, 0x2001, 0xFFF0},
-        {0x1000, 0x12345, 0x1235, 0xFFF5}, {0x0000, 0x000F8000, 0xE801, 0xFFF0}, {0x1234, 0x0000, 0x1234, 0x0000}};
+    const struct {
+        WORD base;
+        DWORD offset;
+        WORD boot_base;
+        DWORD boot_offset;
+    } cases[] = {{0xF000, 0xFFF0, 0xF000, 0xFFF0},     {0xF000, 0xFFF1, 0xF000, 0xFFF1},
+                 {0x2000, 0x10000, 0x2001, 0xFFF0},    {0x1000, 0x12345, 0x1235, 0xFFF5},
+                 {0x0000, 0x000F8000, 0xE801, 0xFFF0}, {0x1234, 0x0000, 0x1234, 0x0000}};
     Run(nullptr, "APP");
     for (const auto &c : cases) {
-        dir_tbl[2].program_mem.start_vector_base = c.base, dir_tbl[2].program_mem.start_vector_offset = c.offset;
+        dir_tbl[2].program_mem.start_vector_base = c.base,
+        dir_tbl[2].program_mem.start_vector_offset = c.offset;
         std::string out = Run(Set_Flash_Boot, "APP");
         EXPECT_EQ(std::make_tuple(status, V(boot_tbl.boot_base), V(boot_tbl.boot_offset)),
-                  std::make_tuple(WORD(0), c.boot_base, c.boot_offset)) << c.offset;
+                  std::make_tuple(WORD(0), c.boot_base, c.boot_offset))
+            << c.offset;
         EXPECT_EQ(out.find("WARNING!") != std::string::npos, c.offset > 0xFFF0) << out;
     }
     EXPECT_EQ(Stdout_Of(Clear_Flash_Boot), "Boot program set to NONE\n");
@@ -146,7 +165,7 @@ TEST_F(Tables, SetbootFoldsOffsetsAbove0xFFF0IntoTheSegmentWithAWarning)
 // A part of no board is named and changes nothing (every board's own part shows end to end).
 TEST_F(Tables, UnknownFlashPartsChangeNothing)
 {
-    static WORD codes[2];  // manufacturer and device a scripted monitor reports
+    static WORD codes[2]; // manufacturer and device a scripted monitor reports
     Monitor([](const Bytes &req) {
         GET_FLASH_ID_CMD_STRUCT r;
         if (req.size() < sizeof r || req[0] != GET_FLASH_ID_CMD) return req;
@@ -155,14 +174,16 @@ TEST_F(Tables, UnknownFlashPartsChangeNothing)
         return Bytes(reinterpret_cast<BYTE *>(&r), reinterpret_cast<BYTE *>(&r) + sizeof r);
     });
     boot_tbl.boot_flags = 7;
-    for (auto [manufacturer, device, said] : {std::make_tuple(0x0089, 0x0055, "Device Manufacturers Code = 0x0089, "
-                                                                              "Device ID = 0x55\n"),
+    for (auto [manufacturer, device, said] : {std::make_tuple(0x0089, 0x0055,
+                                                              "Device Manufacturers Code = 0x0089, "
+                                                              "Device ID = 0x55\n"),
                                               std::make_tuple(0x1234, 0x0070, "")}) {
         codes[0] = WORD(manufacturer), codes[1] = WORD(device);
-        EXPECT_EQ(Stdout_Of(Init_Flash_Tables), "Invalid Flash Device detected\n" + std::string(said) +
-                                                    "\nOperation FAILED!  Invalid flash tables\n\n");
+        EXPECT_EQ(Stdout_Of(Init_Flash_Tables),
+                  "Invalid Flash Device detected\n" + std::string(said) +
+                      "\nOperation FAILED!  Invalid flash tables\n\n");
     }
     EXPECT_TRUE(board_id == 1 && number_device_map_entries == 7 && boot_tbl.boot_flags == 7);
 }
 
-}  // namespace
+} // namespace

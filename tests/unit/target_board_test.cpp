@@ -11,7 +11,7 @@ using namespace vboard;
 
 namespace {
 
-WORD Program(DWORD dest, const Bytes &data)  // through the RAM work area
+WORD Program(DWORD dest, const Bytes &data) // through the RAM work area
 {
     EXPECT_EQ(Mem_Write_Ram(0x20000, data.data(), DWORD(data.size())), ST_OK);
     return Mem_Program(dest, 0x20000, DWORD(data.size()));
@@ -29,13 +29,14 @@ TEST(BoardFlash, ProgramsOnlyErasedBitsWithinOneBlockAndErasesWholeBlocks)
 {
     ASSERT_TRUE(Mem_Init(3));
     ASSERT_EQ(Program(0x03FFA000, {0xF0, 0x0F, 0xAA, 0xFF}), ST_OK);
-    EXPECT_EQ(Program(0x03FFA000, {0x30, 0x01, 0x82, 0x7F}), ST_OK);  // clears more bits
-    EXPECT_EQ(Program(0x03FFA000, {0x00, 0x00, 0x00, 0xFF}), ST_UNERASED);  // sets one: nothing written
+    EXPECT_EQ(Program(0x03FFA000, {0x30, 0x01, 0x82, 0x7F}), ST_OK); // clears more bits
+    EXPECT_EQ(Program(0x03FFA000, {0x00, 0x00, 0x00, 0xFF}),
+              ST_UNERASED); // sets one: nothing written
     EXPECT_EQ(Read(0x03FFA000, 4), (Bytes{0x30, 0x01, 0x82, 0x7F}));
-    EXPECT_EQ(Program(0x03FF9FF0, Bytes(32, 0)), ST_BAD_PARAM);  // straddles two blocks
+    EXPECT_EQ(Program(0x03FF9FF0, Bytes(32, 0)), ST_BAD_PARAM); // straddles two blocks
     EXPECT_EQ(Read(0x03FF9FF0, 16), Bytes(16, 0xFF));
-    EXPECT_EQ(Mem_Erase(0x03FFA000, 0x1000), ST_BAD_PARAM);  // part of the block
-    EXPECT_EQ(Mem_Erase(0x03FFA010, 0x2000), ST_BAD_PARAM);  // not its start
+    EXPECT_EQ(Mem_Erase(0x03FFA000, 0x1000), ST_BAD_PARAM); // part of the block
+    EXPECT_EQ(Mem_Erase(0x03FFA010, 0x2000), ST_BAD_PARAM); // not its start
     EXPECT_EQ(Mem_Erase(0x03FFA000, 0x2000), ST_OK);
     EXPECT_EQ(Read(0x03FFA000, 4), Bytes(4, 0xFF));
 }
@@ -62,16 +63,17 @@ TEST(BoardLink, AnswerIsResentOnNakOrSilenceThreeSendsInAll)
     Bytes out = take();
     ASSERT_EQ(out.size(), 1 + 13 + sizeof(INIT_CMD_STRUCT));
     const Bytes frame(out.begin() + 1, out.end());
-    EXPECT_TRUE(out[0] == MSG_ACK && frame[3] == 5);  // the request's sequence number
+    EXPECT_TRUE(out[0] == MSG_ACK && frame[3] == 5); // the request's sequence number
     advance(ACK_WAIT_US - 10000);
     EXPECT_TRUE(take().empty());
     advance(20000);
-    EXPECT_EQ(take(), frame);  // no ACK in time
+    EXPECT_EQ(take(), frame); // no ACK in time
     send({MSG_NAK});
     EXPECT_EQ(take(), frame);
     send({MSG_NAK});
     advance(3 * ACK_WAIT_US);
-    EXPECT_TRUE(take().empty() && Link_Counts()->responses_sent == 3 && Link_Counts()->give_ups == 1);
+    EXPECT_TRUE(take().empty() && Link_Counts()->responses_sent == 3 &&
+                Link_Counts()->give_ups == 1);
     send({MSG_POLL});
     EXPECT_EQ(take(), frame);
     send(init);
@@ -81,4 +83,4 @@ TEST(BoardLink, AnswerIsResentOnNakOrSilenceThreeSendsInAll)
     EXPECT_TRUE(take().empty());
 }
 
-}  // namespace
+} // namespace
