@@ -69,7 +69,7 @@ static size_t Compose(char *line, size_t size, SHARE_FORM form)
     else if (progress.label[0])
         n = snprintf(line, size, "%s (%u%% of %s)", progress.text, Percent(), progress.label);
     else
-        n = snprintf(line, size, "%s of %lu (%u%%)", progress.text, (unsigned long)progress.whole,
+        n = snprintf(line, size, "%s of %" PRIu32 " (%u%%)", progress.text, progress.whole,
                      Percent());
     return n < 0 ? 0 : (size_t)n < size ? (size_t)n : size - 1;
 }
