@@ -46,8 +46,8 @@ static void Check_Binary_Size(const struct stat *st, WORD *status_ptr)
 // The image is programmed from a copy taken now, so every block comes from
 // one version of the file even when it is rewritten during the download; a
 // copy during which the file changed is taken again.
-#define COPY_BUF_SIZE (256 * 1024)
-#define COPY_TRIES    3
+constexpr int COPY_BUF_SIZE = 256 * 1024;
+constexpr int COPY_TRIES = 3;
 
 static BYTE copy_buf[COPY_BUF_SIZE];
 

@@ -22,7 +22,7 @@ DWORD oh_last_addr = 0;
 DWORD oh_checksum = 0;
 
 // ---- hex reader -----------------------------------------------------------
-#define OH_TEXT_BUF_SIZE (256 * 1024)
+constexpr int OH_TEXT_BUF_SIZE = 256 * 1024;
 
 static FILE *oh_file = nullptr;
 static OH86_FILE oh_reader;
@@ -160,7 +160,7 @@ WORD Read_OH_Data(WORD *base_ptr, DWORD *offset_ptr, BYTE *data_ptr, WORD *statu
 
 // ---- segment building ---------------------------------------------------------
 // Segment bytes gather here and go to the segment's file in large writes.
-#define SEG_OUT_BUF_SIZE (256 * 1024)
+constexpr int SEG_OUT_BUF_SIZE = 256 * 1024;
 
 static int seg_fd = -1;
 static BYTE seg_out[SEG_OUT_BUF_SIZE];
@@ -313,7 +313,7 @@ static void Report_Failure(WORD *status_ptr)
 // Reads records up to the end-of-file record, building segments on the way.
 // The escape key is polled every so many records: a poll costs system calls
 // while a record takes well under a microsecond.
-#define ABORT_POLL_RECORDS 1024
+constexpr int ABORT_POLL_RECORDS = 1024;
 
 static void Read_Hex_Segments(WORD *status_ptr)
 {

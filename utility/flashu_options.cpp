@@ -38,10 +38,10 @@ enum : WORD {
     OPT_VERIFY = 0x110,
 };
 
-#define MAX_PROG_NAME_LEN   8
-#define MAX_VERSION_LEN     5
-#define MAX_GROUP_LEN       10
-#define MAX_SYSTEM_NAME_LEN 9
+constexpr int MAX_PROG_NAME_LEN = 8;
+constexpr int MAX_VERSION_LEN = 5;
+constexpr int MAX_GROUP_LEN = 10;
+constexpr int MAX_SYSTEM_NAME_LEN = 9;
 
 // ---- number readers: digits at the start of the text, the rest ignored ----------
 static bool Read_Decimal(const char *s, DWORD *value)

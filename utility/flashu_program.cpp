@@ -9,7 +9,7 @@
 #include "flashu.h"
 #include "flashu_seg.h"
 
-#define WRITE_RAM_RETRY_DELAY_MS 750
+constexpr int WRITE_RAM_RETRY_DELAY_MS = 750;
 
 // ---- writing one piece into the work area ------------------------------------
 static void Write_Work_Area(DWORD wa_addr, DWORD size, const BYTE *data_ptr, WORD *status_ptr)

@@ -10,9 +10,9 @@
 
 #include "flashu.h"
 
-#define PROGRESS_LINE_SIZE 200
-#define PROGRESS_FEW_STEPS 10
-#define DEFAULT_COLUMNS    80
+constexpr int PROGRESS_LINE_SIZE = 200;
+constexpr int PROGRESS_FEW_STEPS = 10;
+constexpr int DEFAULT_COLUMNS = 80;
 
 int progress_columns = PROGRESS_ASK;
 
