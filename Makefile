@@ -17,6 +17,8 @@ PREFIX ?= /usr/local
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # No "Entering directory" lines from the makes that cmake starts.
 MAKEFLAGS += --no-print-directory
+# The test builds take their jobs from make's own pool when make test runs them together.
+BUILD_JOBS = -j $(JOBS)
 
 .PHONY: all build programs test test-plain test-asan build-tests build-asan-tests run install package clean bench fuzz soak
 
@@ -39,11 +41,11 @@ programs:
 ASAN_CONFIGURE = cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
     -DTORVEX_SANITIZE=ON -DBUILD_TESTING=ON
 
-# Both builds run side by side, so that the steps of one that take a single
-# core (GoogleTest's header, the links) leave the other core to the other;
-# each build's output is shown whole when it ends.
+# Both builds run side by side, sharing JOBS jobs, so that the steps of one
+# that take a single core (GoogleTest's header, the links) leave the other
+# core to the other; each build's output is shown whole when it ends.
 test:
-	@$(MAKE) -j 2 --output-sync=target build-tests build-asan-tests
+	@$(MAKE) -j $(JOBS) --output-sync=recurse BUILD_JOBS= build-tests build-asan-tests
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest -L unit --output-on-failure -j $(JOBS)
 
@@ -55,11 +57,11 @@ test-asan: build-asan-tests
 
 build-tests:
 	$(CONFIGURE) -DBUILD_TESTING=ON >/dev/null
-	cmake --build $(BUILD) -j $(JOBS)
+	+cmake --build $(BUILD) $(BUILD_JOBS)
 
 build-asan-tests:
 	$(ASAN_CONFIGURE) >/dev/null
-	cmake --build $(ASAN_BUILD) -j $(JOBS) --target unit_tests
+	+cmake --build $(ASAN_BUILD) $(BUILD_JOBS) --target unit_tests
 
 run: programs
 	@./tools/run-board.sh
