@@ -41,13 +41,12 @@ programs:
 ASAN_CONFIGURE = cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
     -DTORVEX_SANITIZE=ON -DBUILD_TESTING=ON
 
-# Both builds run side by side, sharing JOBS jobs, so that the steps of one
-# that take a single core (GoogleTest's header, the links) leave the other
-# core to the other; each build's output is shown whole when it ends.
+# The plain tests and the sanitizer build of the unit tests run side by side,
+# sharing JOBS jobs: the steps of one that take a single core (GoogleTest's
+# header, the links, the tests' waits) leave the other core to the other.
+# Each one's output is shown whole when it ends.
 test:
-	@$(MAKE) -j $(JOBS) --output-sync=recurse BUILD_JOBS= build-tests build-asan-tests
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	cd $(ASAN_BUILD) && ctest -L unit --output-on-failure -j $(JOBS)
+	@$(MAKE) -j $(JOBS) --output-sync=recurse BUILD_JOBS= test-plain test-asan
 
 test-plain: build-tests
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
