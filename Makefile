@@ -4,11 +4,13 @@
 # with their man pages, completion and examples, `make package` builds a
 # Debian package in build/. `make fuzz` runs the libFuzzer targets (clang)
 # for FUZZ_SECONDS each; `make soak` programs the virtual board under line
-# faults and prints what they cost.
+# faults and prints what they cost. `make mutate` plants the faults of
+# tools/mutants.txt one at a time and prints how many the tests notice.
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+MUTATE_BUILD ?= build-mutate
 FUZZ_SECONDS ?= 60
 # The targets work in a scratch directory: libFuzzer gets absolute paths.
 FUZZ_DIR = $(abspath $(FUZZ_BUILD))
@@ -20,7 +22,8 @@ MAKEFLAGS += --no-print-directory
 # The test builds take their jobs from make's own pool when make test runs them together.
 BUILD_JOBS = -j $(JOBS)
 
-.PHONY: all build programs test test-plain test-asan build-tests build-asan-tests run install package clean bench fuzz soak
+.PHONY: all build programs test test-plain test-asan build-tests build-asan-tests run install \
+	package clean bench fuzz soak mutate
 
 all: build
 
@@ -100,5 +103,10 @@ fuzz:
 soak: programs
 	./bench/soak.sh
 
+# The copy in $(MUTATE_BUILD) is kept, so a second run builds incrementally;
+# MUTANTS="3 17 40-45" runs only those.
+mutate:
+	./tools/mutate.sh -j $(JOBS) -d $(abspath $(MUTATE_BUILD)) $(MUTANTS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(MUTATE_BUILD)
