@@ -8,6 +8,8 @@
 #include "HCMDFMT.h"
 #include "mem_port.h"
 
+namespace {
+
 typedef Mem_Link_Test Wrappers;
 
 // A cancelled or short answer must not pass for an init: the markers stay, the boot address is
@@ -16,8 +18,10 @@ TEST_F(Wrappers, InitTakesOnlyAWholeAnswer)
 {
     WORD id = 0, ver = 0, s = 0;
     DWORD boot = 0;
-    Mem_Port_Monitor(
-        [](Bytes r) { return memcpy(&r[7], "\x02\x01\x50\x02\x00\xFF\x0F\x00", 8), r; });
+    Mem_Port_Monitor([](Bytes r) {
+        memcpy(&r[7], "\x02\x01\x50\x02\x00\xFF\x0F\x00", 8);
+        return r;
+    });
     Init_Command(&id, &ver, &boot, &s);
     EXPECT_TRUE(s == E_OK && id == 0x0102 && ver == 0x0250 && boot == 0x000FFF00u);
     const struct {
@@ -47,10 +51,20 @@ TEST_F(Wrappers, InitTakesOnlyAWholeAnswer)
 // An echo that comes back changed fails as a mismatch though the monitor's status is 0.
 TEST_F(Wrappers, EchoThatComesBackChangedIsAMismatch)
 {
-    Mem_Port_Monitor([](Bytes r) { return r[8] ^= 1, r; });
+    Mem_Port_Monitor([](Bytes r) {
+        r[8] ^= 1;
+        return r;
+    });
     WORD s;
     EXPECT_FALSE(Echo_Msg("hello", 5, &s));
     EXPECT_EQ(s, 0x1015);
+}
+
+// Fewer bytes than asked, their checksum right: the rest of the buffer would stay stale.
+void Shorten_To_Four(READ_RAM_CMD_STRUCT *r, size_t *n)
+{
+    *n = r->cmd_data_size = 4;
+    r->data_checksum = 0 + 7 + 14 + 21;
 }
 
 // A monitor holding `memory` answers read RAM honestly; each case then spoils the record or
@@ -76,11 +90,10 @@ TEST_F(Wrappers, ReadRamTakesOnlyProvenData)
         // the stale record still holds the right 8 bytes: only the length can tell
         {8, [](R *, size_t *n) { *n = 4; }, E_REPORTED, 0,
          "Read RAM response claims 8 data bytes; 8 asked, 4 received\n"},
-        {8, [](R *r, size_t *n) { *n = r->cmd_data_size = 32; }, E_TIME, 0,
-         ""}, // skipped: too long
-        // fewer bytes than asked, their checksum right: the rest of the buffer would stay stale
-        {8, [](R *r, size_t *n) { *n = r->cmd_data_size = 4, r->data_checksum = 0 + 7 + 14 + 21; },
-         E_REPORTED, 0, "Read RAM response claims 4 data bytes; 8 asked, 4 received\n"},
+        // too long: skipped
+        {8, [](R *r, size_t *n) { *n = r->cmd_data_size = 32; }, E_TIME, 0, ""},
+        {8, Shorten_To_Four, E_REPORTED, 0,
+         "Read RAM response claims 4 data bytes; 8 asked, 4 received\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -110,7 +123,7 @@ TEST_F(Wrappers, ReadRamTakesOnlyProvenData)
 
 // The monitor ACKs and never answers: the host hunts for the start of the response for exactly
 // the response allowance, in reads of 500 ms.
-TEST_F(Wrappers, ResponseAllowances)
+TEST_F(Wrappers, HostHuntsForAResponseForExactlyItsAllowance)
 {
     static BYTE block[4000];
     struct {
@@ -127,11 +140,15 @@ TEST_F(Wrappers, ResponseAllowances)
         SCOPED_TRACE(&c - cases);
         SetUp();
         DWORD acked = 0;
-        Mem_Port_On_Frames(
-            [&](const Bytes &) { acked = Mem_Port().now, Mem_Port_Deliver({MSG_ACK}); });
+        Mem_Port_On_Frames([&](const Bytes &) {
+            acked = Mem_Port().now;
+            Mem_Port_Deliver({MSG_ACK});
+        });
         WORD s = 0;
         c.run(&s);
         EXPECT_EQ(s, E_TIME);
         EXPECT_EQ(Mem_Port().now - acked, (c.allowance + 49) / 50 * 501);
     }
 }
+
+} // namespace

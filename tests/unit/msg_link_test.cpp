@@ -1,6 +1,6 @@
-// Message link over the in-memory peer: exact frames, the sender's retries with all ten counters,
-// the receiver's handling of good, defective and absent frames (random input is the link fuzz
-// target's).
+// Message link over the in-memory peer: exact frames, the sender's retries with all ten
+// counters, the receiver's handling of good, defective and absent frames (random input is the
+// link fuzz target's).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,9 +8,12 @@
 #include "COMMS.h"
 #include "mem_port.h"
 
+namespace {
+
 typedef Mem_Link_Test MsgLink;
 
-static void Reply_Each_Frame(std::vector<Bytes> replies) // the n-th whole frame gets replies[n]
+// The n-th whole frame the host sends gets replies[n].
+void Reply_Each_Frame(std::vector<Bytes> replies)
 {
     Mem_Port_On_Frames([replies, n = size_t(0)](const Bytes &) mutable {
         if (n < replies.size()) Mem_Port_Deliver(replies[n++]);
@@ -18,17 +21,19 @@ static void Reply_Each_Frame(std::vector<Bytes> replies) // the n-th whole frame
 }
 
 // The frame with its byte at `at` (counted from the end when negative) set to v.
-static Bytes With(Bytes f, int at, BYTE v)
+Bytes With(Bytes f, int at, BYTE v)
 {
-    return f[at < 0 ? f.size() + at : at] = v, f;
+    f[at < 0 ? f.size() + at : at] = v;
+    return f;
 }
 
-TEST_F(MsgLink, SenderRetriesAllowanceAndCounters)
+TEST_F(MsgLink, SenderRetriesThreeTimesWithinTheAllowanceAndCountsEveryReply)
 {
     const Bytes abc = {0x02, 0x10, 0, 0,    0x61, 0x62, 0x63, 0x38,
                        0x01, 0,    0, 0xC7, 0xFE, 0xFF, 0xFF, 0x03};
-    // early: queued before the send, never taken as the reply; counters: no_timeout msg flush
-    // total_timeout ack nak spurious retry bad_status rx_timeout
+    const Bytes ack = {MSG_ACK}, nak = {MSG_NAK};
+    // early: queued before the send, never taken as the reply. Counters: no_timeout msg flush
+    // total_timeout ack nak spurious retry bad_status rx_timeout.
     struct {
         Bytes early;
         std::vector<Bytes> replies;
@@ -36,26 +41,23 @@ TEST_F(MsgLink, SenderRetriesAllowanceAndCounters)
         size_t frames;
         COMMS_STATUS_STRUCT counters;
     } cases[] = {
-        {{}, {{MSG_ACK}}, 65535, E_OK, 1, {0, 1, 0, 0, 1, 0, 0, 0, 0, 0}},
-        {{},
-         {{MSG_NAK}, {MSG_NAK}, {MSG_NAK}},
-         65535,
-         E_NOT_RESPONDING,
-         3,
-         {0, 3, 0, 0, 0, 3, 0, 3, 0, 0}},
+        {{}, {ack}, 65535, E_OK, 1, {0, 1, 0, 0, 1, 0, 0, 0, 0, 0}},
+        {{}, {nak, nak, nak}, 65535, E_NOT_RESPONDING, 3, {0, 3, 0, 0, 0, 3, 0, 3, 0, 0}},
         {{}, {}, 65535, E_NOT_RESPONDING, 3, {0, 3, 0, 0, 0, 0, 0, 3, 12, 12}},
         {{}, {}, 22, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 4, 4}},
         {{}, {}, 8, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 2, 2}},
         {{}, {}, 7, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 1, 1}},
-        {{}, {{MSG_ACK}}, 2, E_TIME, 0, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {{}, {ack}, 2, E_TIME, 0, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {{}, {{0x41, 0x41, MSG_ACK}}, 65535, E_OK, 1, {0, 1, 0, 0, 1, 0, 2, 0, 0, 0}},
-        {{}, {{1, 2, 3, 4}, {MSG_ACK}}, 65535, E_OK, 2, {0, 2, 0, 0, 1, 0, 4, 1, 0, 0}},
-        {{MSG_ACK}, {}, 22, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 4, 4}},
+        {{}, {{1, 2, 3, 4}, ack}, 65535, E_OK, 2, {0, 2, 0, 0, 1, 0, 4, 1, 0, 0}},
+        {ack, {}, 22, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 4, 4}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
         SetUp();
-        Clear_Comms_Status(), Reply_Each_Frame(c.replies), Mem_Port_Deliver(c.early);
+        Clear_Comms_Status();
+        Reply_Each_Frame(c.replies);
+        Mem_Port_Deliver(c.early);
         WORD s = 0xFFFF, sent = Tx_Message("abc", 3, c.allow, &s);
         Bytes frames; // every retransmission is the same frame, sequence number included
         for (size_t i = 0; i < c.frames; i++) frames.insert(frames.end(), abc.begin(), abc.end());
@@ -71,14 +73,16 @@ TEST_F(MsgLink, SenderRetriesAllowanceAndCounters)
     EXPECT_TRUE(s != E_OK && Mem_Port().tx.empty()); // it would not fit a frame
 }
 
-TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
+TEST_F(MsgLink, ReceiverAcksGoodFramesNaksBadOnesAndPollsThroughSilence)
 {
-    const WORD NONE = 0xFFFF;
+    const WORD NONE = 0xFFFF, OK = E_OK, TIME = E_TIME;
     const Bytes abc = Mem_Frame(0, {'a', 'b', 'c'}), no_end(abc.begin(), abc.end() - 1),
-                ab = Mem_Frame(3, {'a', 'b'});
-    const Bytes z = Mem_Frame(0, {'z'}), too_long = With(abc, 1, 26); // its size 10 too large
-    // the stream's last part arrives at virtual time `at`, the others at once; replies: what the
-    // receiver sent; stored: the buffer's contents after the call (the rest untouched); ms: time used
+                ab = Mem_Frame(3, {'a', 'b'}), z = Mem_Frame(0, {'z'});
+    const Bytes too_long = With(abc, 1, 26), abc_data(abc.begin() + 4, abc.end()); // size +10
+    const Bytes PPNP = {MSG_POLL, MSG_POLL, MSG_NAK, MSG_POLL};
+    const Bytes A = {MSG_ACK}, NNA = {MSG_NAK, MSG_NAK, MSG_ACK}, ok = Mem_Frame(1, {'o', 'k'});
+    // The stream's last part arrives at virtual time `at`, the others at once; replies: what the
+    // receiver sent; stored: the buffer afterwards (the rest untouched); ms: the time it took.
     struct {
         std::vector<Bytes> stream;
         DWORD at;
@@ -86,80 +90,26 @@ TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
         Bytes replies, stored;
         DWORD ms;
     } cases[] = {
-        {{Mem_Frame(7, {'h', 'i'})}, 0, 8, 6000, 2, E_OK, {MSG_ACK}, {'h', 'i'}, 0},
-        {{Mem_Frame(0, {})}, 0, 1, 6000, 0, E_OK, {MSG_ACK}, {}, 0},
-        // sizes 12 and 2094, with room for the largest frame: refused for their size alone
-        {{{2, 12, 0}, {2, 0x2E, 8}, Mem_Frame(1, {'o', 'k'})},
-         0,
-         2100,
-         6000,
-         2,
-         E_OK,
-         {MSG_ACK},
-         {'o', 'k'},
-         0},
-        // the checksum wrong for the data, then the inverse wrong for the checksum: NAKs
-        {{With(ab, 5, 'c'), With(ab, -2, 0), ab},
-         0,
-         2,
-         6000,
-         2,
-         E_OK,
-         {MSG_NAK, MSG_NAK, MSG_ACK},
-         {'a', 'b'},
-         0},
-        {{With(z, -1, 4), Mem_Frame(0, {'y'})}, 0, 1, 6000, 1, E_OK, {MSG_ACK}, {'y'}, 0},
-        {{Mem_Frame(0, Bytes(10, 0x55))},
-         0,
-         4,
-         200,
-         NONE,
-         E_TIME,
-         {},
-         {},
-         0}, // longer than the buffer
-        {{Mem_Frame(0, Bytes(MSG_MAX_DATA, 2))},
-         0,
-         15,
-         300,
-         NONE,
-         E_TIME,
-         {},
-         {},
-         0}, // start characters inside
-        {{{0x55, 0x66, 0x77}, Mem_Frame(0, {'q'})},
-         0,
-         1,
-         150,
-         NONE,
-         E_TIME,
-         {},
-         {},
-         0}, // noise: 500 ms each
-        {{Bytes{MSG_CAN}}, 0, 4, 6000, NONE, E_OK, {}, {}, 0},
-        // a frame broken off is given up after 1 s and its resend taken; without one the receive ends 2 s on
-        {{too_long, abc},
-         1500,
-         16,
-         6000,
-         3,
-         E_OK,
-         {MSG_ACK},
-         Bytes(abc.begin() + 4, abc.end()),
-         1500},
-        {{no_end, abc}, 1500, 3, 6000, 3, E_OK, {MSG_ACK}, {'a', 'b', 'c'}, 1500},
-        {{no_end}, 0, 3, 6000, NONE, E_TIME, Bytes(3, MSG_POLL), {'a', 'b', 'c'}, 3005},
-        {{}, 0, 4, 6000, NONE, E_TIME, Bytes(119, MSG_POLL), {}, 60000},
-        // the wait counter runs on across a bad frame: two reads left, not four
-        {{With(z, -9, 0)},
-         1100,
-         1,
-         200,
-         NONE,
-         E_TIME,
-         {MSG_POLL, MSG_POLL, MSG_NAK, MSG_POLL},
-         {'z'},
-         2100},
+        {{Mem_Frame(7, {'h', 'i'})}, 0, 8, 6000, 2, OK, A, {'h', 'i'}, 0},
+        {{Mem_Frame(0, {})}, 0, 1, 6000, 0, OK, A, {}, 0},
+        // Sizes 12 and 2094, with room for the largest frame: refused for their size alone.
+        {{{2, 12, 0}, {2, 0x2E, 8}, ok}, 0, 2100, 6000, 2, OK, A, {'o', 'k'}, 0},
+        // The checksum wrong for the data, then the inverse wrong for the checksum: NAKs.
+        {{With(ab, 5, 'c'), With(ab, -2, 0), ab}, 0, 2, 6000, 2, OK, NNA, {'a', 'b'}, 0},
+        {{With(z, -1, 4), Mem_Frame(0, {'y'})}, 0, 1, 6000, 1, OK, A, {'y'}, 0},
+        // Longer than the buffer; then start characters inside; then noise, 500 ms each.
+        {{Mem_Frame(0, Bytes(10, 0x55))}, 0, 4, 200, NONE, TIME, {}, {}, 0},
+        {{Mem_Frame(0, Bytes(MSG_MAX_DATA, 2))}, 0, 15, 300, NONE, TIME, {}, {}, 0},
+        {{{0x55, 0x66, 0x77}, Mem_Frame(0, {'q'})}, 0, 1, 150, NONE, TIME, {}, {}, 0},
+        {{Bytes{MSG_CAN}}, 0, 4, 6000, NONE, OK, {}, {}, 0},
+        // A frame broken off is given up after 1 s and its resend taken; without one the
+        // receive ends 2 s on.
+        {{too_long, abc}, 1500, 16, 6000, 3, OK, A, abc_data, 1500},
+        {{no_end, abc}, 1500, 3, 6000, 3, OK, A, {'a', 'b', 'c'}, 1500},
+        {{no_end}, 0, 3, 6000, NONE, TIME, Bytes(3, MSG_POLL), {'a', 'b', 'c'}, 3005},
+        {{}, 0, 4, 6000, NONE, TIME, Bytes(119, MSG_POLL), {}, 60000},
+        // The wait counter runs on across a bad frame: two reads left, not four.
+        {{With(z, -9, 0)}, 1100, 1, 200, NONE, TIME, PPNP, {'z'}, 2100},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -174,3 +124,5 @@ TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
         EXPECT_TRUE(Comms_GetTime() >= c.ms && Comms_GetTime() <= c.ms + c.ms / 200 + 2);
     }
 }
+
+} // namespace
