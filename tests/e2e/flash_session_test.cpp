@@ -1,7 +1,8 @@
-// Sessions of torvex against the virtual board that change its flash, which is checked byte for byte afterwards:
-// program files (hex files made by GNU objcopy and srecord too), the flash tables read, rebuilt, edited and written
-// back, every way a session ends, and the board process itself. Board 3 unless said: flash from 0x03F00000, real mode
-// 0xC0000 at 0x03FC0000, the tables block at 0x03FFA000.
+// Sessions of torvex against the virtual board that change its flash, which is checked byte for
+// byte afterwards: program files (hex files made by GNU objcopy and srecord too), the flash tables
+// read, rebuilt, edited and written back, every way a session ends, and the board process itself.
+// Board 3 unless said: flash from 0x03F00000, real mode 0xC0000 at 0x03FC0000, the tables block at
+// 0x03FFA000.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -48,7 +49,8 @@ unsigned Sum(const Bytes &b, size_t from = 0)
     return std::accumulate(b.begin() + from, b.end(), 0u);
 }
 
-// A hex file of a raw image placed at addr, made by GNU objcopy or by srecord (records of 255 bytes).
+// A hex file of a raw image placed at addr, made by GNU objcopy or by srecord (records of 255
+// bytes).
 std::string Tool_Hex(const Bytes &image, uint32_t addr, bool srec_cat = false)
 {
     Scratch_Dir d;
@@ -64,8 +66,8 @@ std::string Tool_Hex(const Bytes &image, uint32_t addr, bool srec_cat = false)
     return out;
 }
 
-// One "name group version first-last length checksum base:offset date" line per program, the date "now" when within
-// an hour of the present.
+// One "name group version first-last length checksum base:offset date" line per program, the date
+// "now" when within an hour of the present.
 std::string Directory(const RIG_RESULT &r)
 {
     FLASH_DIR_TBL dir;
@@ -87,8 +89,8 @@ std::string Directory(const RIG_RESULT &r)
     return out;
 }
 
-// "erases/block:bytes" per block programmed (tables aside), counting the erases and the write RAM data the board took
-// since the block before.
+// "erases/block:bytes" per block programmed (tables aside), counting the erases and the write RAM
+// data the board took since the block before.
 std::string Programmed(const RIG_RESULT &r)
 {
     std::string out;
@@ -158,7 +160,8 @@ TEST(Program, CheckhexAndProgramTranscript)
         files["p" + std::to_string(i) + ".bin"] = std::string(0x40, (char)i);
         lines += "program p" + std::to_string(i) + ".bin addr=3f90" + std::to_string(i) + "00\n";
     }
-    // No segment file is left behind, neither by program nor by checkhex (ls before the cleanup at exit).
+    // No segment file is left behind, neither by program nor by checkhex (ls before the cleanup at
+    // exit).
     lines += "checkhex prot.hex\ncheckhex boot.bin addr=8000\ndos\nls\n";
     Bytes model(0x100000, 0xFF); // after eraseall; the board starts all zero
     RIG_RESULT r = Run_Typed(lines, {}, Bytes(model.size(), 0), files);
@@ -188,14 +191,15 @@ TEST(Program, CheckhexAndProgramTranscript)
           "(50%)\nProgram 29LV800T"})
         EXPECT_EQ(Count(r.out, said), 1u) << said << "\n--- in ---\n" << r.out;
     EXPECT_EQ(Count(r.out, "Flash programming complete"), 9u);
-    // Into a pipe nothing is rewritten: one progress line per block programmed (as below), with its share.
+    // Into a pipe nothing is rewritten: one progress line per block programmed (as below), with its
+    // share.
     EXPECT_TRUE(Count(r.out, "Download ...") == 10 && r.out.find('\r') == std::string::npos)
         << r.out;
     EXPECT_TRUE(Count(r.out, "many.hex") == 1 && Count(r.out, "seg0") == 0)
         << r.out; // the shell's ls ran
 
-    // eraseall erases all 19 blocks (and forgets OLD), then each program erases and programs each of its blocks once
-    // and sends each byte once.
+    // eraseall erases all 19 blocks (and forgets OLD), then each program erases and programs each
+    // of its blocks once and sends each byte once.
     EXPECT_EQ(Programmed(r),
               "1/3F70000:3 20/3FC0000:BB8 1/3FC0000:1000 1/3FD0000:1000 1/3FE0000:150 "
               "1/3F00000:1100 1/3F90000:40 1/3F90000:40 1/3F90000:40 1/3F90000:40 ");
@@ -226,9 +230,9 @@ TEST(Program, CheckhexAndProgramTranscript)
     EXPECT_EQ(Flash_At(r, BOOT_ADDR, 4), TABLES_MAGIC);
 }
 
-// Programs that would overwrite a stored program or the tables are refused before anything is sent; delete then
-// program replaces one. verify=on catches bits the board leaves unprogrammed (its flash fault at 0x03FE0010);
-// verify=off reports success over them as it always did.
+// Programs that would overwrite a stored program or the tables are refused before anything is sent;
+// delete then program replaces one. verify=on catches bits the board leaves unprogrammed (its flash
+// fault at 0x03FE0010); verify=off reports success over them as it always did.
 TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
 {
     Bytes table = Pattern(20000, 10), app = Pattern(3000, 1), model(0x100000, 0xFF);
@@ -273,8 +277,8 @@ TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
               std::string::npos);
 }
 
-// Faults on the line may make a run fail (said once, no directory entry), but a run that says it succeeded must have
-// put every byte in place.
+// Faults on the line may make a run fail (said once, no directory entry), but a run that says it
+// succeeded must have put every byte in place.
 TEST(Program, LineFaultsNeverLeaveWrongBytesWithSuccess)
 {
     Bytes code = Pattern(0x3000, 9), model(0x100000, 0xFF);
@@ -370,8 +374,8 @@ std::string Transcript(const std::vector<std::string> &segments)
     return s;
 }
 
-// Board 3's map as tabulated, top block first: 16 K, 8 K, 8 K, 32 K, then 64 K blocks; blocks 12 to 16 have a
-// real-mode window; none reprogrammed.
+// Board 3's map as tabulated, top block first: 16 K, 8 K, 8 K, 32 K, then 64 K blocks; blocks 12 to
+// 16 have a real-mode window; none reprogrammed.
 std::string Board3_Map()
 {
     std::string s =
@@ -405,8 +409,8 @@ TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
 {
     DWORD before = DWORD(time(nullptr));
     RIG_RESULT r = Run_Typed("init com1 ; map\nmap\nexit\n");
-    // Init fails (the tables were invalid), so the rest of its line is skipped, but the link stays up and map runs on
-    // the next line.
+    // Init fails (the tables were invalid), so the rest of its line is skipped, but the link stays
+    // up and map runs on the next line.
     EXPECT_EQ(r.out, Transcript({Init_Head("9600") + ON_LINE + REBUILT + "Not run: MAP\n",
                                  Board3_Map(), EXIT_WRITTEN}));
     // All four tables patched into one save / erase / program of the block.
@@ -418,9 +422,10 @@ TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
     EXPECT_GE(stamp, before);
     t.map[17].reprogram_count = 1, t.map[17].reprogram_date_time = stamp;
     EXPECT_EQ(r.image, Image_With(3, t));
-    // Second session, at 38400 against the board at 9600: the first inits reach the board as garbage, the one at 9600
-    // is refused twice (resent with its number) and answered, then the board is moved up; the tables are read back
-    // and nothing is written (the flash unchanged), and goodbye returns the board to 9600.
+    // Second session, at 38400 against the board at 9600: the first inits reach the board as
+    // garbage, the one at 9600 is refused twice (resent with its number) and answered, then the
+    // board is moved up; the tables are read back and nothing is written (the flash unchanged), and
+    // goodbye returns the board to 9600.
     RIG_RESULT r2 =
         Run_Typed("log=v\nbaud=38400\ninit com1\nexit\n", {"--nak-first", "2"}, r.image);
     EXPECT_EQ(r2.out,
@@ -439,8 +444,8 @@ TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
     EXPECT_TRUE(r2.image == r.image && Sent(r2, "write_ram") == 0);
 }
 
-// Each model's flash is detected, its whole map kept and written into its flash; getid names its part (board 3: the
-// blank-board test).
+// Each model's flash is detected, its whole map kept and written into its flash; getid names its
+// part (board 3: the blank-board test).
 TEST(TablesE2e, EachBoardModelGetsItsOwnMapInItsFlash)
 {
     const struct {
@@ -473,9 +478,10 @@ TEST(TablesE2e, EachBoardModelGetsItsOwnMapInItsFlash)
     }
 }
 
-// An old monitor keeps 20 map entries, so board 4's table block (entry 33) is never in the map read back: the host
-// completes its copy from the built-in map, keeps tables and programs across sessions and programs above entry 19. A
-// full-flash image is refused before anything is sent; the directory survives.
+// An old monitor keeps 20 map entries, so board 4's table block (entry 33) is never in the map read
+// back: the host completes its copy from the built-in map, keeps tables and programs across
+// sessions and programs above entry 19. A full-flash image is refused before anything is sent; the
+// directory survives.
 TEST(TablesE2e, OldMonitorOnBoard4KeepsItsTablesAcrossSessionsAndAFullFlashImageIsRefused)
 {
     const std::vector<std::string> old = {"--board", "4", "--monitor-version", "0240"};
@@ -563,8 +569,8 @@ TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
                                "0x03FFA800\nDevice Size        = 0x000004C8 (1224)\n\n"
                                "Directory Valid    = 0xA1B2C3D4\nDirectory Addr     = "
                                "0x03FFB000\nDirectory Size     = 0x000002BC (700)\n";
-    // A setboot without a vector still moves the mark; noboot and deleting the boot program clear the boot table
-    // (systbl).
+    // A setboot without a vector still moves the mark; noboot and deleting the boot program clear
+    // the boot table (systbl).
     EXPECT_EQ(
         r.out,
         Transcript(
@@ -582,7 +588,8 @@ TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
     const std::string banner = "\r\nBoot monitor V2.51 - flash 03F00000-03FFFFFF\r\n";
     EXPECT_EQ(r.console, banner + "No boot program set\r\n" + banner +
                              "Starting boot program BIG at E801:FFF0 (directory entry 3)\r\n");
-    // The system table is as read and stays put; the device map goes along for the table block's stamp.
+    // The system table is as read and stays put; the device map goes along for the table block's
+    // stamp.
     EXPECT_EQ(Sent(r, "write_ram"), 3u);
     t.boot = {0xA1B2C3D4, 1, 0xE801, 0xFFF0, SYS_ADDR, 3, 9600, 1};
     t.dir[2].dir_flags = DIR_DELETED, t.dir[3].dir_flags = DIR_IN_USE | DIR_BOOT;
@@ -593,10 +600,10 @@ TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
     EXPECT_EQ(r.image, Image_With(3, t));
 }
 
-// On a blank board whose line is paced: Ctrl-C in the download of a 4 K hex file aborts that command only, Ctrl-C at
-// the prompt says how to leave; then SIGTERM, SIGHUP or a closed output end the session as exit does (the rebuilt
-// tables written), and a second signal in that shutdown ends it at once. Every way out puts the line back and leaves
-// no temporary file.
+// On a blank board whose line is paced: Ctrl-C in the download of a 4 K hex file aborts that
+// command only, Ctrl-C at the prompt says how to leave; then SIGTERM, SIGHUP or a closed output end
+// the session as exit does (the rebuilt tables written), and a second signal in that shutdown ends
+// it at once. Every way out puts the line back and leaves no temporary file.
 TEST(SessionEnd, SignalsAndLostOutputWriteTheTablesAndRestoreTheLine)
 {
     std::string hex = Hex_Record(2, 0, {0xD0, 0x00});
@@ -636,11 +643,11 @@ TEST(SessionEnd, SignalsAndLostOutputWriteTheTablesAndRestoreTheLine)
     }
 }
 
-// Tables that fail a check when read, lie outside their block, were never read or never came (a silent board) are
-// never written: exit is refused (or the link is down), abort leaves them, and the flash stays as it was. Each failed
-// check is said at verbose after the table reads up to it, and the tables are rebuilt; a table read that fails on the
-// link takes the link down; a silent board is reported once with advice. A shutdown that fails after the tables were
-// written says so.
+// Tables that fail a check when read, lie outside their block, were never read or never came (a
+// silent board) are never written: exit is refused (or the link is down), abort leaves them, and
+// the flash stays as it was. Each failed check is said at verbose after the table reads up to it,
+// and the tables are rebuilt; a table read that fails on the link takes the link down; a silent
+// board is reported once with advice. A shutdown that fails after the tables were written says so.
 TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
 {
     TABLE_SET t = Fresh_Tables(3);
@@ -723,8 +730,8 @@ TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
     EXPECT_EQ(Flash_At(r, DIR_ADDR + 141, 5), Bytes({'K', 'E', 'E', 'P', 0}));
 }
 
-// The board hangs up while TORVEX waits for the answer to an erase (an allowance of two minutes) or during an echo
-// test: told once, no CPU burnt, the target off-line, exit at once.
+// The board hangs up while TORVEX waits for the answer to an erase (an allowance of two minutes) or
+// during an echo test: told once, no CPU burnt, the target off-line, exit at once.
 TEST(SessionEnd, HangUpEndsTheExchangeAtOnceAndTakesTheTargetOffLine)
 {
     const std::string tail =
@@ -758,9 +765,10 @@ TEST(SessionEnd, HangUpEndsTheExchangeAtOnceAndTakesTheTargetOffLine)
     }
 }
 
-// The board process: bad options, an image of the wrong size and a plain file where the link would go are refused
-// (the file left alone); its console prints the monitor's reset lines again to a reader who clears them on opening
-// (term does) and echoes keys; SIGINT (the rig stops it with SIGTERM) removes both links and writes the image.
+// The board process: bad options, an image of the wrong size and a plain file where the link would
+// go are refused (the file left alone); its console prints the monitor's reset lines again to a
+// reader who clears them on opening (term does) and echoes keys; SIGINT (the rig stops it with
+// SIGTERM) removes both links and writes the image.
 TEST(BoardProcess, RefusalsConsoleAndSignal)
 {
     char file[] = "/tmp/vb_file_XXXXXX";

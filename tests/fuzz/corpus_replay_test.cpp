@@ -1,5 +1,6 @@
-// Every file of the fuzz corpus (tests/fuzz/corpus/<target>/, its name to stderr) through its fuzz entry
-// in the ordinary build: a change that breaks a rule the targets check, or a crash they found, fails here.
+// Every file of the fuzz corpus (tests/fuzz/corpus/<target>/, its name to stderr) through its fuzz
+// entry in the ordinary build: a change that breaks a rule the targets check, or a crash they
+// found, fails here.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 #define FUZZ_CHECK(cond, ...)                                                                      \
     ((cond) ? void() : (fprintf(stderr, "fuzz check: " __VA_ARGS__), fputc('\n', stderr), abort()))
 
-// The console takes the signals (the fuzzer's timer among them): set up once here, it hands them back.
+// The console takes the signals (the fuzzer's timer among them): set up once here, it hands them
+// back.
 inline bool Console_Without_Signals()
 {
     struct sigaction saved[NSIG];

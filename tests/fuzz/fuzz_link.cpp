@@ -33,7 +33,8 @@ struct TAPE {
 
 BYTE pattern[4096];
 
-// The host's output, split strictly into control bytes and whole frames (calls_seen: of the port's call log).
+// The host's output, split strictly into control bytes and whole frames (calls_seen: of the port's
+// call log).
 struct HOST_OUTPUT {
     Bytes partial, last_frame, request;
     int repeats = 0;
@@ -60,7 +61,8 @@ void Check_Frame(const Bytes &f)
     host.last_frame = f, host.request = Bytes(f.begin() + 4, f.end() - 9);
 }
 
-// The request as the answer: read data as asked, resized, status and three bytes from the tape, read sum right.
+// The request as the answer: read data as asked, resized, status and three bytes from the tape,
+// read sum right.
 Bytes Answer()
 {
     Bytes a = host.request;
@@ -127,7 +129,8 @@ void Host_Wrote(const BYTE *bytes, size_t count)
     }
 }
 
-// One action: kind, address or allowance, size. A line that hung up is opened again, its cut frame forgotten.
+// One action: kind, address or allowance, size. A line that hung up is opened again, its cut frame
+// forgotten.
 void Act(TAPE *action)
 {
     WORD s = 0, w1, w2;
@@ -138,7 +141,8 @@ void Act(TAPE *action)
     DWORD addr = action->Take<DWORD>(), n = action->Take<WORD>() % (CMD_MAX_DATA + 64);
     std::unique_ptr<BYTE[]> buf(new BYTE[n]);
     memcpy(buf.get(), pattern, n);
-    // The other wrappers run within the whole exchanges; odd sizes ask init for a baud change, program for verify.
+    // The other wrappers run within the whole exchanges; odd sizes ask init for a baud change,
+    // program for verify.
     switch (what % 13) {
     case 0:
         w1 = Rx_Message(buf.get(), WORD(n), WORD(addr), &s);

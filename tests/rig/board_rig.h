@@ -1,8 +1,8 @@
-// End-to-end rig. Run_Session starts torvex-target on a private link in a scratch directory, runs torvex in
-// <dir>/work with TORVEX_COM1 pointing at it, the given files and a scripted stdin, stops the board (flushing its
-// image) and returns TORVEX's output, the board's trace, flash and console. Tests that drive torvex themselves use
-// Board_Start, point TORVEX_COM1 at b.link, and end with Board_Cleanup. TORVEX_RIG_KEEP=1 keeps the scratch
-// directories for a look afterwards.
+// End-to-end rig. Run_Session starts torvex-target on a private link in a scratch directory, runs
+// torvex in <dir>/work with TORVEX_COM1 pointing at it, the given files and a scripted stdin, stops
+// the board (flushing its image) and returns TORVEX's output, the board's trace, flash and console.
+// Tests that drive torvex themselves use Board_Start, point TORVEX_COM1 at b.link, and end with
+// Board_Cleanup. TORVEX_RIG_KEEP=1 keeps the scratch directories for a look afterwards.
 #ifndef BOARD_RIG_H
 #define BOARD_RIG_H
 
@@ -38,8 +38,8 @@ struct BOARD_PROC {
     std::string link, console, trace, image, err_file;
 };
 
-// Starts torvex-target with extra options (--link, --trace, --image and --console are supplied) and waits for READY;
-// initial_image, when given, is its flash.
+// Starts torvex-target with extra options (--link, --trace, --image and --console are supplied) and
+// waits for READY; initial_image, when given, is its flash.
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
                  const std::vector<uint8_t> &initial_image = {});
 void Board_Stop(BOARD_PROC *b); // SIGTERM and wait; the image is written on the way out

@@ -15,8 +15,8 @@ const char *const TORVEX_SIGNON =
     "Serial ports COM1..COM4 are the devices named by TORVEX_COM1..TORVEX_COM4.\n"
     "\n";
 
-// The input sits in the pipe before the program starts, so only its output needs watching; its standard error is the
-// test's, shown when a test fails.
+// The input sits in the pipe before the program starts, so only its output needs watching; its
+// standard error is the test's, shown when a test fails.
 Torvex_Result Run_Torvex(const Torvex_Run &run)
 {
     Torvex_Result res{"", -1, false};

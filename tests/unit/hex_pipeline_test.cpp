@@ -46,9 +46,10 @@ std::string Read_All(const std::string &text, size_t buf_size)
     return got + "status " + std::to_string(status);
 }
 
-// Reading a character at a time (a one-byte buffer) follows the record rules; large buffers and records across
-// every buffer boundary read the same on text generated as tools and people write it: random lengths, types
-// and checksums, LF or CRLF, lower case, blanks and empty lines, records broken between byte pairs.
+// Reading a character at a time (a one-byte buffer) follows the record rules; large buffers and
+// records across every buffer boundary read the same on text generated as tools and people write
+// it: random lengths, types and checksums, LF or CRLF, lower case, blanks and empty lines, records
+// broken between byte pairs.
 TEST(HexCodec, BlockReaderMatchesCharacterReading)
 {
     EXPECT_EQ(Hex_Record(0, 0x1234, {0xAB, 0xCD}),
@@ -104,8 +105,9 @@ std::string Linear(WORD upper)
     return Hex_Record(4, 0, {(BYTE)(upper >> 8), (BYTE)upper});
 }
 
-// Each test runs in a fresh directory (segment files go to the current one), with a monitor that answers
-// write RAM requests with the given statuses (then 0) on a virtual clock and takes nothing else.
+// Each test runs in a fresh directory (segment files go to the current one), with a monitor that
+// answers write RAM requests with the given statuses (then 0) on a virtual clock and takes nothing
+// else.
 class Pipeline : public Mem_Link_Test {
 protected:
     Scratch_Dir scratch;
@@ -152,7 +154,8 @@ protected:
         std::string out = Stdout_Of([&] { Process_Program_File(&status); });
         return file_format = 0, log_level = LOG_TERSE, out;
     }
-    // "index:start+size ..." in map order; checks each segment's private file: name, mode and bytes.
+    // "index:start+size ..." in map order; checks each segment's private file: name, mode and
+    // bytes.
     std::string Segments()
     {
         std::string out;
@@ -191,7 +194,8 @@ protected:
     }
 };
 
-// Files into sorted segments ("index:start+size" each) and start vectors, or failures said once, no map left.
+// Files into sorted segments ("index:start+size" each) and start vectors, or failures said once, no
+// map left.
 TEST_F(Pipeline, BuildsSortedSegmentsOrFailsOnce)
 {
     // An empty data record is neither data nor a start vector; type 3 is CS then IP.
@@ -206,10 +210,12 @@ TEST_F(Pipeline, BuildsSortedSegmentsOrFailsOnce)
         ROW; // text, how, addr, segs, said
     for (
         auto [text, how, addr, segs, said] : std::vector<ROW>{
-            // The progress line of a segment counts the record that ended it; the share is of the file's text.
+            // The progress line of a segment counts the record that ended it; the share is of the
+            // file's text.
             {Data(0, 0x80, 4, 0x80) + Data(0x1000, 16) + HEX_END, 0, 0, "0:0+200 1:1000+10",
              "Read ...      Addr: 00000000 - 000001FF   Size: 512      Total: 528 (98% of file)\n"},
-            // Overlaps are kept in map order and named once a pair, and only they: (#0, #2) and (#1, #3).
+            // Overlaps are kept in map order and named once a pair, and only they: (#0, #2) and
+            // (#1, #3).
             {Data(0x100, 8) + Data(0x500, 8) + Data(0x100, 4) + Data(0x504, 16) + HEX_END, 0, 0,
              "0:100+8 2:100+4 1:500+8 3:504+10",
              "Process hex code/data segment #2 from 0x00000100 to 0x00000103 (4 bytes)\n"
@@ -262,10 +268,11 @@ TEST_F(Pipeline, BuildsSortedSegmentsOrFailsOnce)
     }
 }
 
-// Segment files are the run's own: links planted under the names it tries first are never followed, and
-// another run in the folder (its start-up and exit cleanups, its own pass over a file of the same layout)
-// neither takes nor deletes them, while it removes leftovers no live run holds. The download reads them
-// alone: a file of a segment's name that is not the run's, or the run's cut short, stops it at once.
+// Segment files are the run's own: links planted under the names it tries first are never followed,
+// and another run in the folder (its start-up and exit cleanups, its own pass over a file of the
+// same layout) neither takes nor deletes them, while it removes leftovers no live run holds. The
+// download reads them alone: a file of a segment's name that is not the run's, or the run's cut
+// short, stops it at once.
 TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
 {
     char name[40];
@@ -319,8 +326,9 @@ TEST_F(Pipeline, PiecesAreClippedToTheBlockWindowAndRetriedOnce)
         "20000+100 20000+1 2FF00+100 20000+40 20000+40 21000+40 21000+40 = D0000-FFFFFFFF 241 241");
 }
 
-// Progress: on a terminal rewritten within its width (the share shrinks or goes, blanks cover the rest) and
-// kept at a block's end; into a log whole lines, one a step when few, else one a tenth, else the last at the end.
+// Progress: on a terminal rewritten within its width (the share shrinks or goes, blanks cover the
+// rest) and kept at a block's end; into a log whole lines, one a step when few, else one a tenth,
+// else the last at the end.
 TEST(Progress, RewrittenOnATerminalWholeLinesInALog)
 {
     typedef std::tuple<int, DWORD, DWORD, const char *, DWORD, DWORD, std::string> ROW;

@@ -42,7 +42,8 @@ protected:
         Mem_Port_Install(0), Init_Message_Link(0, 9600, &status), Mem_Port_Monitor(respond);
         linked = true;
     }
-    // Runs a directory operation on the named program (adds it when op is null); returns what it printed.
+    // Runs a directory operation on the named program (adds it when op is null); returns what it
+    // printed.
     std::string Run(void (*op)(WORD *), const std::string &name)
     {
         snprintf(prog_name_str, sizeof prog_name_str, "%s", name.c_str());
