@@ -678,8 +678,10 @@ protected:
         int status = -1;
         Pump(
             console, &out, [&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10000);
-        if (status == -1) kill(pid, SIGKILL);
-        if (status == -1) waitpid(pid, nullptr, 0);
+        if (status == -1) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
         Pump(
             console, &out, [] { return false; }, 300);
         Pump(

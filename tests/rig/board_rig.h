@@ -33,9 +33,9 @@ struct TRACE_EVENT {
 
 struct BOARD_PROC {
     pid_t pid = -1;
-    std::string
-        dir; // scratch directory, holding com1 (link), com2 (console), trace.jsonl, flash.img, board.err
-    std::string link, console, trace, image, err_file;
+    // The scratch directory, holding com1 (link), com2 (console), trace.jsonl, flash.img and
+    // board.err.
+    std::string dir, link, console, trace, image, err_file;
 };
 
 // Starts torvex-target with extra options (--link, --trace, --image and --console are supplied) and
@@ -65,8 +65,8 @@ struct RIG_RESULT {
     std::vector<uint8_t> image;           // the board's flash, lowest block first, its top at 64 M
     std::string console;                  // what the board's console printed
     std::vector<std::string> files_after; // names left in the working directory
-    bool link_restored =
-        false; // the board line's settings (primed before TORVEX ran) back, no exclusive flag
+    // The board line's settings (primed before TORVEX ran) back, no exclusive flag.
+    bool link_restored = false;
 };
 
 RIG_RESULT Run_Session(const RIG_SETUP &setup);
