@@ -27,7 +27,10 @@ Torvex_Result Run_Lines(const std::string &lines, const std::string &cwd = "",
                         const std::vector<std::string> &args = {}, const Env &env = {})
 {
     Torvex_Run run;
-    run.stdin_text = lines, run.args = args, run.env = env, run.cwd = cwd;
+    run.stdin_text = lines;
+    run.args = args;
+    run.env = env;
+    run.cwd = cwd;
     return Run_Torvex(run);
 }
 
@@ -77,7 +80,10 @@ void Expect_Session(const std::vector<Step> &steps, const std::string &cwd = "",
                     const Env &env = {}, const std::string &end = END_OF_INPUT, int status = 1)
 {
     std::string in, want = Cli_Start();
-    for (const Step &s : steps) in += s.line + "\n", want += PROMPT + (s.raw ? s.out : Seg(s.out));
+    for (const Step &s : steps) {
+        in += s.line + "\n";
+        want += PROMPT + (s.raw ? s.out : Seg(s.out));
+    }
     auto r = Run_Lines(in, cwd, {}, env);
     EXPECT_EQ(r.out, want + end);
     EXPECT_EQ(r.exit_code, status);

@@ -17,22 +17,28 @@ int held_input_w = -1;
 volatile sig_atomic_t watchdog_fired = 0;
 void End_Held_Input()
 {
-    close(held_input_w), held_input_w = -1;
+    close(held_input_w);
+    held_input_w = -1;
 }
 void On_Watchdog(int)
 {
-    watchdog_fired = 1, End_Held_Input();
+    watchdog_fired = 1;
+    End_Held_Input();
 }
 
 // A terminal port that hangs up is told once; one that fails to open still gets the target's port
 // opened again, one port at a time (the way back at the target's rate shows end to end).
-TEST(Terminal, HeldKeyAndFailingPortsWithTheTargetPortSetAsideAndRestored)
+TEST(TerminalPorts, HungUpPortIsToldOnceAndTheTargetPortIsReopenedAfterAFailure)
 {
     Mem_Port_Install(0);
-    setenv("TORVEX_COM1", "/mem/com1", 1), setenv("TORVEX_COM2", "/mem/com2", 1);
-    vt_comm_port = 1, vt_baud_rate = 9600;
+    setenv("TORVEX_COM1", "/mem/com1", 1);
+    setenv("TORVEX_COM2", "/mem/com2", 1);
+    vt_comm_port = 1;
+    vt_baud_rate = 9600;
+    comm_port = 0;
+    baud_rate = 19200;
     WORD status = 0xFFFF;
-    Init_Comms_Link(comm_port = 0, baud_rate = 19200, &status);
+    Init_Comms_Link(comm_port, baud_rate, &status);
     ASSERT_EQ(status, 0);
     link_up = 1;
     // Echo's escape check looked at the H and held it back; nothing follows in the pipe yet. The
@@ -43,9 +49,11 @@ TEST(Terminal, HeldKeyAndFailingPortsWithTheTargetPortSetAsideAndRestored)
     held_input_w = p[1];
     ASSERT_FALSE(Con_Kbhit());
     Mem_Port().on_write = [&](const BYTE *, size_t) {
-        Mem_Port().hang_up_at = 0, End_Held_Input();
+        Mem_Port().hang_up_at = 0;
+        End_Held_Input();
     };
-    signal(SIGALRM, On_Watchdog), alarm(5);
+    signal(SIGALRM, On_Watchdog);
+    alarm(5);
     std::string out = Stdout_Of([&] { Emulate_Terminal(&status); });
     alarm(0);
     EXPECT_FALSE(watchdog_fired);
@@ -53,13 +61,16 @@ TEST(Terminal, HeldKeyAndFailingPortsWithTheTargetPortSetAsideAndRestored)
                    "\nCOM2 (/mem/com2) hung up: Input/output error\n\n\nEnd terminal emulation\n");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(std::string(Mem_Port().tx.begin(), Mem_Port().tx.end()), "H");
-    Mem_Port().fail_set_state = true, Mem_Port().hang_up_at = 0xFFFFFFFF, Mem_Port().calls.clear();
+    Mem_Port().fail_set_state = true;
+    Mem_Port().hang_up_at = 0xFFFFFFFF;
+    Mem_Port().calls.clear();
     const std::string fail = ": Input/output error\n\nOperation FAILED!  Failure SetCommState\n\n";
     EXPECT_EQ(Stdout_Of([&] { Emulate_Terminal(&status); }),
               "COM2 is /mem/com2" + fail + "COM1 is /mem/com1" + fail);
     EXPECT_EQ(status, E_REPORTED);
     EXPECT_EQ(Mem_Port().calls, "drain close open /mem/com2 close open /mem/com1 close");
-    Shutdown_Comms_Link(&status), Mem_Port_Remove();
+    Shutdown_Comms_Link(&status);
+    Mem_Port_Remove();
 }
 
 } // namespace

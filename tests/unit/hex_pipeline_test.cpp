@@ -54,17 +54,17 @@ std::string Read_All(const std::string &text, size_t buf_size)
 // broken between byte pairs.
 TEST(HexCodec, BlockReaderMatchesCharacterReading)
 {
-    EXPECT_EQ(Hex_Record(0, 0x1234, {0xAB, 0xCD}),
-              ":02123400ABCD40\n"); // the writer all these tests use
-    for (auto [text, want] : std::vector<std::pair<std::string, std::string>>{
-             {"junk\n\r\n:02abcd00efff98\r\n",
-              "02 ABCD 00 EFFF 98 line 3\nstatus 101"}, // offset high first
-             {":04000000 0102\n0304\nF2\n", "04 0000 00 01020304 F2 line 1\nstatus 101"},
-             {":0300000001F2\n:00000001FF\n",
-              "03 0000 00 01F200 00 line 1\nstatus 101"}, // borrows a byte
-             {":0 400000001020304F2\n", "status 132"},
-             {":0400000001020304F", "status 101"}})
-        EXPECT_EQ(Read_All(text, 1), want) << text;
+    // The writer all these tests use.
+    EXPECT_EQ(Hex_Record(0, 0x1234, {0xAB, 0xCD}), ":02123400ABCD40\n");
+    const std::pair<std::string, std::string> cases[] = {
+        {"junk\n\r\n:02abcd00efff98\r\n",
+         "02 ABCD 00 EFFF 98 line 3\nstatus 101"}, // offset high first
+        {":04000000 0102\n0304\nF2\n", "04 0000 00 01020304 F2 line 1\nstatus 101"},
+        {":0300000001F2\n:00000001FF\n",
+         "03 0000 00 01F200 00 line 1\nstatus 101"}, // borrows a byte
+        {":0 400000001020304F2\n", "status 132"},
+        {":0400000001020304F", "status 101"}};
+    for (const auto &[text, want] : cases) EXPECT_EQ(Read_All(text, 1), want) << text;
     auto pick = [rng = std::mt19937(15)](unsigned n) mutable { return (unsigned)(rng() % n); };
     const char *gaps[] = {"\n", "\r\n", " \t\r\n", "\n\n", "  "};
     for (int round = 0; round < 40; round++) {

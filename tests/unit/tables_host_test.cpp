@@ -28,18 +28,27 @@ protected:
     void SetUp() override
     {
         Reset_Flash_Table_Images();
-        log_level = LOG_NORMAL, target_prog_version = 0x0251;
+        log_level = LOG_NORMAL;
+        target_prog_version = 0x0251;
         Load_Board(1);
     }
     void TearDown() override
     {
         verify_flash = 0;
-        if (linked) Shutdown_Message_Link(&status), Mem_Port_Remove();
+        if (!linked) return;
+        Shutdown_Message_Link(&status);
+        Mem_Port_Remove();
     }
-    static void Load_Board(WORD board) { board_id = board, Init_Device_Map_Table(); }
+    static void Load_Board(WORD board)
+    {
+        board_id = board;
+        Init_Device_Map_Table();
+    }
     void Monitor(std::function<Bytes(const Bytes &)> respond) // the link up to a scripted monitor
     {
-        Mem_Port_Install(0), Init_Message_Link(0, 9600, &status), Mem_Port_Monitor(respond);
+        Mem_Port_Install(0);
+        Init_Message_Link(0, 9600, &status);
+        Mem_Port_Monitor(respond);
         linked = true;
     }
     // Runs a directory operation on the named program (adds it when op is null); returns what it
@@ -98,8 +107,9 @@ TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
     static WORD compare_status;
     Monitor([](const Bytes &req) {
         Bytes resp = req;
-        if (req.size() > 2 && req[0] == COMPARE_RAM_CMD)
-            resp[1] = BYTE(compare_status), resp[2] = BYTE(compare_status >> 8);
+        if (req.size() <= 2 || req[0] != COMPARE_RAM_CMD) return resp;
+        resp[1] = BYTE(compare_status);
+        resp[2] = BYTE(compare_status >> 8);
         return resp;
     });
     const struct {
@@ -113,8 +123,10 @@ TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
                   "message parameter\n\n"},
                  {0, 0x42, E_OK, "Flash device not supported!\n"}};
     for (const auto &c : cases) {
-        verify_flash = c.verify, device_map_tbl[1].flash_id = c.flash_id,
-        compare_status = c.compare, status = 0;
+        verify_flash = c.verify;
+        device_map_tbl[1].flash_id = c.flash_id;
+        compare_status = c.compare;
+        status = 0;
         DWORD count = device_map_tbl[1].reprogram_count;
         EXPECT_EQ(Stdout_Of([&] { Program_Flash_Block(1, &status); }), c.said);
         EXPECT_EQ(status, c.said[0] ? E_REPORTED : E_OK) << c.said;
@@ -151,7 +163,7 @@ TEST_F(Tables, SetbootFoldsOffsetsAbove0xFFF0IntoTheSegmentWithAWarning)
                  {0x0000, 0x000F8000, 0xE801, 0xFFF0}, {0x1234, 0x0000, 0x1234, 0x0000}};
     Run(nullptr, "APP");
     for (const auto &c : cases) {
-        dir_tbl[2].program_mem.start_vector_base = c.base,
+        dir_tbl[2].program_mem.start_vector_base = c.base;
         dir_tbl[2].program_mem.start_vector_offset = c.offset;
         std::string out = Run(Set_Flash_Boot, "APP");
         EXPECT_EQ(std::make_tuple(status, V(boot_tbl.boot_base), V(boot_tbl.boot_offset)),
@@ -171,7 +183,8 @@ TEST_F(Tables, UnknownFlashPartsChangeNothing)
         GET_FLASH_ID_CMD_STRUCT r;
         if (req.size() < sizeof r || req[0] != GET_FLASH_ID_CMD) return req;
         memcpy(&r, req.data(), sizeof r);
-        r.manufacture_code = codes[0], r.device_code = codes[1];
+        r.manufacture_code = codes[0];
+        r.device_code = codes[1];
         return Bytes(reinterpret_cast<BYTE *>(&r), reinterpret_cast<BYTE *>(&r) + sizeof r);
     });
     boot_tbl.boot_flags = 7;
@@ -179,7 +192,8 @@ TEST_F(Tables, UnknownFlashPartsChangeNothing)
                                                               "Device Manufacturers Code = 0x0089, "
                                                               "Device ID = 0x55\n"),
                                               std::make_tuple(0x1234, 0x0070, "")}) {
-        codes[0] = WORD(manufacturer), codes[1] = WORD(device);
+        codes[0] = WORD(manufacturer);
+        codes[1] = WORD(device);
         EXPECT_EQ(Stdout_Of(Init_Flash_Tables),
                   "Invalid Flash Device detected\n" + std::string(said) +
                       "\nOperation FAILED!  Invalid flash tables\n\n");
