@@ -288,7 +288,6 @@ TEST(Program, FilesLandByteForByteWithTheirDirectoryEntries)
                   rest + "EDGE TOOLS 1.2 3F00000-3F010FF 1100 " + Hex_Of(Sum(edge, 0xF00)) + rest +
                   "P5" + p + "500-3F9053F 40 140" + rest + "P6" + p + "600-3F9063F 40 180" + rest +
                   "P7" + p + "700-3F9073F 40 1C0" + rest + "P8" + p + "800-3F9083F 40 200" + rest);
-
     EXPECT_EQ(Flash_At(r, BOOT_ADDR, 4), TABLES_MAGIC);
 }
 
