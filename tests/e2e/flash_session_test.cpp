@@ -218,6 +218,22 @@ private:
     std::thread thread_;
 };
 
+// What the session of FilesLandByteForByteWithTheirDirectoryEntries says once each.
+const char *const LANDED_SAID[] = {
+    "Flash erasure complete\n",
+    "Save flash block at 0x03FE0000 (65536 bytes)\n",
+    "\nWrite WA from 0x00020100 to 0x0002017F ...   Size: 128   \n",
+    "\nWrite WA from 0x00028000 to 0x000280BF ...   Size: 192   \n",
+    "WARNING!  Hex segments #1 and #2 overlap at 0x000E0140-0x000E014F: #2 is programmed "
+    "over #1\n",
+    "\nDownload segment from 0x03EFFD00 to 0x03F000FF (1024 bytes)\n"
+    "   using device  from 0x03F00000 to 0x03F0FFFF (65536 bytes)\n"
+    "Adjusted start addr   0x03F00000 to 0x03F000FF (256 bytes)\n"
+    "\nWrite WA from 0x00020000 to 0x000200FF ...   Size: 256   \n",
+    "Download ...  Addr: 000CFC00 - 000CFFFF   Size: 1024     Total: 4096 of 8192 "
+    "(50%)\nProgram 29LV800T",
+    "\nOperation FAILED!  User aborted command\n\n"};
+
 // Hex files by GNU objcopy and binaries, one replaced again and again while it is read (named by
 // its full path), land byte for byte: each block erased and programmed once, each byte sent once,
 // each directory entry summing what was programmed. Two segments in one block share one save and
@@ -250,19 +266,7 @@ TEST(Program, FilesLandByteForByteWithTheirDirectoryEntries)
     Bytes model(0x100000, 0xFF); // after eraseall; the board starts all zero
     RIG_RESULT r = Run_Typed(lines, {}, Bytes(model.size(), 0), files);
     replacer.Stop();
-    for (const char *said :
-         {"Flash erasure complete\n", "Save flash block at 0x03FE0000 (65536 bytes)\n",
-          "\nWrite WA from 0x00020100 to 0x0002017F ...   Size: 128   \n",
-          "\nWrite WA from 0x00028000 to 0x000280BF ...   Size: 192   \n",
-          "WARNING!  Hex segments #1 and #2 overlap at 0x000E0140-0x000E014F: #2 is programmed "
-          "over #1\n",
-          "\nDownload segment from 0x03EFFD00 to 0x03F000FF (1024 bytes)\n"
-          "   using device  from 0x03F00000 to 0x03F0FFFF (65536 bytes)\n"
-          "Adjusted start addr   0x03F00000 to 0x03F000FF (256 bytes)\n"
-          "\nWrite WA from 0x00020000 to 0x000200FF ...   Size: 256   \n",
-          "Download ...  Addr: 000CFC00 - 000CFFFF   Size: 1024     Total: 4096 of 8192 "
-          "(50%)\nProgram 29LV800T",
-          "\nOperation FAILED!  User aborted command\n\n"})
+    for (const char *said : LANDED_SAID)
         EXPECT_EQ(Count(r.out, said), 1u) << said << "\n--- in ---\n" << r.out;
     EXPECT_EQ(Count(r.out, "Flash programming complete"), 9u);
     // Into a pipe nothing is rewritten: one progress line per block programmed, with its share.
