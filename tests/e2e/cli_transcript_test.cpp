@@ -138,7 +138,7 @@ TEST(CliSession, UnknownWordsRunCommandFilesAndOffLineCommandsAreRefused)
 
 // Segments split at ';', comments end the line, a failed segment skips the rest; log=arg traces
 // how a line is cut into segments and words (20 words at most).
-TEST(CliParser, SegmentsCommentsAndTheArgumentTrace)
+TEST(CliParser, SegmentsSplitAtSemicolonsCommentsEndTheLineAndTheTraceShowsTheWords)
 {
     std::string words = "options", trace = "Cmd arg #0 = 'OPTIONS', name = 'OPTIONS', value = ''\n";
     for (int i = 1; i <= 20; i++) words += " " + std::to_string(i); // the 21st is never seen
@@ -222,7 +222,7 @@ TEST(CliDispatch, EveryExitWordEndsButTheRestOfItsLineRuns)
     }
 }
 
-TEST(CliOptions, ChecksValuesAndConfirmations)
+TEST(CliOptions, EachOptionConfirmsAValueInRangeAndRefusesOneOutside)
 {
     Scratch_Dir dir;
     for (const char *d : {"tool", "Sub"}) ASSERT_EQ(mkdir(dir.file(d).c_str(), 0755), 0);
@@ -277,7 +277,7 @@ TEST(CliOptions, ChecksValuesAndConfirmations)
 // Echo at NORMAL not at TERSE, CR LF and no last newline, chaining, exit inside a file, over-long
 // file lines refused whole, a file naming itself ended by Esc; temporary files cleared, others
 // kept.
-TEST(CliCmdFile, EchoChainingExitAndLongLines)
+TEST(CliCmdFile, FilesEchoTheirLinesChainAndStopAtExitEscOrAnOverlongLine)
 {
     Scratch_Dir dir;
     std::string line = "gr=x // " + std::string(297, 'a');
@@ -353,7 +353,7 @@ TEST(CliCmdFile, StartUpOrderAndExitBeforeThePrompt)
 // The help texts from the command line: no question, the rows as typed under their rule lines
 // (continuation rows padded up to the description column), the debug list once the first ??? has
 // enabled the commands.
-TEST(CliHelp, TextsAndTheirQuestion)
+TEST(CliHelp, AsksToShowOptionsOnlyAtThePromptAndTakesTheWholeNextLine)
 {
     const std::string o = Run_Lines("", "", {"help;???;???;q"}).out;
     const std::string head = "Command     Abbrev/Options                 Description\n",
@@ -394,7 +394,7 @@ TEST(CliHelp, TextsAndTheirQuestion)
 // the directory, yes reads the board's never-written tables again and the directory comes back
 // empty; a command whose words take the link down leaves program refused; a command after exit on
 // its line runs, and a link it brings up is shut down at the end of input.
-TEST(CliBoard, NestedCommandsReinitAndExitMidLine)
+TEST(CliBoard, CommandsAmongProgramWordsRunFirstAndReinitAsksBeforeDroppingChanges)
 {
     RIG_RESULT r = Run_Typed(
         "init com1\nprogram app dir gr=late\nvector=f000:fff0 ; options\ninit com1\nn\ndir\n"
@@ -575,7 +575,7 @@ std::vector<std::pair<std::string, std::string>> Debug_Steps()
     };
 }
 
-TEST(DebugCommands, OneSessionThroughEveryCommand)
+TEST(DebugCommands, EachCommandReachesTheBoardAndShowsWhatItDid)
 {
     const std::vector<std::pair<std::string, std::string>> steps = Debug_Steps();
     std::string typed;

@@ -791,7 +791,7 @@ TEST(SessionEnd, HangUpEndsTheExchangeAtOnceAndTakesTheTargetOffLine)
 // link would go (the file left alone); its console prints the monitor's reset lines again to a
 // reader who clears them on opening (term does) and echoes keys; SIGINT (the rig stops it with
 // SIGTERM) removes both links and writes the image.
-TEST(BoardProcess, RefusalsConsoleAndSignal)
+TEST(BoardProcess, RefusesBadOptionsEchoesItsConsoleAndWritesItsImageOnSigint)
 {
     char file[] = "/tmp/vb_file_XXXXXX";
     close(mkstemp(file));

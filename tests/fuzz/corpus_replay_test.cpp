@@ -25,15 +25,15 @@ static void Replay(const char *target, int (*entry)(const uint8_t *, size_t))
     }
 }
 
-TEST(FuzzCorpus, Hex)
+TEST(FuzzCorpus, HexFilesAgreeWithTheIndependentDecoder)
 {
     Replay("hex", Fuzz_Hex);
 }
-TEST(FuzzCorpus, Link)
+TEST(FuzzCorpus, HostSendsOnlyWellFormedFramesToAHostilePeer)
 {
     Replay("link", Fuzz_Link);
 }
-TEST(FuzzCorpus, Line)
+TEST(FuzzCorpus, TypedLinesKeepEveryTextSettingTerminated)
 {
     Replay("line", Fuzz_Line);
 }
