@@ -7,9 +7,7 @@
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
-#include <thread>
 #include <unistd.h>
 
 #include "COMMS.h"
@@ -276,10 +274,9 @@ bool Locked_By_Someone(const std::string &path)
     return locked;
 }
 
-// Over a real pseudo-terminal (the test holds the master side): exclusive while open (its rate,
-// raw mode and restored settings show in the end-to-end runs); silence and a peer that hangs up
-// mid-frame cost no CPU.
-TEST(CommsPty, ExclusiveWhileOpenAndWaitsBlockedUntilThePeerHangsUp)
+// Over a real pseudo-terminal (the test holds the master side): exclusive while open, and
+// silence costs no CPU (a peer that hangs up is the end-to-end hang-up test's).
+TEST(CommsPty, ExclusiveWhileOpenAndSilenceWaitsBlocked)
 {
     Serport_Install(nullptr);
     int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -289,29 +286,14 @@ TEST(CommsPty, ExclusiveWhileOpenAndWaitsBlockedUntilThePeerHangsUp)
     ASSERT_EQ(Open(0, 9600), E_OK);
     EXPECT_TRUE(Locked_By_Someone(pts));
     WORD s;
-    BYTE buf[16];
+    BYTE buf[1];
     std::clock_t cpu0 = std::clock(); // 300 ms of silence, blocked in poll
     DWORD t0 = Comms_GetTime();
     EXPECT_TRUE(Rx_Data(buf, 1, 30, &s) == 0 && s == E_TIME && Comms_GetTime() - t0 > 300u);
     EXPECT_LT(std::clock() - cpu0, CLOCKS_PER_SEC / 4);
     Shutdown_Comms_Link(&s);
     EXPECT_TRUE(s == E_OK && !Locked_By_Someone(pts));
-    ASSERT_EQ(Open(0, 9600), E_OK);
-    std::thread hang_up([master] {
-        EXPECT_EQ(write(master, "\x02\x10\x00\x00\x61", 5), 5);
-        poll(nullptr, 0, 200);
-        close(master);
-    });
-    testing::internal::CaptureStdout();
-    cpu0 = std::clock();
-    t0 = Comms_GetTime();
-    EXPECT_EQ(Rx_Message(buf, sizeof buf, 6000, &s), 0xFFFF);
-    hang_up.join();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "\nCOM1 (" + pts + ") hung up: Input/output error\n");
-    EXPECT_TRUE(s == E_READ_COMM && Comms_GetTime() - t0 < 1000u &&
-                std::clock() - cpu0 < CLOCKS_PER_SEC / 20);
-    Shutdown_Comms_Link(&s);
+    close(master);
     unsetenv("TORVEX_COM1");
 }
 

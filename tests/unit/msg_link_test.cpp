@@ -1,7 +1,7 @@
 // Message link and the target command wrappers over the in-memory peer: exact frames, the
 // sender's retries with all ten counters, the receiver's handling of good, defective and absent
 // frames (random input is the link fuzz target's); refusals of cancelled, short, changed and
-// unproven answers, response allowances.
+// unproven answers, response allowances; the virtual board resending its answers.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +10,7 @@
 #include "FLCOMMON.h"
 #include "HCMDFMT.h"
 #include "mem_port.h"
+#include "vboard.h"
 
 namespace {
 
@@ -267,6 +268,52 @@ TEST_F(Wrappers, HostHuntsForAResponseForExactlyItsAllowance)
         EXPECT_EQ(s, E_TIME);
         EXPECT_EQ(Mem_Port().now - acked, (c.allowance + 49) / 50 * 501);
     }
+}
+
+// The board's side: an answer not acknowledged in time or refused is sent again, three sends in
+// all; a poll after that still gets it; an acknowledged answer is never sent again.
+TEST(BoardLink, AnswerIsResentOnNakOrSilenceThreeSendsInAll)
+{
+    using namespace vboard;
+    ASSERT_TRUE(Mem_Init(3));
+    LINK_SETUP setup{{1, 0x0251, 0x03FFA000}, 9600, false, 0, 0, 0, 0, false, 1, 0, "", 0, 0};
+    Link_Init(&setup);
+    uint64_t now = 1000000;
+    auto send = [&now](const Bytes &b) { Link_Receive(b.data(), b.size(), 9600, now); };
+    auto advance = [&now](uint64_t us) {
+        now += us;
+        Link_Timer(now);
+    };
+    auto take = [&now] {
+        Bytes out(8192);
+        out.resize(Link_Take_Output(out.data(), out.size(), 9600, now));
+        return out;
+    };
+    Bytes init(sizeof(INIT_CMD_STRUCT), 0);
+    init[0] = INIT_CMD;
+    init = Mem_Frame(5, init);
+    send(init);
+    Bytes out = take();
+    ASSERT_EQ(out.size(), 1 + 13 + sizeof(INIT_CMD_STRUCT));
+    const Bytes frame(out.begin() + 1, out.end());
+    EXPECT_TRUE(out[0] == MSG_ACK && frame[3] == 5); // the request's sequence number
+    advance(ACK_WAIT_US - 10000);
+    EXPECT_TRUE(take().empty());
+    advance(20000);
+    EXPECT_EQ(take(), frame); // no ACK in time
+    send({MSG_NAK});
+    EXPECT_EQ(take(), frame);
+    send({MSG_NAK});
+    advance(3 * ACK_WAIT_US);
+    EXPECT_TRUE(take().empty() && Link_Counts()->responses_sent == 3 &&
+                Link_Counts()->give_ups == 1);
+    send({MSG_POLL});
+    EXPECT_EQ(take(), frame);
+    send(init);
+    take();
+    send({MSG_ACK});
+    advance(2 * ACK_WAIT_US);
+    EXPECT_TRUE(take().empty());
 }
 
 } // namespace
