@@ -223,6 +223,8 @@ void On_Watchdog(int)
 TEST(TerminalPorts, HungUpPortIsToldOnceAndTheTargetPortIsReopenedAfterAFailure)
 {
     Mem_Port_Install(0);
+    log_level = LOG_NORMAL;
+    const int saved_stdin = dup(STDIN_FILENO);
     setenv("TORVEX_COM1", "/mem/com1", 1);
     setenv("TORVEX_COM2", "/mem/com2", 1);
     vt_comm_port = 1;
@@ -263,6 +265,13 @@ TEST(TerminalPorts, HungUpPortIsToldOnceAndTheTargetPortIsReopenedAfterAFailure)
     EXPECT_EQ(Mem_Port().calls, "drain close open /mem/com2 close open /mem/com1 close");
     Shutdown_Comms_Link(&status);
     Mem_Port_Remove();
+    link_up = 0;
+    dup2(saved_stdin, STDIN_FILENO);
+    close(saved_stdin);
+    close(p[0]);
+    signal(SIGALRM, SIG_DFL);
+    unsetenv("TORVEX_COM1");
+    unsetenv("TORVEX_COM2");
 }
 
 // The exclusive flag refuses another open, or the lock is taken.

@@ -153,6 +153,7 @@ protected:
     void TearDown() override
     {
         Mem_Link_Test::TearDown();
+        Delete_Temp_Files(); // the map holds its segment files until then
         log_level = LOG_NORMAL;
         ASSERT_EQ(chdir(old_cwd), 0);
     }
@@ -361,6 +362,7 @@ TEST_F(Pipeline, PiecesAreClippedToTheBlockWindowAndRetriedOnce)
 // else the last at the end.
 TEST(Progress, RewrittenOnATerminalWholeLinesInALog)
 {
+    log_level = LOG_NORMAL; // whatever the tests before left
     typedef std::tuple<int, DWORD, DWORD, const char *, DWORD, DWORD, std::string> ROW;
     for (auto [columns, whole, steps, label, by, shows, want] : std::vector<ROW>{
              {9, 20, 4, nullptr, 5, 4, "\r5 (25%)\r10 (50%)\n\r15 (75%)\r20      \n\n"},
