@@ -175,8 +175,9 @@ TEST_F(Tables, SetbootFoldsOffsetsAbove0xFFF0IntoTheSegmentWithAWarning)
     EXPECT_EQ(V(boot_tbl.boot_flags) | V(boot_tbl.boot_base) | V(boot_tbl.boot_offset), 0u);
 }
 
-// A part of no board is named and changes nothing (every board's own part shows end to end).
-TEST_F(Tables, UnknownFlashPartsChangeNothing)
+// Each board's own flash part, as its monitor reports it, selects that board and its map; a part
+// of no board is named and changes nothing.
+TEST_F(Tables, EachBoardsFlashPartSelectsItsMapAndUnknownPartsChangeNothing)
 {
     static WORD codes[2]; // manufacturer and device a scripted monitor reports
     Monitor([](const Bytes &req) {
@@ -187,6 +188,16 @@ TEST_F(Tables, UnknownFlashPartsChangeNothing)
         r.device_code = codes[1];
         return Bytes(reinterpret_cast<BYTE *>(&r), reinterpret_cast<BYTE *>(&r) + sizeof r);
     });
+    for (WORD board = 1; board <= 4; board++) {
+        ASSERT_TRUE(vboard::Mem_Init(board));
+        WORD blocks = 0;
+        vboard::Mem_Blocks(&blocks);
+        vboard::Mem_Flash_Codes(&codes[0], &codes[1]);
+        Load_Board(board == 1 ? 4 : 1);
+        Stdout_Of(Init_Flash_Tables);
+        EXPECT_TRUE(board_id == board && number_device_map_entries == blocks) << board;
+    }
+    Load_Board(1);
     boot_tbl.boot_flags = 7;
     for (auto [manufacturer, device, said] : {std::make_tuple(0x0089, 0x0055,
                                                               "Device Manufacturers Code = 0x0089, "
