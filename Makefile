@@ -17,8 +17,10 @@ PREFIX ?= /usr/local
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # No "Entering directory" lines from the makes that cmake starts.
 MAKEFLAGS += --no-print-directory
+# The test builds take their jobs from make's own pool when make test runs them together.
+BUILD_JOBS = -j $(JOBS)
 
-.PHONY: all build programs test test-plain test-asan run install package clean bench fuzz soak
+.PHONY: all build programs test test-plain test-asan build-tests build-asan-tests run install package clean bench fuzz soak
 
 all: build
 
@@ -34,17 +36,31 @@ programs:
 	@{ $(CONFIGURE) && cmake --build $(BUILD) -j $(JOBS) --target torvex torvex-target; } \
 	    > $(BUILD)/programs.log 2>&1 || { cat $(BUILD)/programs.log; exit 1; }
 
-test: test-plain test-asan
+# The sanitizer build: without optimisation, line tables only for its reports,
+# and only the unit tests with what they run (torvex).
+ASAN_CONFIGURE = cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
+    -DTORVEX_SANITIZE=ON -DBUILD_TESTING=ON
 
-test-plain:
-	$(CONFIGURE) -DBUILD_TESTING=ON >/dev/null
-	cmake --build $(BUILD) -j $(JOBS)
+# The plain tests and the sanitizer build of the unit tests run side by side,
+# sharing JOBS jobs: the steps of one that take a single core (GoogleTest's
+# header, the links, the tests' waits) leave the other core to the other.
+# Each one's output is shown whole when it ends.
+test:
+	@$(MAKE) -j $(JOBS) --output-sync=recurse BUILD_JOBS= test-plain test-asan
+
+test-plain: build-tests
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-test-asan:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTORVEX_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null
-	cmake --build $(ASAN_BUILD) -j $(JOBS)
+test-asan: build-asan-tests
 	cd $(ASAN_BUILD) && ctest -L unit --output-on-failure -j $(JOBS)
+
+build-tests:
+	$(CONFIGURE) -DBUILD_TESTING=ON >/dev/null
+	+cmake --build $(BUILD) $(BUILD_JOBS)
+
+build-asan-tests:
+	$(ASAN_CONFIGURE) >/dev/null
+	+cmake --build $(ASAN_BUILD) $(BUILD_JOBS) --target unit_tests
 
 run: programs
 	@./tools/run-board.sh

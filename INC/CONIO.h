@@ -29,8 +29,8 @@
 
 #include <cstddef>
 
-#define CON_ESC 0x1B
-#define CON_EOF (-1)
+constexpr int CON_ESC = 0x1B;
+constexpr int CON_EOF = -1;
 
 // Saves the terminal settings and installs the restore handlers. Safe to call
 // more than once; every other function calls it on first use.
@@ -51,7 +51,7 @@ bool Con_Kbhit();
 // time, CON_EOF at end of input, CON_ESC for an interrupt or a stop. On a
 // terminal single keys are seen even outside Con_Raw_Begin(). For loops that
 // must rest between polls without missing a held byte.
-#define CON_NO_KEY (-2)
+constexpr int CON_NO_KEY = -2;
 int Con_Wait_Key(int wait_ms);
 
 // Reads one key without echo, blocking until one comes. CON_EOF at end of
@@ -79,7 +79,7 @@ bool Con_Read_Line(char *buf, size_t size, bool *too_long);
 bool Con_Input_Ended();
 
 // ---- signals and the session's end ----------------------------------------
-#define CON_STOP_OUTPUT_LOST (-1)
+constexpr int CON_STOP_OUTPUT_LOST = -1;
 // 0 while the session runs on; otherwise why it is to end: the signal
 // number (SIGTERM, SIGHUP) or CON_STOP_OUTPUT_LOST.
 int Con_Stop_Reason();

@@ -2,9 +2,11 @@
 #ifndef CTCOMMON_H
 #define CTCOMMON_H
 
+#include <cinttypes>
 #include <cstddef>
 #include <cstdint>
 
+// A DWORD is printed with the PRIu32/PRIX32/PRIx32 formats of <cinttypes>.
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;

@@ -22,8 +22,8 @@ enum : WORD {
     LOG_DOWNLOAD = 0x104,
 };
 
-#define LOG_STR_SIZE    255
-#define TEXT_FIELD_SIZE 80
+constexpr int LOG_STR_SIZE = 255;
+constexpr int TEXT_FIELD_SIZE = 80;
 
 extern WORD log_level;
 extern char log_str[LOG_STR_SIZE];

@@ -7,7 +7,7 @@
 
 #include "CTCOMMON.h"
 
-#define OH86_MAX_DATA 255
+constexpr int OH86_MAX_DATA = 255;
 
 enum : BYTE {
     OH86_DATA_REC = 0,

@@ -116,8 +116,8 @@ static WAIT_RESULT Port_Lost(int err)
 
 static WAIT_RESULT Output_Stalled()
 {
-    Log_Fmt(LOG_ALWAYS, "\nCOM%u (%s) blocked: nothing sent for %lu s\n", port_number + 1u,
-            port_path, static_cast<unsigned long>(STALL_LIMIT_MS / 1000));
+    Log_Fmt(LOG_ALWAYS, "\nCOM%u (%s) blocked: nothing sent for %" PRIu32 " s\n", port_number + 1u,
+            port_path, STALL_LIMIT_MS / 1000);
     return WAIT_STALLED;
 }
 

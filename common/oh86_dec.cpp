@@ -9,7 +9,7 @@
 #include "RMX_ERR.h"
 
 // ---- digits -------------------------------------------------------------------
-#define NOT_HEX 0x10
+constexpr int NOT_HEX = 0x10;
 
 struct NIBBLE_TBL {
     BYTE value[256];

@@ -148,7 +148,7 @@ WORD Do_Erase(const BYTE *req, WORD req_len, BYTE *resp)
 {
     ERASE_FLASH_CMD_STRUCT rec = Take<ERASE_FLASH_CMD_STRUCT>(req, req_len);
     rec.status = Mem_Erase(rec.flash_block_address, rec.flash_block_size);
-    Trace_Fmt("\"ev\":\"erase\",\"block\":%u,\"block_size\":%u,\"status\":%u",
+    Trace_Fmt("\"ev\":\"erase\",\"block\":%" PRIu32 ",\"block_size\":%" PRIu32 ",\"status\":%u",
               rec.flash_block_address, rec.flash_block_size, rec.status);
     return Give(rec, sizeof rec, resp);
 }
@@ -157,7 +157,8 @@ WORD Do_Program(const BYTE *req, WORD req_len, BYTE *resp)
 {
     PROGRAM_FLASH_CMD_STRUCT rec = Take<PROGRAM_FLASH_CMD_STRUCT>(req, req_len);
     rec.status = Mem_Program(rec.flash_dest_address, rec.src_phys_address, rec.cmd_data_size);
-    Trace_Fmt("\"ev\":\"program\",\"block\":%u,\"dest\":%u,\"src\":%u,\"len\":%u,\"status\":%u",
+    Trace_Fmt("\"ev\":\"program\",\"block\":%" PRIu32 ",\"dest\":%" PRIu32 ",\"src\":%" PRIu32
+              ",\"len\":%" PRIu32 ",\"status\":%u",
               rec.flash_block_address, rec.flash_dest_address, rec.src_phys_address,
               rec.cmd_data_size, rec.status);
     return Give(rec, sizeof rec, resp);
@@ -227,47 +228,53 @@ void Describe_Request(const BYTE *req, WORD req_len, char *out, size_t cap)
     const DWORD len = any.cmd_data_size;
     switch (req[0]) {
     case CHANGE_BAUD_CMD:
-        snprintf(out, cap, ",\"baud\":%u", Take<CHANGE_BAUD_CMD_STRUCT>(req, req_len).baud_rate);
+        snprintf(out, cap, ",\"baud\":%" PRIu32,
+                 Take<CHANGE_BAUD_CMD_STRUCT>(req, req_len).baud_rate);
         break;
     case READ_RAM_CMD:
-    case WRITE_RAM_CMD: snprintf(out, cap, ",\"addr\":%u,\"len\":%u", any.phys_address, len); break;
+    case WRITE_RAM_CMD:
+        snprintf(out, cap, ",\"addr\":%" PRIu32 ",\"len\":%" PRIu32, any.phys_address, len);
+        break;
     case COPY_RAM_CMD:
     case COMPARE_RAM_CMD: {
         COPY_RAM_CMD_STRUCT r = Take<COPY_RAM_CMD_STRUCT>(req, req_len);
-        snprintf(out, cap, ",\"src\":%u,\"dest\":%u,\"len\":%u", r.src_phys_address,
-                 r.dest_phys_address, len);
+        snprintf(out, cap, ",\"src\":%" PRIu32 ",\"dest\":%" PRIu32 ",\"len\":%" PRIu32,
+                 r.src_phys_address, r.dest_phys_address, len);
         break;
     }
     case SET_RAM_CMD: {
         SET_RAM_CMD_STRUCT r = Take<SET_RAM_CMD_STRUCT>(req, req_len);
-        snprintf(out, cap, ",\"addr\":%u,\"len\":%u,\"value\":%u", r.phys_address, len, r.bValue);
+        snprintf(out, cap, ",\"addr\":%" PRIu32 ",\"len\":%" PRIu32 ",\"value\":%u", r.phys_address,
+                 len, r.bValue);
         break;
     }
     case INPUT_PORT_CMD:
     case OUTPUT_PORT_CMD: {
         INPUT_PORT_CMD_STRUCT r = Take<INPUT_PORT_CMD_STRUCT>(req, req_len);
-        snprintf(out, cap, ",\"port\":%u,\"io_size\":%u,\"value\":%u", r.io_port, r.io_size,
+        snprintf(out, cap, ",\"port\":%u,\"io_size\":%u,\"value\":%" PRIu32, r.io_port, r.io_size,
                  r.io_value);
         break;
     }
     case GET_FLASH_ID_CMD:
-        snprintf(out, cap, ",\"base\":%u",
+        snprintf(out, cap, ",\"base\":%" PRIu32,
                  Take<GET_FLASH_ID_CMD_STRUCT>(req, req_len).flash_base_address);
         break;
     case ERASE_FLASH_CMD: {
         ERASE_FLASH_CMD_STRUCT r = Take<ERASE_FLASH_CMD_STRUCT>(req, req_len);
-        snprintf(out, cap, ",\"base\":%u,\"block\":%u,\"block_size\":%u", r.flash_base_address,
-                 r.flash_block_address, r.flash_block_size);
+        snprintf(out, cap, ",\"base\":%" PRIu32 ",\"block\":%" PRIu32 ",\"block_size\":%" PRIu32,
+                 r.flash_base_address, r.flash_block_address, r.flash_block_size);
         break;
     }
     case PROGRAM_FLASH_CMD: {
         PROGRAM_FLASH_CMD_STRUCT r = Take<PROGRAM_FLASH_CMD_STRUCT>(req, req_len);
-        snprintf(out, cap, ",\"base\":%u,\"block\":%u,\"dest\":%u,\"src\":%u,\"len\":%u",
+        snprintf(out, cap,
+                 ",\"base\":%" PRIu32 ",\"block\":%" PRIu32 ",\"dest\":%" PRIu32 ",\"src\":%" PRIu32
+                 ",\"len\":%" PRIu32,
                  r.flash_base_address, r.flash_block_address, r.flash_dest_address,
                  r.src_phys_address, len);
         break;
     }
-    default: snprintf(out, cap, ",\"len\":%u", len); break;
+    default: snprintf(out, cap, ",\"len\":%" PRIu32, len); break;
     }
 }
 

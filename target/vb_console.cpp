@@ -114,8 +114,8 @@ void Console_Reset()
     since_reset.clear();
     DWORD first = Mem_Flash_First();
     char line[160];
-    snprintf(line, sizeof line, "\r\nBoot monitor V%X.%02X - flash %08X-%08X", monitor.version >> 8,
-             monitor.version & 0xFFu, first, first + Mem_Flash_Size() - 1);
+    snprintf(line, sizeof line, "\r\nBoot monitor V%X.%02X - flash %08" PRIX32 "-%08" PRIX32,
+             monitor.version >> 8, monitor.version & 0xFFu, first, first + Mem_Flash_Size() - 1);
     Send_Line(line);
     Describe_Boot(&monitor, line, sizeof line);
     Send_Line(line);

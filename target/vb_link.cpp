@@ -118,7 +118,8 @@ void Send_Control(BYTE b, uint64_t now_us)
 void Switch_Baud(const char *why)
 {
     if (!pending_baud) return;
-    Trace_Fmt("\"ev\":\"baud\",\"from\":%u,\"to\":%u,\"why\":\"%s\"", cur_baud, pending_baud, why);
+    Trace_Fmt("\"ev\":\"baud\",\"from\":%" PRIu32 ",\"to\":%" PRIu32 ",\"why\":\"%s\"", cur_baud,
+              pending_baud, why);
     cur_baud = pending_baud;
     pending_baud = 0;
 }
@@ -338,8 +339,9 @@ void Link_Receive(const BYTE *data, size_t len, DWORD host_baud, uint64_t now_us
     }
     if (host_baud && host_baud != cur_baud) {
         counts.garbage_bytes += DWORD(len);
-        Trace_Fmt("\"ev\":\"garbage\",\"bytes\":%zu,\"host_baud\":%u,\"board_baud\":%u", len,
-                  host_baud, cur_baud);
+        Trace_Fmt("\"ev\":\"garbage\",\"bytes\":%zu,\"host_baud\":%" PRIu32
+                  ",\"board_baud\":%" PRIu32,
+                  len, host_baud, cur_baud);
         rx_state = RX_HUNT;
         return;
     }
@@ -375,8 +377,9 @@ size_t Link_Take_Output(BYTE *buf, size_t cap, DWORD host_baud, uint64_t now_us)
         outq.pop_front();
     }
     if (lost)
-        Trace_Fmt("\"ev\":\"tx_lost\",\"bytes\":%zu,\"host_baud\":%u,\"board_baud\":%u", lost,
-                  host_baud, cur_baud);
+        Trace_Fmt("\"ev\":\"tx_lost\",\"bytes\":%zu,\"host_baud\":%" PRIu32
+                  ",\"board_baud\":%" PRIu32,
+                  lost, host_baud, cur_baud);
     return n;
 }
 

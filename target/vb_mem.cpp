@@ -3,6 +3,7 @@
 // ports (a port reads back what was last written to it).
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include <sys/stat.h>
@@ -45,17 +46,15 @@ void Fill_Uniform(FLASH_BLOCK *blocks, DWORD first, WORD uniform_count)
     blocks[uniform_count + 3] = {0x03FFC000, 0x04000};
 }
 
-#define BLOCK_COUNT(a) WORD(sizeof(a) / sizeof((a)[0]))
-
 BOARD_MODEL Model_Of(WORD board)
 {
     Fill_Uniform(board3_blocks, 0x03F00000, 15);
     Fill_Uniform(board4_blocks, 0x03E00000, 31);
     switch (board) {
-    case 1: return {0x0089, 0x0070, board1_blocks, BLOCK_COUNT(board1_blocks)};
-    case 2: return {0x0089, 0x009C, board2_blocks, BLOCK_COUNT(board2_blocks)};
-    case 3: return {0x0101, 0x00DA, board3_blocks, BLOCK_COUNT(board3_blocks)};
-    case 4: return {0x0101, 0x00C4, board4_blocks, BLOCK_COUNT(board4_blocks)};
+    case 1: return {0x0089, 0x0070, board1_blocks, WORD(std::size(board1_blocks))};
+    case 2: return {0x0089, 0x009C, board2_blocks, WORD(std::size(board2_blocks))};
+    case 3: return {0x0101, 0x00DA, board3_blocks, WORD(std::size(board3_blocks))};
+    case 4: return {0x0101, 0x00C4, board4_blocks, WORD(std::size(board4_blocks))};
     default: return {0, 0, nullptr, 0};
     }
 }

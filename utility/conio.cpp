@@ -25,7 +25,7 @@ static int con_wake[2] = {-1, -1};
 static void (*volatile con_release)() = nullptr;
 // A session asked to end gets this long to write its tables and shut down.
 static const unsigned CON_STOP_DEADLINE_S = 20;
-#define CON_SIGNALLED (-3)
+constexpr int CON_SIGNALLED = -3;
 
 void Con_Restore()
 {

@@ -12,9 +12,9 @@ extern FILE *cmd_file;
 extern char cmd_filepath_str[TEXT_FIELD_SIZE];
 
 // ---- argument records (flashu_parse.cpp) ---------------------------------
-#define MAX_ARGS        20
-#define ARG_STR_SIZE    80
-#define INPUT_LINE_SIZE 255
+constexpr int MAX_ARGS = 20;
+constexpr int ARG_STR_SIZE = 80;
+constexpr int INPUT_LINE_SIZE = 255;
 
 struct ARG_STRUCT {
     char arg_str[ARG_STR_SIZE];
@@ -124,7 +124,7 @@ void Progress_Step_Done(bool end_line);
 void Progress_End();
 // Columns of the terminal standard output is, 0 when it is none;
 // PROGRESS_ASK (the start value) asks the system at each run's start.
-#define PROGRESS_ASK (-1)
+constexpr int PROGRESS_ASK = -1;
 extern int progress_columns;
 
 // ---- displays (flashu_help.cpp, flashu_display.cpp) --------------------------

@@ -37,8 +37,7 @@ static void Check_Binary_Size(const struct stat *st, WORD *status_ptr)
     // The map holds 32-bit sizes and addresses: an image that does not fit
     // below 4 GB from its load address cannot be placed.
     if ((unsigned long long)st->st_size > 0x100000000ULL - program_addr) {
-        Log_Fmt(LOG_ALWAYS, "Binary file too large for address 0x%08lX!\n",
-                (unsigned long)program_addr);
+        Log_Fmt(LOG_ALWAYS, "Binary file too large for address 0x%08" PRIX32 "!\n", program_addr);
         *status_ptr = E_REPORTED;
     }
 }
@@ -47,8 +46,8 @@ static void Check_Binary_Size(const struct stat *st, WORD *status_ptr)
 // The image is programmed from a copy taken now, so every block comes from
 // one version of the file even when it is rewritten during the download; a
 // copy during which the file changed is taken again.
-#define COPY_BUF_SIZE (256 * 1024)
-#define COPY_TRIES    3
+constexpr int COPY_BUF_SIZE = 256 * 1024;
+constexpr int COPY_TRIES = 3;
 
 static BYTE copy_buf[COPY_BUF_SIZE];
 
@@ -135,8 +134,10 @@ void Process_Binary_File(WORD *status_ptr)
     seg->start_addr = program_addr;
     seg->end_addr = program_addr + size - 1;
     seg->size = size;
-    Log_Fmt(LOG_OHSORT, "Process binary code/data segment from 0x%08lX to 0x%08lX (%lu bytes)\n",
-            (unsigned long)seg->start_addr, (unsigned long)seg->end_addr, (unsigned long)seg->size);
+    Log_Fmt(LOG_OHSORT,
+            "Process binary code/data segment from 0x%08" PRIX32 " to 0x%08" PRIX32 " (%" PRIu32
+            " bytes)\n",
+            seg->start_addr, seg->end_addr, seg->size);
     oh_date_time = access_time;
     Log_Str(LOG_NORMAL, "Binary file OK\n");
 }

@@ -70,8 +70,8 @@ void Clear_Flash_Block(WORD dev_index, WORD *status_ptr)
     if (!Valid_Block_Index(dev_index, status_ptr)) return;
     const DEVICE_MAP_STRUCT &blk = device_map_tbl[dev_index];
     Set_RAM(ram_work_start_addr, blk.block_size, 0xFF, status_ptr);
-    Log_Fmt(LOG_VERBOSE, "Clear flash block at 0x%08lX to 0xFF (%lu bytes)\n",
-            static_cast<unsigned long>(blk.block_addr), static_cast<unsigned long>(blk.block_size));
+    Log_Fmt(LOG_VERBOSE, "Clear flash block at 0x%08" PRIX32 " to 0xFF (%" PRIu32 " bytes)\n",
+            blk.block_addr, blk.block_size);
     Report_Once(status_ptr);
 }
 
@@ -80,8 +80,8 @@ void Save_Flash_Block(WORD dev_index, WORD *status_ptr)
     if (!Valid_Block_Index(dev_index, status_ptr)) return;
     const DEVICE_MAP_STRUCT &blk = device_map_tbl[dev_index];
     Copy_RAM(ram_work_start_addr, blk.block_addr, blk.block_size, status_ptr);
-    Log_Fmt(LOG_VERBOSE, "Save flash block at 0x%08lX (%lu bytes)\n",
-            static_cast<unsigned long>(blk.block_addr), static_cast<unsigned long>(blk.block_size));
+    Log_Fmt(LOG_VERBOSE, "Save flash block at 0x%08" PRIX32 " (%" PRIu32 " bytes)\n",
+            blk.block_addr, blk.block_size);
     Report_Once(status_ptr);
 }
 
@@ -100,19 +100,18 @@ static bool Supported_Flash_Type(WORD flash_id)
 static void Copy_Work_Area_To_Ram_Block(const DEVICE_MAP_STRUCT &blk, WORD *status_ptr)
 {
     Copy_RAM(blk.block_addr, ram_work_start_addr, blk.block_size, status_ptr);
-    Log_Fmt(LOG_VERBOSE, "Prog Block: Copy ram 0x%08lX to 0x%08lX (%lu bytes)\n",
-            static_cast<unsigned long>(ram_work_start_addr),
-            static_cast<unsigned long>(blk.block_addr), static_cast<unsigned long>(blk.block_size));
+    Log_Fmt(LOG_VERBOSE,
+            "Prog Block: Copy ram 0x%08" PRIX32 " to 0x%08" PRIX32 " (%" PRIu32 " bytes)\n",
+            ram_work_start_addr, blk.block_addr, blk.block_size);
 }
 
 static void Erase_And_Program_Block(const DEVICE_MAP_STRUCT &blk, WORD *status_ptr)
 {
-    Log_Fmt(LOG_VERBOSE, "Erase flash block at 0x%08lX ...\n",
-            static_cast<unsigned long>(blk.block_addr));
+    Log_Fmt(LOG_VERBOSE, "Erase flash block at 0x%08" PRIX32 " ...\n", blk.block_addr);
     Flash_Erase(blk.flash_id, blk.device_addr, blk.block_addr, blk.block_size, status_ptr);
     if (*status_ptr != E_OK) return;
-    Log_Fmt(LOG_VERBOSE, "Program flash block at 0x%08lX (%lu bytes) ...\n",
-            static_cast<unsigned long>(blk.block_addr), static_cast<unsigned long>(blk.block_size));
+    Log_Fmt(LOG_VERBOSE, "Program flash block at 0x%08" PRIX32 " (%" PRIu32 " bytes) ...\n",
+            blk.block_addr, blk.block_size);
     Program_Flash(static_cast<BYTE>(blk.flash_id), blk.device_addr, blk.block_addr, blk.block_addr,
                   ram_work_start_addr, blk.block_size, status_ptr);
 }
@@ -123,16 +122,17 @@ static void Verify_Flash_Block(const DEVICE_MAP_STRUCT &blk, WORD *status_ptr)
 {
     WORD compare_status = E_OK;
     Compare_RAM(blk.block_addr, ram_work_start_addr, blk.block_size, &compare_status);
-    unsigned long addr = static_cast<unsigned long>(blk.block_addr);
+    DWORD addr = blk.block_addr;
     if (compare_status == E_OK) {
-        Log_Fmt(LOG_VERBOSE, "Verify flash block at 0x%08lX OK\n", addr);
+        Log_Fmt(LOG_VERBOSE, "Verify flash block at 0x%08" PRIX32 " OK\n", addr);
         return;
     }
     if (compare_status == E_COMPARE) {
-        Log_Fmt(LOG_ALWAYS, "Verify failed: flash block at 0x%08lX differs from what was written\n",
+        Log_Fmt(LOG_ALWAYS,
+                "Verify failed: flash block at 0x%08" PRIX32 " differs from what was written\n",
                 addr);
     } else {
-        Log_Fmt(LOG_ALWAYS, "Could not verify flash block at 0x%08lX\n", addr);
+        Log_Fmt(LOG_ALWAYS, "Could not verify flash block at 0x%08" PRIX32 "\n", addr);
         Process_Error(compare_status, "Compare RAM");
     }
     *status_ptr = E_REPORTED;

@@ -57,8 +57,8 @@ void Read_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwDest);
     Read_Hex_Arg(r, &dwCount);
     DWORD size = Limit_Transfer_Size(dwCount);
-    Log_Fmt(LOG_ALWAYS, "Read %lu bytes from absolute location 0x%08lX:\n\n", (unsigned long)size,
-            (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS, "Read %" PRIu32 " bytes from absolute location 0x%08" PRIX32 ":\n\n", size,
+            dwDest);
     Read_RAM(dwDest, size, bData, status_ptr);
     if (*status_ptr == 0) Dump_Bytes(bData, (WORD)size);
 }
@@ -68,12 +68,11 @@ void Read_Io_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     dwCount = 1;
     Read_Hex_Arg(r, &dwDest);
     Read_Hex_Arg(r, &dwCount);
-    Log_Fmt(LOG_ALWAYS, "Read %lu bytes from input port 0x%08lx.\n", (unsigned long)dwCount,
-            (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS, "Read %" PRIu32 " bytes from input port 0x%08" PRIx32 ".\n", dwCount,
+            dwDest);
     dwVal = Read_IO_Port((WORD)dwDest, (WORD)dwCount, status_ptr);
     if (*status_ptr == 0)
-        Log_Fmt(LOG_ALWAYS, "Input value is %lu (%08lxH)\n", (unsigned long)dwVal,
-                (unsigned long)dwVal);
+        Log_Fmt(LOG_ALWAYS, "Input value is %" PRIu32 " (%08" PRIx32 "H)\n", dwVal, dwVal);
 }
 
 void Write_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
@@ -82,8 +81,8 @@ void Write_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwCount);
     Read_Data_Arg(r, bData);
     DWORD size = Limit_Transfer_Size(dwCount);
-    Log_Fmt(LOG_ALWAYS, "Write %lu bytes to absolute location 0x%08lX\n", (unsigned long)size,
-            (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS, "Write %" PRIu32 " bytes to absolute location 0x%08" PRIX32 "\n", size,
+            dwDest);
     Write_RAM(dwDest, size, bData, status_ptr);
 }
 
@@ -93,9 +92,10 @@ void Write_Io_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwDest);
     Read_Hex_Arg(r, &dwCount);
     Read_Hex_Arg(r, &dwVal);
-    Log_Fmt(LOG_ALWAYS, "Write %lu (%08lxH) as %lu bytes to output port 0x%08lx\n",
-            (unsigned long)dwVal, (unsigned long)dwVal, (unsigned long)dwCount,
-            (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS,
+            "Write %" PRIu32 " (%08" PRIx32 "H) as %" PRIu32 " bytes to output port 0x%08" PRIx32
+            "\n",
+            dwVal, dwVal, dwCount, dwDest);
     Write_IO_Port((WORD)dwDest, (WORD)dwCount, dwVal, status_ptr);
 }
 
@@ -104,8 +104,8 @@ void Set_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwDest);
     Read_Hex_Arg(r, &dwCount);
     Read_Data_Arg(r, bData);
-    Log_Fmt(LOG_ALWAYS, "Set %lu bytes to 0x%02X at 0x%08lX\n", (unsigned long)dwCount, bData[0],
-            (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS, "Set %" PRIu32 " bytes to 0x%02X at 0x%08" PRIX32 "\n", dwCount, bData[0],
+            dwDest);
     Set_RAM(dwDest, dwCount, bData[0], status_ptr);
 }
 
@@ -119,8 +119,8 @@ void Read_Dest_Src_Count(DEBUG_ARG_READER *r)
 void Copy_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
 {
     Read_Dest_Src_Count(r);
-    Log_Fmt(LOG_ALWAYS, "Copy %lu bytes from 0x%08lX to 0x%08lX\n", (unsigned long)dwCount,
-            (unsigned long)dwSrc, (unsigned long)dwDest);
+    Log_Fmt(LOG_ALWAYS, "Copy %" PRIu32 " bytes from 0x%08" PRIX32 " to 0x%08" PRIX32 "\n", dwCount,
+            dwSrc, dwDest);
     Copy_RAM(dwDest, dwSrc, dwCount, status_ptr);
 }
 
@@ -129,8 +129,8 @@ void Copy_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
 void Compare_Ram_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
 {
     Read_Dest_Src_Count(r);
-    Log_Fmt(LOG_ALWAYS, "Compare %lu bytes from 0x%08lX to 0x%08lX\n", (unsigned long)dwCount,
-            (unsigned long)dwDest, (unsigned long)dwSrc);
+    Log_Fmt(LOG_ALWAYS, "Compare %" PRIu32 " bytes from 0x%08" PRIX32 " to 0x%08" PRIX32 "\n",
+            dwCount, dwDest, dwSrc);
     Compare_RAM(dwDest, dwSrc, dwCount, status_ptr);
     if (*status_ptr == 0)
         Log_Str(LOG_ALWAYS, "Arrays match\n");
@@ -147,9 +147,9 @@ void Program_Flash_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwSrc);
     Read_Hex_Arg(r, &dwCount);
     Log_Fmt(LOG_ALWAYS,
-            "Program base 0x%08lX, block 0x%08lX\n from 0x%08lX, to 0x%08lX, %lu bytes\n",
-            (unsigned long)dwBase, (unsigned long)dwBlock, (unsigned long)dwSrc,
-            (unsigned long)dwDest, (unsigned long)dwCount);
+            "Program base 0x%08" PRIX32 ", block 0x%08" PRIX32 "\n from 0x%08" PRIX32
+            ", to 0x%08" PRIX32 ", %" PRIu32 " bytes\n",
+            dwBase, dwBlock, dwSrc, dwDest, dwCount);
     Program_Flash((BYTE)wType, dwBase, dwBlock, dwDest, dwSrc, dwCount, status_ptr);
 }
 
@@ -159,8 +159,8 @@ void Erase_Flash_Cmd(DEBUG_ARG_READER *r, WORD *status_ptr)
     Read_Hex_Arg(r, &dwBase);
     Read_Hex_Arg(r, &dwBlock);
     Read_Hex_Arg(r, &dwCount);
-    Log_Fmt(LOG_ALWAYS, "Erase base 0x%08lX, block 0x%08lX, %lu bytes.\n", (unsigned long)dwBase,
-            (unsigned long)dwBlock, (unsigned long)dwCount);
+    Log_Fmt(LOG_ALWAYS, "Erase base 0x%08" PRIX32 ", block 0x%08" PRIX32 ", %" PRIu32 " bytes.\n",
+            dwBase, dwBlock, dwCount);
     Flash_Erase(wType, dwBase, dwBlock, dwCount, status_ptr);
 }
 
@@ -271,8 +271,8 @@ void Read_Data_Arg(DEBUG_ARG_READER *reader, BYTE *dest)
 DWORD Limit_Transfer_Size(DWORD size)
 {
     if (size <= DEBUG_DATA_SIZE) return size;
-    Log_Fmt(LOG_ALWAYS, "Size %lu is more than one transfer, limited to %u bytes\n",
-            (unsigned long)size, (unsigned)DEBUG_DATA_SIZE);
+    Log_Fmt(LOG_ALWAYS, "Size %" PRIu32 " is more than one transfer, limited to %u bytes\n", size,
+            (unsigned)DEBUG_DATA_SIZE);
     return DEBUG_DATA_SIZE;
 }
 

@@ -7,7 +7,7 @@
 
 // One read or write RAM request carries at most this many bytes, so it is
 // also the size of the data buffer the debug commands share.
-#define DEBUG_DATA_SIZE 2048
+constexpr int DEBUG_DATA_SIZE = 2048;
 
 // Values of the last debug command that gave them; a left-out argument
 // reuses them.

@@ -1,107 +1,108 @@
-// Built-in flash device maps of the four board models. On every board the
-// protected-mode window of a block starts at its physical address, and the
-// real-mode window maps the top of the first megabyte onto the top of flash.
-#include <iterator>
-
+// Built-in flash device maps of the four board models. Each board's flash is
+// a run of uniform blocks whose top one is split into four boot blocks; the
+// rows are made from that shape. On every board the protected-mode window of
+// a block starts at its physical address, and the real-mode window maps the
+// top of the first megabyte onto the top of flash.
 #include "FLDATA.h"
 
 namespace {
 
 constexpr DWORD NONE = NO_USER_ADDR;
 
-constexpr DEVICE_MAP_STRUCT Row(WORD flash_id, DWORD real_addr, DWORD block_addr, DWORD size,
-                                WORD rel_block, WORD num_blocks, DWORD dev_addr)
+// The real-mode window ends below the two top boot blocks, which stay hidden.
+constexpr DWORD FLASH_TOP = 0x04000000;
+constexpr DWORD REAL_MODE_TOP = 0x00100000;
+constexpr DWORD REAL_WINDOW_END = 0x000FA000;
+
+// The top block splits into the rest, 8 K, 8 K and 16 K.
+constexpr WORD BOOT_BLOCKS = 4;
+constexpr DWORD BOOT_TAIL_SIZES[BOOT_BLOCKS - 1] = {0x2000, 0x2000, 0x4000};
+constexpr DWORD BOOT_TAIL_TOTAL = 0x8000;
+
+struct Map_Shape {
+    WORD flash_id;
+    DWORD device_addr;
+    DWORD first_block;
+    WORD uniform_count; // whole blocks below the split top block
+    DWORD block_size;
+    DWORD real_window; // lowest real-mode address of the window
+    // When top_count is not 0 the board's top block carries the numbering of
+    // another part's block (top_number of top_count) and the other rows do
+    // not count it.
+    WORD top_number;
+    WORD top_count;
+};
+
+constexpr Map_Shape kestrel0_shape{0x70, 0x03F80000, 0x03F80000, 3, 0x20000, 0x80000, 0, 0};
+constexpr Map_Shape kestrel_shape{0x9C, 0x03F00000, 0x03F00000, 7, 0x20000, 0x80000, 0, 0};
+// The 8 Mbit part: its top block is numbered as the 16 Mbit part's last block.
+constexpr Map_Shape pellar_shape{0xDA, 0x03E00000, 0x03F00000, 15, 0x10000, 0xC0000, 34, 35};
+constexpr Map_Shape pellar2_shape{0xC4, 0x03E00000, 0x03E00000, 31, 0x10000, 0xC0000, 0, 0};
+
+constexpr DWORD Real_Addr(const Map_Shape &shape, DWORD block_addr)
 {
-    return DEVICE_MAP_STRUCT{flash_id,  real_addr,  block_addr, block_addr, size,
-                             rel_block, num_blocks, dev_addr,   0,          0};
+    if (block_addr < FLASH_TOP - REAL_MODE_TOP) return NONE;
+    DWORD real = block_addr - (FLASH_TOP - REAL_MODE_TOP);
+    return real >= shape.real_window && real < REAL_WINDOW_END ? real : NONE;
 }
 
-constexpr DEVICE_MAP_STRUCT END_ROW{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-
-// Rows 0..n-1 of the uniform 64 K sectors below the real-mode window.
-template <size_t N>
-constexpr void Fill_Uniform(DEVICE_MAP_STRUCT (&tbl)[N], WORD flash_id, DWORD first_block,
-                            WORD count, WORD num_blocks, DWORD dev_addr)
+// The block sizes lowest address first: the uniform blocks, then the top
+// block split into its boot blocks.
+constexpr DWORD Block_Size(const Map_Shape &shape, WORD n)
 {
-    for (WORD n = 0; n < count; n++)
-        tbl[n] = Row(flash_id, NONE, first_block + n * 0x10000UL, 0x10000, n, num_blocks, dev_addr);
+    if (n < shape.uniform_count) return shape.block_size;
+    if (n == shape.uniform_count) return shape.block_size - BOOT_TAIL_TOTAL;
+    return BOOT_TAIL_SIZES[n - shape.uniform_count - 1];
 }
 
-struct Pellar_Map {
-    DEVICE_MAP_STRUCT rows[20];
-    constexpr Pellar_Map() : rows{}
+// The rows of one board followed by the empty row that ends a map.
+template <const Map_Shape &shape> struct Board_Map {
+    static_assert(shape.first_block + (shape.uniform_count + 1u) * shape.block_size == FLASH_TOP,
+                  "a board's blocks end at the top of flash");
+    static constexpr WORD block_count = shape.uniform_count + BOOT_BLOCKS;
+    DEVICE_MAP_STRUCT rows[block_count + 1];
+    constexpr Board_Map() : rows{}
     {
-        Fill_Uniform(rows, 0xDA, 0x03F00000, 12, 18, 0x03E00000);
-        rows[12] = Row(0xDA, 0x000C0000, 0x03FC0000, 0x10000, 12, 18, 0x03E00000);
-        rows[13] = Row(0xDA, 0x000D0000, 0x03FD0000, 0x10000, 13, 18, 0x03E00000);
-        rows[14] = Row(0xDA, 0x000E0000, 0x03FE0000, 0x10000, 14, 18, 0x03E00000);
-        rows[15] = Row(0xDA, 0x000F0000, 0x03FF0000, 0x08000, 15, 18, 0x03E00000);
-        rows[16] = Row(0xDA, 0x000F8000, 0x03FF8000, 0x02000, 16, 18, 0x03E00000);
-        rows[17] = Row(0xDA, NONE, 0x03FFA000, 0x02000, 17, 18, 0x03E00000);
-        // The board's top block carries the numbering of the 16 Mbit part's last block.
-        rows[18] = Row(0xDA, NONE, 0x03FFC000, 0x04000, 34, 35, 0x03E00000);
-        rows[19] = END_ROW;
+        const bool top_apart = shape.top_count != 0;
+        const WORD counted = top_apart ? block_count - 1 : block_count;
+        DWORD addr = shape.first_block;
+        for (WORD n = 0; n < block_count; n++) {
+            DEVICE_MAP_STRUCT &row = rows[n];
+            row.flash_id = shape.flash_id;
+            row.user_real_addr = Real_Addr(shape, addr);
+            row.user_prot_addr = addr;
+            row.block_addr = addr;
+            row.block_size = Block_Size(shape, n);
+            row.relative_block = n;
+            row.number_blocks = counted;
+            row.device_addr = shape.device_addr;
+            addr += row.block_size;
+        }
+        if (top_apart) {
+            rows[block_count - 1].relative_block = shape.top_number;
+            rows[block_count - 1].number_blocks = shape.top_count;
+        }
     }
 };
 
-struct Pellar2_Map {
-    DEVICE_MAP_STRUCT rows[36];
-    constexpr Pellar2_Map() : rows{}
-    {
-        Fill_Uniform(rows, 0xC4, 0x03E00000, 28, 35, 0x03E00000);
-        rows[28] = Row(0xC4, 0x000C0000, 0x03FC0000, 0x10000, 28, 35, 0x03E00000);
-        rows[29] = Row(0xC4, 0x000D0000, 0x03FD0000, 0x10000, 29, 35, 0x03E00000);
-        rows[30] = Row(0xC4, 0x000E0000, 0x03FE0000, 0x10000, 30, 35, 0x03E00000);
-        rows[31] = Row(0xC4, 0x000F0000, 0x03FF0000, 0x08000, 31, 35, 0x03E00000);
-        rows[32] = Row(0xC4, 0x000F8000, 0x03FF8000, 0x02000, 32, 35, 0x03E00000);
-        rows[33] = Row(0xC4, NONE, 0x03FFA000, 0x02000, 33, 35, 0x03E00000);
-        rows[34] = Row(0xC4, NONE, 0x03FFC000, 0x04000, 34, 35, 0x03E00000);
-        rows[35] = END_ROW;
-    }
-};
-
-constexpr DEVICE_MAP_STRUCT kestrel0_map[8] = {
-    Row(0x70, 0x00080000, 0x03F80000, 0x20000, 0, 7, 0x03F80000),
-    Row(0x70, 0x000A0000, 0x03FA0000, 0x20000, 1, 7, 0x03F80000),
-    Row(0x70, 0x000C0000, 0x03FC0000, 0x20000, 2, 7, 0x03F80000),
-    Row(0x70, 0x000E0000, 0x03FE0000, 0x18000, 3, 7, 0x03F80000),
-    Row(0x70, 0x000F8000, 0x03FF8000, 0x02000, 4, 7, 0x03F80000),
-    Row(0x70, NONE, 0x03FFA000, 0x02000, 5, 7, 0x03F80000),
-    Row(0x70, NONE, 0x03FFC000, 0x04000, 6, 7, 0x03F80000),
-    END_ROW,
-};
-
-constexpr DEVICE_MAP_STRUCT kestrel_map[12] = {
-    Row(0x9C, NONE, 0x03F00000, 0x20000, 0, 11, 0x03F00000),
-    Row(0x9C, NONE, 0x03F20000, 0x20000, 1, 11, 0x03F00000),
-    Row(0x9C, NONE, 0x03F40000, 0x20000, 2, 11, 0x03F00000),
-    Row(0x9C, NONE, 0x03F60000, 0x20000, 3, 11, 0x03F00000),
-    Row(0x9C, 0x00080000, 0x03F80000, 0x20000, 4, 11, 0x03F00000),
-    Row(0x9C, 0x000A0000, 0x03FA0000, 0x20000, 5, 11, 0x03F00000),
-    Row(0x9C, 0x000C0000, 0x03FC0000, 0x20000, 6, 11, 0x03F00000),
-    Row(0x9C, 0x000E0000, 0x03FE0000, 0x18000, 7, 11, 0x03F00000),
-    Row(0x9C, 0x000F8000, 0x03FF8000, 0x02000, 8, 11, 0x03F00000),
-    Row(0x9C, NONE, 0x03FFA000, 0x02000, 9, 11, 0x03F00000),
-    Row(0x9C, NONE, 0x03FFC000, 0x04000, 10, 11, 0x03F00000),
-    END_ROW,
-};
-
-constexpr Pellar_Map pellar_map{};
-constexpr Pellar2_Map pellar2_map{};
+constexpr Board_Map<kestrel0_shape> kestrel0_map{};
+constexpr Board_Map<kestrel_shape> kestrel_map{};
+constexpr Board_Map<pellar_shape> pellar_map{};
+constexpr Board_Map<pellar2_shape> pellar2_map{};
 
 } // namespace
 
 const DEVICE_MAP_STRUCT *Builtin_Device_Map(WORD board, WORD *row_count_ptr)
 {
-    struct Board_Map {
+    struct Board_Rows {
         const DEVICE_MAP_STRUCT *rows;
         WORD count;
     };
-    static const Board_Map maps[] = {
-        {kestrel0_map, std::size(kestrel0_map)},
-        {kestrel_map, std::size(kestrel_map)},
-        {pellar_map.rows, std::size(pellar_map.rows)},
-        {pellar2_map.rows, std::size(pellar2_map.rows)},
+    static const Board_Rows maps[] = {
+        {kestrel0_map.rows, kestrel0_map.block_count + 1},
+        {kestrel_map.rows, kestrel_map.block_count + 1},
+        {pellar_map.rows, pellar_map.block_count + 1},
+        {pellar2_map.rows, pellar2_map.block_count + 1},
     };
     if (board < 1 || board > 4) {
         *row_count_ptr = 0;

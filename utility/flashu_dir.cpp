@@ -116,10 +116,9 @@ static void Set_Real_Mode_Boot_Vector(WORD base, DWORD offset)
     boot_tbl.boot_offset = 0xFFF0 + (offset & 0xF);
     boot_tbl.boot_base = static_cast<WORD>(base + ((offset - boot_tbl.boot_offset) >> 4));
     Log_Fmt(LOG_ALWAYS,
-            "WARNING!  Boot program start vector adjusted from linear address %04X:%08lX\n"
-            "          to real-mode address %04X:%04lX\n",
-            base, static_cast<unsigned long>(offset), boot_tbl.boot_base,
-            static_cast<unsigned long>(boot_tbl.boot_offset));
+            "WARNING!  Boot program start vector adjusted from linear address %04X:%08" PRIX32 "\n"
+            "          to real-mode address %04X:%04" PRIX32 "\n",
+            base, offset, boot_tbl.boot_base, boot_tbl.boot_offset);
 }
 
 void Set_Flash_Boot(WORD *status_ptr)
@@ -137,8 +136,8 @@ void Set_Flash_Boot(WORD *status_ptr)
     }
     boot_tbl.boot_flags = 1;
     Set_Real_Mode_Boot_Vector(base, offset);
-    Log_Fmt(LOG_TERSE, "Boot program set to %s (start vector = %04X:%04lX)\n", prog_name_str,
-            boot_tbl.boot_base, static_cast<unsigned long>(boot_tbl.boot_offset));
+    Log_Fmt(LOG_TERSE, "Boot program set to %s (start vector = %04X:%04" PRIX32 ")\n",
+            prog_name_str, boot_tbl.boot_base, boot_tbl.boot_offset);
 }
 
 void Clear_Flash_Boot()
@@ -164,6 +163,6 @@ void Set_Program_Vector_Entry(WORD *status_ptr)
     PROG_MEM_STRUCT &mem = dir_tbl[dir_index].program_mem;
     mem.start_vector_base = oh_vector_base;
     mem.start_vector_offset = oh_vector_offset;
-    Log_Fmt(LOG_TERSE, "Program %s start vector set to %04X:%04lX\n", prog_name_str, oh_vector_base,
-            static_cast<unsigned long>(oh_vector_offset));
+    Log_Fmt(LOG_TERSE, "Program %s start vector set to %04X:%04" PRIX32 "\n", prog_name_str,
+            oh_vector_base, oh_vector_offset);
 }

@@ -24,21 +24,16 @@ void Print_Label(const char *label)
     printf("%-*s = ", tbl_tab, label);
 }
 
-static unsigned long UL(DWORD value)
-{
-    return static_cast<unsigned long>(value);
-}
-
 static void Print_Hex_Row(const char *label, DWORD value)
 {
     Print_Label(label);
-    printf("0x%08lX\n", UL(value));
+    printf("0x%08" PRIX32 "\n", value);
 }
 
 static void Print_Size_Row(const char *label, DWORD value)
 {
     Print_Label(label);
-    printf("0x%08lX (%lu)\n", UL(value), UL(value));
+    printf("0x%08" PRIX32 " (%" PRIu32 ")\n", value, value);
 }
 
 static void Display_Boot_Table()
@@ -50,13 +45,13 @@ static void Display_Boot_Table()
     Print_Label("Boot Flags");
     printf("0x%02hX\n", boot_tbl.boot_flags);
     Print_Label("Boot Vector");
-    printf("0x%04X:0x%08lX\n", boot_tbl.boot_base, UL(boot_tbl.boot_offset));
+    printf("0x%04X:0x%08" PRIX32 "\n", boot_tbl.boot_base, boot_tbl.boot_offset);
     Print_Label("Boot Board Id");
     printf("%u\n", boot_tbl.board_id);
     Print_Label("Boot Baud");
-    printf("%lu\n", UL(boot_tbl.baud_rate));
+    printf("%" PRIu32 "\n", boot_tbl.baud_rate);
     Print_Label("Boot Tbl Ver");
-    printf("%lu\n", UL(boot_tbl.tbl_version));
+    printf("%" PRIu32 "\n", boot_tbl.tbl_version);
 }
 
 void Display_System_Table()
@@ -99,7 +94,7 @@ void Display_Status()
     printf("Comms Status:\n\n");
     for (const Counter_Row &row : rows) {
         Print_Label(row.label);
-        printf("%8lu\n", UL(row.value));
+        printf("%8" PRIu32 "\n", row.value);
     }
     fflush(stdout);
 }
@@ -116,7 +111,7 @@ static void Format_User_Addr(char (&out)[12], DWORD addr)
     if (addr == NO_USER_ADDR)
         snprintf(out, sizeof out, "       -");
     else
-        snprintf(out, sizeof out, "%08lX", UL(addr));
+        snprintf(out, sizeof out, "%08" PRIX32, addr);
 }
 
 static void Print_Device_Map_Row(const DEVICE_MAP_STRUCT &blk)
@@ -124,10 +119,10 @@ static void Print_Device_Map_Row(const DEVICE_MAP_STRUCT &blk)
     char real_str[12], prot_str[12];
     Format_User_Addr(real_str, blk.user_real_addr);
     Format_User_Addr(prot_str, blk.user_prot_addr);
-    printf("%-12s  %s   %s   %6luK  %3u  %3u  %-14s  %7lu\n",
-           Id_To_Str_Ptr(blk.flash_id, flash_id_lut), real_str, prot_str, UL(blk.block_size / 1024),
+    printf("%-12s  %s   %s   %6" PRIu32 "K  %3u  %3u  %-14s  %7" PRIu32 "\n",
+           Id_To_Str_Ptr(blk.flash_id, flash_id_lut), real_str, prot_str, blk.block_size / 1024,
            blk.relative_block, blk.number_blocks, Date_Time_Str_Ptr(blk.reprogram_date_time),
-           UL(blk.reprogram_count));
+           blk.reprogram_count);
 }
 
 void Display_Device_Map()
@@ -154,11 +149,11 @@ static void Print_Directory_Entry(const FLASH_DIR_ENTRY_STRUCT &entry)
     Get_Field(version, entry.version_str);
     const char *flags = (entry.dir_flags & DIR_BOOT) ? "B1-" : "---";
     const PROG_MEM_STRUCT &mem = entry.program_mem;
-    printf("%-8s  %-10s  %-5s  %-14s  %08lX  %7lu  %-3s  %08lX\n", name, group, version,
-           Date_Time_Str_Ptr(entry.file_date_time), UL(mem.first_phys_addr), UL(mem.logical_len),
-           flags, UL(mem.checksum));
-    printf("                             %-14s  %08lX  %7lu\n",
-           Date_Time_Str_Ptr(mem.reprogram_date_time), UL(mem.last_phys_addr), UL(mem.phys_size));
+    printf("%-8s  %-10s  %-5s  %-14s  %08" PRIX32 "  %7" PRIu32 "  %-3s  %08" PRIX32 "\n", name,
+           group, version, Date_Time_Str_Ptr(entry.file_date_time), mem.first_phys_addr,
+           mem.logical_len, flags, mem.checksum);
+    printf("                             %-14s  %08" PRIX32 "  %7" PRIu32 "\n",
+           Date_Time_Str_Ptr(mem.reprogram_date_time), mem.last_phys_addr, mem.phys_size);
     printf("\n");
 }
 

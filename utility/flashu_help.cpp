@@ -186,9 +186,9 @@ void Display_Options()
     printf("Current Options:\n");
     printf("\n");
     Print_Label("Addr");
-    printf("0x%08lX\n", (unsigned long)program_addr);
+    printf("0x%08" PRIX32 "\n", program_addr);
     Print_Label("Baud");
-    printf("%lu\n", (unsigned long)baud_rate);
+    printf("%" PRIu32 "\n", baud_rate);
     Print_Label("Board");
     printf("%s\n", Id_To_Str_Ptr(board_id, board_id_lut));
     Print_Label("File");
@@ -208,9 +208,9 @@ void Display_Options()
     Print_Label("System");
     printf("%s\n", system_name_str);
     Print_Label("Vector");
-    printf("%04X:%04lX\n", oh_vector_base, (unsigned long)oh_vector_offset);
+    printf("%04X:%04" PRIX32 "\n", oh_vector_base, oh_vector_offset);
     Print_Label("VT Baud");
-    printf("%lu\n", (unsigned long)vt_baud_rate);
+    printf("%" PRIu32 "\n", vt_baud_rate);
     Print_Label("VT Port");
     printf("%s\n", Id_To_Str_Ptr(vt_comm_port, comm_port_lut));
     Print_Label("Version");

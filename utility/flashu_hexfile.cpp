@@ -22,7 +22,7 @@ DWORD oh_last_addr = 0;
 DWORD oh_checksum = 0;
 
 // ---- hex reader -----------------------------------------------------------
-#define OH_TEXT_BUF_SIZE (256 * 1024)
+constexpr int OH_TEXT_BUF_SIZE = 256 * 1024;
 
 static FILE *oh_file = nullptr;
 static OH86_FILE oh_reader;
@@ -151,15 +151,16 @@ WORD Read_OH_Data(WORD *base_ptr, DWORD *offset_ptr, BYTE *data_ptr, WORD *statu
         WORD count;
         bool result = Interpret_OH_Record(&rec, base_ptr, offset_ptr, data_ptr, &count, status_ptr);
         Log_Fmt(LOG_OHREC,
-                "Read hex record: type = %hu, base = 0x%04X, offset = 0x%08lX, count = %u\n",
-                (unsigned short)rec.bRecType, *base_ptr, (unsigned long)*offset_ptr, count);
+                "Read hex record: type = %hu, base = 0x%04X, offset = 0x%08" PRIX32
+                ", count = %u\n",
+                (unsigned short)rec.bRecType, *base_ptr, *offset_ptr, count);
         if (result) return count;
     }
 }
 
 // ---- segment building ---------------------------------------------------------
 // Segment bytes gather here and go to the segment's file in large writes.
-#define SEG_OUT_BUF_SIZE (256 * 1024)
+constexpr int SEG_OUT_BUF_SIZE = 256 * 1024;
 
 static int seg_fd = -1;
 static BYTE seg_out[SEG_OUT_BUF_SIZE];
@@ -215,16 +216,17 @@ static void Write_Segment_Bytes(const BYTE *data_ptr, WORD count, WORD *status_p
 static void Log_Read_Progress(const SEGMENT_MAP_STRUCT *seg)
 {
     Progress_Show(OH_Text_Read(),
-                  "Read ...      Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ",
-                  (unsigned long)seg->start_addr, (unsigned long)seg->end_addr,
-                  (unsigned long)seg->size, (unsigned long)byte_total);
+                  "Read ...      Addr: %08" PRIX32 " - %08" PRIX32 "   Size: %-6" PRIu32
+                  "   Total: %-6" PRIu32 "  ",
+                  seg->start_addr, seg->end_addr, seg->size, byte_total);
     Progress_Step_Done(false);
 }
 
 static void Log_Read_Segment(const SEGMENT_MAP_STRUCT *seg)
 {
-    Log_Fmt(LOG_OHSEG, "\nRead hex segment #%u from 0x%08lX to 0x%08lX (%lu bytes)\n", seg->index,
-            (unsigned long)seg->start_addr, (unsigned long)seg->end_addr, (unsigned long)seg->size);
+    Log_Fmt(LOG_OHSEG,
+            "\nRead hex segment #%u from 0x%08" PRIX32 " to 0x%08" PRIX32 " (%" PRIu32 " bytes)\n",
+            seg->index, seg->start_addr, seg->end_addr, seg->size);
 }
 
 // Ends the open segment: its file must be complete on disk before it counts.
@@ -283,11 +285,10 @@ static void Take_Start_Vector(WORD base, DWORD offset)
     if (oh_vector_base == 0 && oh_vector_offset == 0) {
         oh_vector_base = base;
         oh_vector_offset = offset;
-        Log_Fmt(LOG_OHSEG, "Read hex start vector %04X:%08lX\n", base, (unsigned long)offset);
+        Log_Fmt(LOG_OHSEG, "Read hex start vector %04X:%08" PRIX32 "\n", base, offset);
     } else {
         Log_Str(LOG_ALWAYS, "WARNING!  Multiple start vectors found in hex file\n");
-        Log_Fmt(LOG_OHSEG, "Read hex start vector %04X:%08lX (ignored)\n", base,
-                (unsigned long)offset);
+        Log_Fmt(LOG_OHSEG, "Read hex start vector %04X:%08" PRIX32 " (ignored)\n", base, offset);
     }
 }
 
@@ -302,8 +303,8 @@ static void Report_Failure(WORD *status_ptr)
     else if (*status_ptr == E_OH_RECORD_TYPE)
         Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s\n\n", "Operation", "Invalid record type in hex file");
     else if (*status_ptr == E_HEX_CHECKSUM)
-        Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s at line %lu\n\n", "Operation",
-                "Invalid checksum in hex file", (unsigned long)oh_reader.rec_line);
+        Log_Fmt(LOG_ALWAYS, "\n%s FAILED!  %s at line %" PRIu32 "\n\n", "Operation",
+                "Invalid checksum in hex file", oh_reader.rec_line);
     else
         Process_Error(*status_ptr, "Operation");
     *status_ptr = E_REPORTED;
@@ -312,7 +313,7 @@ static void Report_Failure(WORD *status_ptr)
 // Reads records up to the end-of-file record, building segments on the way.
 // The escape key is polled every so many records: a poll costs system calls
 // while a record takes well under a microsecond.
-#define ABORT_POLL_RECORDS 1024
+constexpr int ABORT_POLL_RECORDS = 1024;
 
 static void Read_Hex_Segments(WORD *status_ptr)
 {
@@ -360,9 +361,9 @@ static void Sort_Segment_Map(WORD *status_ptr)
         sorted[pos] = seg_map_tbl[best];
         seg_map_tbl[best].size = 0;
         Log_Fmt(LOG_OHSORT,
-                "Process hex code/data segment #%u from 0x%08lX to 0x%08lX (%lu bytes)\n",
-                sorted[pos].index, (unsigned long)sorted[pos].start_addr,
-                (unsigned long)sorted[pos].end_addr, (unsigned long)sorted[pos].size);
+                "Process hex code/data segment #%u from 0x%08" PRIX32 " to 0x%08" PRIX32
+                " (%" PRIu32 " bytes)\n",
+                sorted[pos].index, sorted[pos].start_addr, sorted[pos].end_addr, sorted[pos].size);
     }
     memcpy(seg_map_tbl, sorted, sizeof seg_map_tbl);
 }
@@ -379,10 +380,10 @@ static void Warn_Overlapping_Segments()
             if (over->start_addr > under->end_addr) continue;
             DWORD end = over->end_addr < under->end_addr ? over->end_addr : under->end_addr;
             Log_Fmt(LOG_ALWAYS,
-                    "WARNING!  Hex segments #%u and #%u overlap at 0x%08lX-0x%08lX: #%u is "
+                    "WARNING!  Hex segments #%u and #%u overlap at 0x%08" PRIX32 "-0x%08" PRIX32
+                    ": #%u is "
                     "programmed over #%u\n",
-                    under->index, over->index, (unsigned long)over->start_addr, (unsigned long)end,
-                    over->index, under->index);
+                    under->index, over->index, over->start_addr, end, over->index, under->index);
         }
     }
 }
@@ -416,8 +417,8 @@ void Process_OH_File(WORD *status_ptr)
     Sort_Segment_Map(status_ptr);
     if (*status_ptr != E_OK) return;
     Warn_Overlapping_Segments();
-    Log_Fmt(LOG_OHSORT, "Process hex start vector %04X:%08lX\n", oh_vector_base,
-            (unsigned long)oh_vector_offset);
+    Log_Fmt(LOG_OHSORT, "Process hex start vector %04X:%08" PRIX32 "\n", oh_vector_base,
+            oh_vector_offset);
     oh_date_time = File_Access_Time(filepath_str);
     Log_Str(LOG_NORMAL, "Hex file OK\n");
 }

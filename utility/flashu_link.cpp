@@ -54,8 +54,8 @@ void Synch_Host_Target_Link(WORD *status_ptr)
     // The board may still run at 9600 from reset: the first try stays silent.
     if (Init_Exchange(status_ptr)) return;
 
-    Log_Fmt(LOG_VERBOSE, "Re-synch with target system at %lu baud ...\n",
-            static_cast<unsigned long>(FALLBACK_BAUD_RATE));
+    Log_Fmt(LOG_VERBOSE, "Re-synch with target system at %" PRIu32 " baud ...\n",
+            FALLBACK_BAUD_RATE);
     if (!Open_Link(FALLBACK_BAUD_RATE, status_ptr)) return;
     if (!Init_Exchange_Or_Advise("Initialize host/target comms",
                                  "Reset target system and perform init command again\n",

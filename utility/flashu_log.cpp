@@ -115,8 +115,8 @@ void Process_Error(WORD status, const char *oper_str_ptr)
 }
 
 // ---- date/time and level texts ---------------------------------------------
-#define DATE_TIME_STR_SIZE 20
-#define LOG_LEVEL_STR_SIZE 40
+constexpr int DATE_TIME_STR_SIZE = 20;
+constexpr int LOG_LEVEL_STR_SIZE = 40;
 
 static char date_time_str[DATE_TIME_STR_SIZE];
 static char log_level_str[LOG_LEVEL_STR_SIZE];

@@ -6,7 +6,7 @@
 
 #include "FLCOMMON.h"
 
-#define LUT_PAD_SIZE 80
+constexpr int LUT_PAD_SIZE = 80;
 
 const LOOKUP_TBL_STRUCT comm_port_lut[] = {
     {0, "COM1"},          {1, "COM2"},   {2, "COM3"},  {3, "COM4"},

@@ -38,10 +38,10 @@ enum : WORD {
     OPT_VERIFY = 0x110,
 };
 
-#define MAX_PROG_NAME_LEN   8
-#define MAX_VERSION_LEN     5
-#define MAX_GROUP_LEN       10
-#define MAX_SYSTEM_NAME_LEN 9
+constexpr int MAX_PROG_NAME_LEN = 8;
+constexpr int MAX_VERSION_LEN = 5;
+constexpr int MAX_GROUP_LEN = 10;
+constexpr int MAX_SYSTEM_NAME_LEN = 9;
 
 // ---- number readers: digits at the start of the text, the rest ignored ----------
 static bool Read_Decimal(const char *s, DWORD *value)
@@ -96,12 +96,12 @@ static void Set_Baud(WORD option, const char *value, WORD *status_ptr)
     }
     if (vt) {
         vt_baud_rate = rate;
-        Log_Fmt(LOG_TERSE, "VT baud rate set to %lu\n", (unsigned long)rate);
+        Log_Fmt(LOG_TERSE, "VT baud rate set to %" PRIu32 "\n", rate);
         return;
     }
     DWORD old_rate = baud_rate;
     baud_rate = rate;
-    Log_Fmt(LOG_TERSE, "Baud rate set to %lu\n", (unsigned long)rate);
+    Log_Fmt(LOG_TERSE, "Baud rate set to %" PRIu32 "\n", rate);
     if (rate != old_rate && link_up)
         Log_Str(LOG_TERSE, "WARNING!  Perform shutdown commmand, then init command\n");
 }
@@ -267,7 +267,7 @@ static void Set_Addr(const char *value, WORD *status_ptr)
         return;
     }
     program_addr = (DWORD)addr;
-    Log_Fmt(LOG_TERSE, "Address set to 0x%08lX\n", (unsigned long)program_addr);
+    Log_Fmt(LOG_TERSE, "Address set to 0x%08" PRIX32 "\n", program_addr);
 }
 
 static void Set_Verify(const char *value, WORD *status_ptr)

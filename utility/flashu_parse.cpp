@@ -6,7 +6,7 @@
 #include "CONIO.h"
 #include "flashu.h"
 
-#define MAX_CMD_WORD_LEN 75 // longest word whose ".FLC" path fits 80 characters
+constexpr int MAX_CMD_WORD_LEN = 75; // longest word whose ".FLC" path fits 80 characters
 
 enum LINE_FIT { LINE_FITS, TOO_MANY_SEGMENTS, SEGMENT_TOO_LONG };
 

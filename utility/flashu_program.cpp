@@ -9,7 +9,7 @@
 #include "flashu.h"
 #include "flashu_seg.h"
 
-#define WRITE_RAM_RETRY_DELAY_MS 750
+constexpr int WRITE_RAM_RETRY_DELAY_MS = 750;
 
 // ---- writing one piece into the work area ------------------------------------
 static void Write_Work_Area(DWORD wa_addr, DWORD size, const BYTE *data_ptr, WORD *status_ptr)
@@ -30,9 +30,10 @@ static void Account_Download(DWORD start, DWORD size, const BYTE *data_ptr, DWOR
     for (DWORD i = 0; i < size; i++) oh_checksum += data_ptr[i];
     if (start < oh_first_addr) oh_first_addr = start;
     if (end > oh_last_addr) oh_last_addr = end;
-    Progress_Show(*total_ptr, "Download ...  Addr: %08lX - %08lX   Size: %-6lu   Total: %-6lu  ",
-                  (unsigned long)start, (unsigned long)end, (unsigned long)size,
-                  (unsigned long)*total_ptr);
+    Progress_Show(*total_ptr,
+                  "Download ...  Addr: %08" PRIX32 " - %08" PRIX32 "   Size: %-6" PRIu32
+                  "   Total: %-6" PRIu32 "  ",
+                  start, end, size, *total_ptr);
 }
 
 void Download_RAM_Work_Area(DWORD start_seg_addr, DWORD seg_size, DWORD start_dev_addr,
@@ -49,31 +50,30 @@ void Download_RAM_Work_Area(DWORD start_seg_addr, DWORD seg_size, DWORD start_de
     if (start_dev_addr > end_seg_addr || start_seg_addr > end_dev_addr) return;
 
     Log_Fmt(LOG_DOWNLOAD,
-            "\nDownload segment from 0x%08lX to 0x%08lX (%lu bytes)\n"
-            "   using device  from 0x%08lX to 0x%08lX (%lu bytes)\n",
-            (unsigned long)start_seg_addr, (unsigned long)end_seg_addr, (unsigned long)seg_size,
-            (unsigned long)start_dev_addr, (unsigned long)end_dev_addr, (unsigned long)dev_size);
+            "\nDownload segment from 0x%08" PRIX32 " to 0x%08" PRIX32 " (%" PRIu32 " bytes)\n"
+            "   using device  from 0x%08" PRIX32 " to 0x%08" PRIX32 " (%" PRIu32 " bytes)\n",
+            start_seg_addr, end_seg_addr, seg_size, start_dev_addr, end_dev_addr, dev_size);
     if (start_dev_addr > start_seg_addr) {
         DWORD skip = start_dev_addr - start_seg_addr;
         start_seg_addr += skip;
         seg_size -= skip;
         seg_data_ptr += skip;
-        Log_Fmt(LOG_DOWNLOAD, "Adjusted start addr   0x%08lX to 0x%08lX (%lu bytes)\n",
-                (unsigned long)start_seg_addr, (unsigned long)end_seg_addr,
-                (unsigned long)seg_size);
+        Log_Fmt(LOG_DOWNLOAD,
+                "Adjusted start addr   0x%08" PRIX32 " to 0x%08" PRIX32 " (%" PRIu32 " bytes)\n",
+                start_seg_addr, end_seg_addr, seg_size);
     }
     if (end_seg_addr > end_dev_addr) {
         seg_size -= end_seg_addr - end_dev_addr;
         end_seg_addr = end_dev_addr;
-        Log_Fmt(LOG_DOWNLOAD, "Adjusted end addr     0x%08lX to 0x%08lX (%lu bytes)\n",
-                (unsigned long)start_seg_addr, (unsigned long)end_seg_addr,
-                (unsigned long)seg_size);
+        Log_Fmt(LOG_DOWNLOAD,
+                "Adjusted end addr     0x%08" PRIX32 " to 0x%08" PRIX32 " (%" PRIu32 " bytes)\n",
+                start_seg_addr, end_seg_addr, seg_size);
     }
 
     DWORD wa_addr = ram_work_start_addr + (start_seg_addr - start_dev_addr);
-    Log_Fmt(LOG_DOWNLOAD, "\nWrite WA from 0x%08lX to 0x%08lX ...   Size: %-6lu\n",
-            (unsigned long)wa_addr, (unsigned long)(wa_addr + seg_size - 1),
-            (unsigned long)seg_size);
+    Log_Fmt(LOG_DOWNLOAD,
+            "\nWrite WA from 0x%08" PRIX32 " to 0x%08" PRIX32 " ...   Size: %-6" PRIu32 "\n",
+            wa_addr, wa_addr + seg_size - 1, seg_size);
     Write_Work_Area(wa_addr, seg_size, seg_data_ptr, status_ptr);
     if (*status_ptr != E_OK) {
         Report_Once(status_ptr);
@@ -123,8 +123,9 @@ void Download_Segment(WORD seg_index, WORD dev_index, DWORD *total_download_coun
         *status_ptr = E_SEG_EOF;
         return;
     }
-    Log_Fmt(LOG_VERBOSE, "\nDownload segment #%u from 0x%08lX to 0x%08lX (%lu bytes)\n", seg->index,
-            (unsigned long)seg->start_addr, (unsigned long)seg->end_addr, (unsigned long)seg->size);
+    Log_Fmt(LOG_VERBOSE,
+            "\nDownload segment #%u from 0x%08" PRIX32 " to 0x%08" PRIX32 " (%" PRIu32 " bytes)\n",
+            seg->index, seg->start_addr, seg->end_addr, seg->size);
     Download_Pieces(f, seg, start_dev_addr, dev_size, total_download_count_ptr, status_ptr);
     fclose(f);
 }
@@ -263,8 +264,9 @@ static bool Overwrites_Tables()
                   {dir_tbl_addr, dir_tbl_size}};
     for (const auto &t : tables) {
         if (!Segments_Collide(t.addr, t.addr + t.size - 1)) continue;
-        Log_Fmt(LOG_ALWAYS, "Program would overwrite the flash tables at 0x%08lX-0x%08lX!\n",
-                (unsigned long)t.addr, (unsigned long)(t.addr + t.size - 1));
+        Log_Fmt(LOG_ALWAYS,
+                "Program would overwrite the flash tables at 0x%08" PRIX32 "-0x%08" PRIX32 "!\n",
+                t.addr, t.addr + t.size - 1);
         return true;
     }
     return false;
@@ -279,8 +281,9 @@ static bool Overwrites_Stored_Program()
         if (!Segments_Collide(first, last)) continue;
         char name[sizeof dir_tbl[i].program_name_str + 1];
         Get_Field(name, dir_tbl[i].program_name_str);
-        Log_Fmt(LOG_ALWAYS, "Program would overwrite %s at 0x%08lX-0x%08lX! Delete it first.\n",
-                name, (unsigned long)first, (unsigned long)last);
+        Log_Fmt(LOG_ALWAYS,
+                "Program would overwrite %s at 0x%08" PRIX32 "-0x%08" PRIX32 "! Delete it first.\n",
+                name, first, last);
         return true;
     }
     return false;
@@ -297,8 +300,8 @@ static bool Would_Overwrite()
 static void Announce_Program_File()
 {
     if (file_format == 1)
-        Log_Fmt(LOG_TERSE, "Programming %s (binary) at 0x%08lX\n", filepath_str,
-                (unsigned long)program_addr);
+        Log_Fmt(LOG_TERSE, "Programming %s (binary) at 0x%08" PRIX32 "\n", filepath_str,
+                program_addr);
     else
         Log_Fmt(LOG_TERSE, "Programming %s (hex)\n", filepath_str);
 }
@@ -356,7 +359,7 @@ void Erase_All_Flash_Memory(WORD *status_ptr)
     *status_ptr = E_OK;
     for (WORD i = 0; i < number_device_map_entries; i++) {
         const DEVICE_MAP_STRUCT *dev = &device_map_tbl[i];
-        Log_Fmt(LOG_NORMAL, "Erase flash block at 0x%08lX ...\n", (unsigned long)dev->block_addr);
+        Log_Fmt(LOG_NORMAL, "Erase flash block at 0x%08" PRIX32 " ...\n", dev->block_addr);
         Flash_Erase(dev->flash_id, dev->device_addr, dev->block_addr, dev->block_size, status_ptr);
         if (*status_ptr != E_OK) {
             Report_Once(status_ptr);

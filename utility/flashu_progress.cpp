@@ -10,9 +10,9 @@
 
 #include "flashu.h"
 
-#define PROGRESS_LINE_SIZE 200
-#define PROGRESS_FEW_STEPS 10
-#define DEFAULT_COLUMNS    80
+constexpr int PROGRESS_LINE_SIZE = 200;
+constexpr int PROGRESS_FEW_STEPS = 10;
+constexpr int DEFAULT_COLUMNS = 80;
 
 int progress_columns = PROGRESS_ASK;
 
@@ -69,7 +69,7 @@ static size_t Compose(char *line, size_t size, SHARE_FORM form)
     else if (progress.label[0])
         n = snprintf(line, size, "%s (%u%% of %s)", progress.text, Percent(), progress.label);
     else
-        n = snprintf(line, size, "%s of %lu (%u%%)", progress.text, (unsigned long)progress.whole,
+        n = snprintf(line, size, "%s of %" PRIu32 " (%u%%)", progress.text, progress.whole,
                      Percent());
     return n < 0 ? 0 : (size_t)n < size ? (size_t)n : size - 1;
 }

@@ -7,10 +7,10 @@
 
 #include "FLCOMMON.h"
 
-#define MAX_SEG_MAP_ENTRIES 20
+constexpr int MAX_SEG_MAP_ENTRIES = 20;
 // A temporary file's name: its number, then this run's tag.
-#define TEMP_FILE_NAME_FMT  "seg%03u.%s.~~~"
-#define DOWNLOAD_PIECE_SIZE 1024
+#define TEMP_FILE_NAME_FMT "seg%03u.%s.~~~"
+constexpr int DOWNLOAD_PIECE_SIZE = 1024;
 
 #pragma pack(push, 1)
 struct SEGMENT_MAP_STRUCT {
@@ -60,7 +60,7 @@ void Process_OH_File(WORD *status_ptr);
 void Process_Binary_File(WORD *status_ptr);
 
 // ---- hex reader (flashu_hexfile.cpp) --------------------------------------
-#define OH_COUNT_EOF 0xFFFF
+constexpr int OH_COUNT_EOF = 0xFFFF;
 // Status values the hex reader raises that have no error table entry.
 enum : WORD {
     E_OH_FILE_OPEN = 0x0001,

@@ -333,11 +333,10 @@ static bool Changed_Tables_In_Block(const TABLE_IMAGE_STRUCT tables[4],
         bool written = i == 2 || Table_Changed(tables[i]);
         if (written && !Table_In_Block(tables[i], blk)) {
             Log_Fmt(LOG_ALWAYS,
-                    "Flash table at 0x%08lX (%lu bytes) lies outside its flash block at 0x%08lX"
+                    "Flash table at 0x%08" PRIX32 " (%" PRIu32
+                    " bytes) lies outside its flash block at 0x%08" PRIX32
                     " - tables not written\n",
-                    static_cast<unsigned long>(tables[i].addr),
-                    static_cast<unsigned long>(tables[i].size),
-                    static_cast<unsigned long>(blk.block_addr));
+                    tables[i].addr, tables[i].size, blk.block_addr);
             return false;
         }
     }
@@ -372,8 +371,8 @@ void Write_Flash_Tables(WORD *status_ptr)
     WORD dev_index = Lookup_Device_Map_Index(system_tbl_addr, 4);
     if (dev_index == NO_DEV_INDEX) {
         // Going on would drop the pending changes without a word: stop the shutdown.
-        Log_Fmt(LOG_ALWAYS, "Internal Error - Bad program map lookup (0x%08lX)\n",
-                static_cast<unsigned long>(system_tbl_addr));
+        Log_Fmt(LOG_ALWAYS, "Internal Error - Bad program map lookup (0x%08" PRIX32 ")\n",
+                system_tbl_addr);
         *status_ptr = E_REPORTED;
         return;
     }

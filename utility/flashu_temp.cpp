@@ -14,8 +14,9 @@
 #include "flashu.h"
 #include "flashu_seg.h"
 
-#define NAME_TRIES 16  // names taken by others before creation gives up
-#define LOCK_TRIES 200 // 1 ms apart: a sweep holds another run's new file that long at most
+constexpr int NAME_TRIES = 16; // names taken by others before creation gives up
+constexpr int LOCK_TRIES =
+    200; // 1 ms apart: a sweep holds another run's new file that long at most
 
 struct TEMP_FILE_STRUCT {
     int fd; // -1: slot unused

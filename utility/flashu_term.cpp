@@ -66,9 +66,10 @@ void Echo_Pass(DWORD pass, WORD echo_size, ECHO_SCORE *score, WORD *status_ptr)
 
 void Show_Echo_Score(DWORD pass, const ECHO_SCORE *score)
 {
-    Progress_Show(pass + 1, "%s ...  Count: %-7lu  Mismatch: %-4lu  Errors: %-4lu  Status: %04X  ",
-                  "Write/Read", (unsigned long)(pass + 1), (unsigned long)score->mismatches,
-                  (unsigned long)score->errors, score->last_bad_status);
+    Progress_Show(pass + 1,
+                  "%s ...  Count: %-7" PRIu32 "  Mismatch: %-4" PRIu32 "  Errors: %-4" PRIu32
+                  "  Status: %04X  ",
+                  "Write/Read", pass + 1, score->mismatches, score->errors, score->last_bad_status);
     Progress_Step_Done(false);
 }
 
@@ -162,11 +163,10 @@ void Echo_Data(WORD size, DWORD count, WORD *status_ptr)
         count = ECHO_UNLIMITED;
         Log_Fmt(LOG_NORMAL, "Echo %u bytes of data until ESC ...\n\n", echo_size);
     } else {
-        Log_Fmt(LOG_NORMAL, "Echo %u bytes of data %lu time(s) ...\n\n", echo_size,
-                (unsigned long)count);
+        Log_Fmt(LOG_NORMAL, "Echo %u bytes of data %" PRIu32 " time(s) ...\n\n", echo_size, count);
     }
     char passes[40];
-    snprintf(passes, sizeof passes, "%lu %s", (unsigned long)count, count == 1 ? "pass" : "passes");
+    snprintf(passes, sizeof passes, "%" PRIu32 " %s", count, count == 1 ? "pass" : "passes");
     DWORD whole = count == ECHO_UNLIMITED ? 0 : count; // an unlimited test shows no share
     Progress_Begin(whole, whole, passes);
 

@@ -149,8 +149,9 @@ static bool Read_Response_Fits(WORD asked)
     DWORD claimed = read_cmd.cmd_data_size;
     DWORD carried = last_rx_length > RAM_CMD_HEADER ? last_rx_length - RAM_CMD_HEADER : 0;
     if (claimed == asked && claimed <= carried) return true;
-    Log_Fmt(LOG_ALWAYS, "Read RAM response claims %lu data bytes; %u asked, %lu received\n",
-            static_cast<unsigned long>(claimed), asked, static_cast<unsigned long>(carried));
+    Log_Fmt(LOG_ALWAYS,
+            "Read RAM response claims %" PRIu32 " data bytes; %u asked, %" PRIu32 " received\n",
+            claimed, asked, carried);
     return false;
 }
 
