@@ -160,7 +160,11 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
     BOARD_PROC b;
     r.started = Board_Start(&b, s.board_args, &r.error, s.initial_image);
     if (r.started) {
-        Torvex_Run run{s.stdin_text, s.keep_stdin_open, s.events, {}, {}, b.dir + "/work"};
+        Torvex_Run run;
+        run.stdin_text = s.stdin_text;
+        run.keep_stdin_open = s.keep_stdin_open;
+        run.events = s.events;
+        run.cwd = b.dir + "/work";
         run.timeout_ms = s.timeout_ms;
         run.env = {{"TORVEX_COM1", b.link}};
         mkdir(run.cwd.c_str(), 0755);
