@@ -512,10 +512,17 @@ TEST(TablesE2e, OldMonitorOnBoard4KeepsItsTablesAcrossSessionsAndAFullFlashImage
     Stamp(t, r, 0);                // APP's block
     Bytes want = Image_With(4, t); // boot, system and device tables
     EXPECT_EQ(Flash_At(r, BOOT_ADDR, 0x1000), Bytes(want.end() - 0x6000, want.end() - 0x5000));
-    RIG_RESULT r2 = Run_Typed("init com1\nmap\nprogram two.bin addr=3f40000\nsystem=new\nexit\n",
-                              old, r.image, files);
+    // Then both at 38400 already: one init, no change of rate; getid names the part.
+    std::vector<std::string> fast = old;
+    fast.insert(fast.end(), {"--baud", "38400"});
+    RIG_RESULT r2 = Run_Typed("baud=38400\ninit com1\nmap\ndebug\ngetid 3ffa000\n"
+                              "program two.bin addr=3f40000\nsystem=new\nexit\n",
+                              fast, r.image, files);
     EXPECT_NE(r2.out.find("Flash tables OK\nInitialization complete\n"), std::string::npos)
         << r2.out;
+    EXPECT_TRUE(Sent(r2, "init") == 1 && Sent(r2, "change_baud") == 0);
+    EXPECT_NE(r2.out.find(Seg("Device Manufacturers Code = 0x0101, Device ID = 0x00C4\n")),
+              std::string::npos);
     EXPECT_EQ(Count(r2.out, "29LV160T"), 35u + 1); // the whole map, then TWO's block
     EXPECT_NE(r2.out.find(EXIT_WRITTEN), std::string::npos) << r2.out;
     EXPECT_EQ(Directory(r2),
