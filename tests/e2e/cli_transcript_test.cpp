@@ -658,6 +658,10 @@ protected:
     }
     void TearDown() override
     {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) { // a test that stopped early
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
         close(slave);
         close(console);
         close(peer);
