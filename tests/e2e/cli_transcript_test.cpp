@@ -1,9 +1,11 @@
-// Whole transcripts of the interpreter driven through its standard input, FLASHOPT and arguments: line parser,
-// dispatcher, options, command files, help; then with the virtual board on-line (which starts erased: init lays down
-// fresh tables): the dispatcher, the debug commands and the link echo test; last on a real terminal.
+// Whole transcripts of the interpreter driven through its standard input, FLASHOPT and arguments:
+// line parser, dispatcher, options, command files, help; then with the virtual board on-line (which
+// starts erased: init lays down fresh tables): the dispatcher, the debug commands and the link echo
+// test; last on a real terminal.
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sstream>
 #include <functional>
 #include <fcntl.h>
 #include <poll.h>
@@ -25,33 +27,30 @@ Torvex_Result Run_Lines(const std::string &lines, const std::string &cwd = "",
                         const std::vector<std::string> &args = {}, const Env &env = {})
 {
     Torvex_Run run;
-    run.stdin_text = lines, run.args = args, run.env = env, run.cwd = cwd;
+    run.stdin_text = lines;
+    run.args = args;
+    run.env = env;
+    run.cwd = cwd;
     return Run_Torvex(run);
 }
 
-// The options display with the given rows changed from their start-up values.
-std::string Options_Report(const std::map<std::string, std::string> &changed = {})
+// The options display with the given rows ("Port=COM2|Group=X") changed from their start-up values.
+std::string Options_Report(const std::string &changes = "")
 {
-    static const char *const rows[][2] = {{"Addr", "0x00000000"},
-                                          {"Baud", "9600"},
-                                          {"Board", "PELLAR/KESTREL"},
-                                          {"File", ""},
-                                          {"Format", "HEX"},
-                                          {"Group", ""},
-                                          {"Log", "NORMAL"},
-                                          {"Name", ""},
-                                          {"Port", ""},
-                                          {"Prompt", "FLASH CMD:"},
-                                          {"System", "TARGET"},
-                                          {"Vector", "0000:0000"},
-                                          {"VT Baud", "9600"},
-                                          {"VT Port", ""},
-                                          {"Version", ""},
-                                          {"Verify", "OFF"}};
+    std::map<std::string, std::string> changed;
+    std::istringstream in(changes),
+        rows("Addr=0x00000000|Baud=9600|Board=PELLAR/KESTREL|File=|"
+             "Format=HEX|Group=|Log=NORMAL|Name=|Port=|Prompt=FLASH CMD:|"
+             "System=TARGET|Vector=0000:0000|VT Baud=9600|VT Port=|"
+             "Version=|Verify=OFF");
+    for (std::string kv; std::getline(in, kv, '|');)
+        changed[kv.substr(0, kv.find('='))] = kv.substr(kv.find('=') + 1);
     std::string s = "Current Options:\n\n";
-    for (const auto &row : rows)
-        s += (row[0] + std::string(18, ' ')).substr(0, 18) + " = " +
-             (changed.count(row[0]) ? changed.at(row[0]) : row[1]) + "\n";
+    for (std::string kv; std::getline(rows, kv, '|');) {
+        std::string key = kv.substr(0, kv.find('='));
+        s += (key + std::string(18, ' ')).substr(0, 18) + " = " +
+             (changed.count(key) ? changed[key] : kv.substr(key.size() + 1)) + "\n";
+    }
     return s;
 }
 // A typed line and what it prints up to the next prompt; unless raw, that is one segment's output.
@@ -81,15 +80,19 @@ void Expect_Session(const std::vector<Step> &steps, const std::string &cwd = "",
                     const Env &env = {}, const std::string &end = END_OF_INPUT, int status = 1)
 {
     std::string in, want = Cli_Start();
-    for (const Step &s : steps) in += s.line + "\n", want += PROMPT + (s.raw ? s.out : Seg(s.out));
+    for (const Step &s : steps) {
+        in += s.line + "\n";
+        want += PROMPT + (s.raw ? s.out : Seg(s.out));
+    }
     auto r = Run_Lines(in, cwd, {}, env);
     EXPECT_EQ(r.out, want + end);
     EXPECT_EQ(r.exit_code, status);
 }
 
-// Words, command files in place of unknown words, debug words, off-line refusals, a port that will not open (the
-// ports present listed), segments, comments, last the ARG trace of 20 words.
-TEST(CliSession, DispatchParseAndTrace)
+// Unknown words run a command file of their name or suggest a near word; debug words need ???;
+// commands that need the board are refused off-line; a port that will not open lists the ports
+// present.
+TEST(CliSession, UnknownWordsRunCommandFilesAndOffLineCommandsAreRefused)
 {
     Scratch_Dir dir;
     dir.write("ReadRam.flc", "gr=fromfile");
@@ -97,13 +100,9 @@ TEST(CliSession, DispatchParseAndTrace)
                       none = dir.file("none");
     ASSERT_TRUE(std::filesystem::create_directories(dir.file("dev/serial/by-id")) &&
                 !symlink("../../ttyUSB0", by_id.c_str()));
-    dir.write("dev/ttyUSB0", ""), dir.write("shell.sh", "#!/bin/sh\necho in the shell\n");
+    dir.write("dev/ttyUSB0", "");
+    dir.write("shell.sh", "#!/bin/sh\necho in the shell\n");
     ASSERT_EQ(chmod(dir.file("shell.sh").c_str(), 0755), 0);
-    std::string words = "options", trace = "Cmd arg #0 = 'OPTIONS', name = 'OPTIONS', value = ''\n";
-    for (int i = 1; i <= 20; i++) words += " " + std::to_string(i); // the 21st is never seen
-    for (std::string i = "1"; i != "20"; i = std::to_string(std::stoi(i) + 1))
-        trace += "Cmd arg #" + i + " = '" + i + "', name = '" + i + "', value = ''\n";
-    const std::string up = "OPTIONS" + words.substr(7);
     std::vector<Step> steps = {
         {"nosuch", "Invalid command/option NOSUCH!\n"},
         {"dri", "Invalid command/option DRI!\nDid you mean DIR?\n"},
@@ -119,63 +118,72 @@ TEST(CliSession, DispatchParseAndTrace)
         {"init", "Target comms port not specified!\n"},
         {"init com2 baud=fast", "Port set to COM2\nVT Port set to COM2\n" + BAD_CHARS},
         {"chk app.dat", "File APP.DAT not found!\n"},
-        {"dos", "Type EXIT to return to TORVEX program ...\nin the shell\n"}};
-    steps.push_back({"map;options", NOT_ON_LINE + "Not run: OPTIONS\n"});
+        {"dos", "Type EXIT to return to TORVEX program ...\nin the shell\n"},
+        {"map;options", NOT_ON_LINE + "Not run: OPTIONS\n"}};
     for (const char *line : {"dir", "program app", "sb app", "del app", "nb", "sh", "rt pellar",
                              "system=abc", "board=pellar", "vector=f000:fff0"})
         steps.push_back({line, NOT_ON_LINE});
-    const std::string report =
-        Options_Report({{"Port", "COM2"}, {"VT Port", "COM2"}, {"Group", "FROMFILE"}});
-    steps.insert(
-        steps.end(),
-        {{"options;", Seg(report) + "\n", true},
-         {";options", "\n" + Seg(report), true},
-         {"options; ", Seg(report) + NAME_MISSING + "\n", true},
-         {"// nothing here", "\n\n", true},
-         {"", "", true},
-         {"gr=x // a comment; port=com1", "Group name set to X\n"},
-         {"init com3",
-          "Port set to COM3\nEstablish link to target system on COM3 at 9600 baud ...\nCOM3 is " +
-              none + ": No such file or directory\nSerial ports present:\n  " + by_id + " -> " +
-              dir.file("dev/ttyUSB0") + "\nset TORVEX_COM3=" + by_id +
-              " and start TORVEX again\n\nOperation FAILED!  Couldn't open COM\n\n"},
-         {"port=com1 port=com9 ; gr=y", "Port set to COM1\n" + BAD_PORT + "Not run: GR=Y\n"},
-         {"port", "Option PORT value not specified!\n"},
-         {"gr=a = options", "Group name set to A\n" + NAME_MISSING},
-         {"log=arg", "Log level set to DEBUG ARG\n"},
-         {" ",
-          "Input line = ' '\nInput #args = 1\nInput arg #0 = ' '\n\nCmd input = ' '\nCmd #args = "
-          "65535\n" +
-              NAME_MISSING + "\n",
-          true},
-         {"port+com3 name=a=b;=x",
-          "Input line = 'PORT+COM3 NAME=A=B;=X'\nInput #args = 2\nInput arg #0 = 'PORT+COM3 "
-          "NAME=A=B'\nInput arg #1 = '=X'\n"
-          "\nCmd input = 'PORT+COM3 NAME=A=B'\nCmd #args = 2\nCmd arg #0 = 'PORT+COM3', name = "
-          "'PORT', value = 'COM3'\n"
-          "Cmd arg #1 = 'NAME=A=B', name = 'NAME', value = 'A=B'\nPort set to COM3\nProgram name "
-          "set to A=B\n"
-          "\nCmd input = '=X'\nCmd #args = 1\nCmd arg #0 = '=X', name = '', value = 'X'\n" +
-              NAME_MISSING + "\n",
-          true},
-         {words,
-          "Input line = '" + up + "'\nInput #args = 1\nInput arg #0 = '" + up +
-              "'\n\nCmd input = '" + up + "'\nCmd #args = 20\n" + trace +
-              Options_Report({{"Group", "A"},
-                              {"Log", "DEBUG ARG"},
-                              {"Name", "A=B"},
-                              {"Port", "COM3"},
-                              {"VT Port", "COM2"}}) +
-              "\n",
-          true}});
+    steps.push_back(
+        {"init com3", "Port set to COM3\nEstablish link to target system on COM3 at "
+                      "9600 baud ...\nCOM3 is " +
+                          none + ": No such file or directory\nSerial ports present:\n  " + by_id +
+                          " -> " + dir.file("dev/ttyUSB0") + "\nset TORVEX_COM3=" + by_id +
+                          " and start TORVEX again\n\nOperation FAILED!  Couldn't open "
+                          "COM\n\n"});
     Expect_Session(steps, dir.path(),
                    {{"SHELL", dir.file("shell.sh")},
                     {"TORVEX_COM3", none},
                     {"TORVEX_DEV_DIR", dir.file("dev")}});
 }
 
-// Refused lines run none of their segments; lines just within the limits run; typed control characters and key
-// sequences are dropped, a tab is a blank.
+// Segments split at ';', comments end the line, a failed segment skips the rest; log=arg traces
+// how a line is cut into segments and words (20 words at most).
+TEST(CliParser, SegmentsSplitAtSemicolonsCommentsEndTheLineAndTheTraceShowsTheWords)
+{
+    std::string words = "options", trace = "Cmd arg #0 = 'OPTIONS', name = 'OPTIONS', value = ''\n";
+    for (int i = 1; i <= 20; i++) words += " " + std::to_string(i); // the 21st is never seen
+    for (int i = 1; i < 20; i++) {
+        const std::string n = std::to_string(i);
+        trace += "Cmd arg #" + n + " = '" + n + "', name = '" + n + "', value = ''\n";
+    }
+    const std::string up = "OPTIONS" + words.substr(7), report = Options_Report();
+    Expect_Session({
+        {"options;", Seg(report) + "\n", true},
+        {";options", "\n" + Seg(report), true},
+        {"options; ", Seg(report) + NAME_MISSING + "\n", true},
+        {"// nothing here", "\n\n", true},
+        {"", "", true},
+        {"gr=x // a comment; port=com1", "Group name set to X\n"},
+        {"port=com1 port=com9 ; gr=y",
+         "Port set to COM1\nVT Port set to COM1\n" + BAD_PORT + "Not run: GR=Y\n"},
+        {"port", "Option PORT value not specified!\n"},
+        {"gr=a = options", "Group name set to A\n" + NAME_MISSING},
+        {"log=arg", "Log level set to DEBUG ARG\n"},
+        {" ",
+         "Input line = ' '\nInput #args = 1\nInput arg #0 = ' '\n\nCmd input = ' '\n"
+         "Cmd #args = 65535\n" +
+             NAME_MISSING + "\n",
+         true},
+        {"port+com3 name=a=b;=x",
+         "Input line = 'PORT+COM3 NAME=A=B;=X'\nInput #args = 2\n"
+         "Input arg #0 = 'PORT+COM3 NAME=A=B'\nInput arg #1 = '=X'\n\n"
+         "Cmd input = 'PORT+COM3 NAME=A=B'\nCmd #args = 2\n"
+         "Cmd arg #0 = 'PORT+COM3', name = 'PORT', value = 'COM3'\n"
+         "Cmd arg #1 = 'NAME=A=B', name = 'NAME', value = 'A=B'\nPort set to COM3\n"
+         "Program name set to A=B\n\nCmd input = '=X'\nCmd #args = 1\n"
+         "Cmd arg #0 = '=X', name = '', value = 'X'\n" +
+             NAME_MISSING + "\n",
+         true},
+        {words,
+         "Input line = '" + up + "'\nInput #args = 1\nInput arg #0 = '" + up +
+             "'\n\nCmd input = '" + up + "'\nCmd #args = 20\n" + trace +
+             Options_Report("Group=A|Log=DEBUG ARG|Name=A=B|Port=COM3|VT Port=COM1") + "\n",
+         true},
+    });
+}
+
+// Refused lines run none of their segments; lines just within the limits run; typed control
+// characters and key sequences are dropped, a tab is a blank.
 TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
 {
     const std::string p72(72, 'B'), c75(75, 'C');
@@ -214,7 +222,7 @@ TEST(CliDispatch, EveryExitWordEndsButTheRestOfItsLineRuns)
     }
 }
 
-TEST(CliOptions, ChecksValuesAndConfirmations)
+TEST(CliOptions, EachOptionConfirmsAValueInRangeAndRefusesOneOutside)
 {
     Scratch_Dir dir;
     for (const char *d : {"tool", "Sub"}) ASSERT_EQ(mkdir(dir.file(d).c_str(), 0755), 0);
@@ -257,24 +265,19 @@ TEST(CliOptions, ChecksValuesAndConfirmations)
             {"log=verb", "Invalid log level!  Type terse, normal, or verbose\n"},
             {"log=n", "Log level set to NORMAL\n"},
             {"log=ohseg", "Log level set to DEBUG OHSEG\n"},
-            {"options", Options_Report({{"Addr", "0x0000001F"},
-                                        {"Baud", "115200"},
-                                        {"File", "SUB/PROG.HEX"},
-                                        {"Group", "0123456789"},
-                                        {"Log", "DEBUG OHSEG"},
-                                        {"Name", "ABCDEFGH"},
-                                        {"Port", "NOCOMMS"},
-                                        {"VT Baud", "300"},
-                                        {"VT Port", "COM4"},
-                                        {"Version", "1.2.3"}})},
+            {"options",
+             Options_Report("Addr=0x0000001F|Baud=115200|File=SUB/PROG.HEX|"
+                            "Group=0123456789|Log=DEBUG OHSEG|Name=ABCDEFGH|Port=NOCOMMS|"
+                            "VT Baud=300|VT Port=COM4|Version=1.2.3")},
             {"prompt=ready>", "Prompt set to READY>\n"},
         },
         dir.path(), {}, "READY> \n");
 }
 
-// Echo at NORMAL not at TERSE, CR LF and no last newline, chaining, exit inside a file, over-long file lines refused
-// whole, a file naming itself ended by Esc; temporary files cleared, others kept.
-TEST(CliCmdFile, EchoChainingExitAndLongLines)
+// Echo at NORMAL not at TERSE, CR LF and no last newline, chaining, exit inside a file, over-long
+// file lines refused whole, a file naming itself ended by Esc; temporary files cleared, others
+// kept.
+TEST(CliCmdFile, FilesEchoTheirLinesChainAndStopAtExitEscOrAnOverlongLine)
 {
     Scratch_Dir dir;
     std::string line = "gr=x // " + std::string(297, 'a');
@@ -328,16 +331,13 @@ TEST(CliCmdFile, StartUpOrderAndExitBeforeThePrompt)
     dir.write("setup.flc", "gr=early\n");
     auto r = Run_Lines("options\n", dir.path(), {"baud=38400", "options"},
                        {{"FLASHOPT", "port=com2 baud=19200;setup"}});
-    std::map<std::string, std::string> set = {
-        {"Port", "COM2"}, {"VT Port", "COM2"}, {"Baud", "38400"}};
-    std::string early = Options_Report(set);
-    set["Group"] = "EARLY";
+    const std::string set = "Port=COM2|VT Port=COM2|Baud=38400|";
     EXPECT_EQ(r.out, FROM_ENV +
                          "\nPort set to COM2\nVT Port set to COM2\nBaud rate set to 19200\n\n" +
                          Processing("SETUP.FLC") + "\n" + FROM_ARGS +
-                         Seg("Baud rate set to 38400\n" + early) + HINT +
+                         Seg("Baud rate set to 38400\n" + Options_Report(set)) + HINT +
                          "SETUP.FLC CMD: gr=early\n" + Seg("Group name set to EARLY\n") + PROMPT +
-                         Seg(Options_Report(set)) + END_OF_INPUT);
+                         Seg(Options_Report(set + "Group=EARLY")) + END_OF_INPUT);
 
     auto exits = Run_Lines("options\n", dir.path(), {"setup", ";", "exit"},
                            {{"FLASHOPT", "prompt=env ; exit"}});
@@ -346,14 +346,14 @@ TEST(CliCmdFile, StartUpOrderAndExitBeforeThePrompt)
 
     dir.write("app.hex", ":0400000001020304F2\n:00000001FF\n"); // checkhex puts the log level back
     auto chk = Run_Lines("checkhex app\noptions\n", dir.path());
-    EXPECT_NE(
-        chk.out.find(Seg(Options_Report({{"File", "APP.HEX"}, {"Name", "APP"}})) + END_OF_INPUT),
-        std::string::npos);
+    EXPECT_NE(chk.out.find(Seg(Options_Report("File=APP.HEX|Name=APP")) + END_OF_INPUT),
+              std::string::npos);
 }
 
-// The help texts from the command line: no question, the rows as typed under their rule lines (continuation rows
-// padded up to the description column), the debug list once the first ??? has enabled the commands.
-TEST(CliHelp, TextsAndTheirQuestion)
+// The help texts from the command line: no question, the rows as typed under their rule lines
+// (continuation rows padded up to the description column), the debug list once the first ??? has
+// enabled the commands.
+TEST(CliHelp, AsksToShowOptionsOnlyAtThePromptAndTakesTheWholeNextLine)
 {
     const std::string o = Run_Lines("", "", {"help;???;???;q"}).out;
     const std::string head = "Command     Abbrev/Options                 Description\n",
@@ -376,8 +376,9 @@ TEST(CliHelp, TextsAndTheirQuestion)
               "\ngetid       gid    <base>"})
         EXPECT_EQ(Count(o, row), 1u) << row << o;
 
-    // From a script the answer is the whole next line (y, yes: yes; n, no, ESC: no; anything else, a command or the
-    // end of input too: the default), and the answer taken is shown; the lines taken never run.
+    // From a script the answer is the whole next line (y, yes: yes; n, no, ESC: no; anything else,
+    // a command or the end of input too: the default), and the answer taken is shown; the lines
+    // taken never run.
     auto r = Run_Lines("help\nn\nh\nYES\n?\ngr=x\nhelp\n\x1bgr=y\nhelp\n");
     const std::string q = "\nDisplay command options? [y]: ", opts = "\n\nOptions   Possible";
     EXPECT_TRUE(Count(r.out, q + "n\n" + DEBUG_HINT + "\n" + PROMPT) == 2 &&
@@ -387,12 +388,13 @@ TEST(CliHelp, TextsAndTheirQuestion)
         << r.out;
 }
 
-// With the board on-line (its tables rebuilt by the first init, which fails, and so the run): a command among
-// program's words runs before the download and ends its words (the group never becomes LATE); a second init with
-// table changes pending asks first: no sends nothing and keeps the directory, yes reads the board's never-written
-// tables again and the directory comes back empty; a command whose words take the link down leaves program refused; a
-// command after exit on its line runs, and a link it brings up is shut down at the end of input.
-TEST(CliBoard, NestedCommandsReinitAndExitMidLine)
+// With the board on-line (its tables rebuilt by the first init, which fails, and so the run): a
+// command among program's words runs before the download and ends its words (the group never
+// becomes LATE); a second init with table changes pending asks first: no sends nothing and keeps
+// the directory, yes reads the board's never-written tables again and the directory comes back
+// empty; a command whose words take the link down leaves program refused; a command after exit on
+// its line runs, and a link it brings up is shut down at the end of input.
+TEST(CliBoard, CommandsAmongProgramWordsRunFirstAndReinitAsksBeforeDroppingChanges)
 {
     RIG_RESULT r = Run_Typed(
         "init com1\nprogram app dir gr=late\nvector=f000:fff0 ; options\ninit com1\nn\ndir\n"
@@ -410,12 +412,8 @@ TEST(CliBoard, NestedCommandsReinitAndExitMidLine)
         << o;
     EXPECT_TRUE(o.find("\nAPP ", no) < yes && o.find("\nAPP ", yes) == std::string::npos) << o;
     EXPECT_NE(o.find(Seg("Program APP start vector set to F000:FFF0\n") +
-                     Options_Report({{"Board", "PELLAR"},
-                                     {"File", "APP.HEX"},
-                                     {"Name", "APP"},
-                                     {"Port", "COM1"},
-                                     {"VT Port", "COM1"},
-                                     {"Vector", "F000:FFF0"}})),
+                     Options_Report("Board=PELLAR|File=APP.HEX|Name=APP|Port=COM1|VT Port=COM1|"
+                                    "Vector=F000:FFF0")),
               std::string::npos)
         << o;
     const std::string tail = "FLASH CMD: \nFile format set to HEX\nProgram file set to "
@@ -434,17 +432,18 @@ TEST(CliBoard, NestedCommandsReinitAndExitMidLine)
 std::vector<std::string> Line_Outputs(const std::string &out)
 {
     std::vector<std::string> lines;
-    for (size_t pos = out.find(PROMPT), start; pos != std::string::npos;) {
-        start = pos + PROMPT.size(), pos = out.find(PROMPT, start);
+    for (size_t pos = out.find(PROMPT); pos != std::string::npos;) {
+        size_t start = pos + PROMPT.size();
+        pos = out.find(PROMPT, start);
         std::string text = out.substr(start, pos == std::string::npos ? pos : pos - start);
-        lines.push_back(text.size() >= 2 && text.front() == '\n' && text.back() == '\n'
-                            ? text.substr(1, text.size() - 2)
-                            : text);
+        bool framed = text.size() >= 2 && text.front() == '\n' && text.back() == '\n';
+        lines.push_back(framed ? text.substr(1, text.size() - 2) : text);
     }
     return lines;
 }
 
-// A read RAM display: lines of 16 bytes, hex columns with a gap after the eighth, then the bytes as text.
+// A read RAM display: lines of 16 bytes, hex columns with a gap after the eighth, then the bytes
+// as text.
 std::string Read_Ram(unsigned addr, const Bytes &bytes)
 {
     char cell[80], hex[] = "0123456789ABCDEF";
@@ -456,23 +455,27 @@ std::string Read_Ram(unsigned addr, const Bytes &bytes)
         s += i < bytes.size() ? std::string{' ', hex[b >> 4], hex[b & 15]} : "   ";
         if (i % 16 == 7) s += "  ";
         text += i >= bytes.size() ? ' ' : b >= 0x21 && b <= 0x7E ? char(b) : '.';
-        if (i % 16 == 15) s += "     " + text + "\n", text.clear();
+        if (i % 16 != 15) continue;
+        s += "     " + text + "\n";
+        text.clear();
     }
     return s;
 }
 
-// An echo's heading and clean score lines as a log gets them, every `every` passes; count 0: ESC after one.
+// An echo's heading and clean score lines as a log gets them, every `every` passes; count 0: ESC
+// after one.
 std::string Echo(const std::string &head, unsigned long count, unsigned long every = 1)
 {
-    std::string s = "Echo " + head + " ...\n\n" + (count ? "" : "\n"); // ESC's line end comes first
+    std::string s = "Echo " + head + " ...\n\n" + (count ? "" : "\n"); // ESC's line end first
     char line[120];
-    for (unsigned long i = every; i <= std::max(count, 1ul); i += every, s += line)
+    for (unsigned long i = every; i <= std::max(count, 1ul); i += every) {
+        std::string share = " (" + std::to_string(i * 100 / std::max(count, 1ul)) + "% of " +
+                            std::to_string(count) + " passes)";
         snprintf(line, sizeof line,
                  "Write/Read ...  Count: %-7lu  Mismatch: 0     Errors: 0     Status: 0000%s\n", i,
-                 count ? (" (" + std::to_string(i * 100 / count) + "% of " + std::to_string(count) +
-                          " passes)")
-                             .c_str()
-                       : "");
+                 count ? share.c_str() : "");
+        s += line;
+    }
     return s;
 }
 
@@ -484,14 +487,22 @@ std::string Status_Report(unsigned long msgs, unsigned long acks)
                             "Send Total TO", "Send Bad Stat"};
     std::string s = "Comms Status:\n\n";
     char row[80];
-    for (int i = 0; i < 10; i++, s += row)
+    for (int i = 0; i < 10; i++) {
         snprintf(row, sizeof row, "%-18s = %8lu\n", labels[i], i == 0 ? msgs : i == 3 ? acks : 0);
+        s += row;
+    }
     return s;
 }
 
-TEST(DebugCommands, OneSessionThroughEveryCommand)
+std::string FAILED(const std::string &why)
 {
-    const std::vector<std::pair<std::string, std::string>> steps = {
+    return "\nOperation FAILED!  " + why + "\n\n";
+}
+
+// Each typed debug line and what it prints; the board starts erased.
+std::vector<std::pair<std::string, std::string>> Debug_Steps()
+{
+    return {
         // The fresh tables go to flash, so that a later init finds them in order.
         {"shutdown",
          "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\n"},
@@ -500,8 +511,8 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
         {"setram 3000 10 \\x5a", "Set 16 bytes to 0x5A at 0x00003000\n"},
         {"readram 3000 8", Read_Ram(0x3000, Bytes(8, 0x5A))},
         {"writeram 1000 8 ab\\x7f", "Write 8 bytes to absolute location 0x00001000\n"},
-        // Letters arrive upper-cased, \x7F is one byte; after the data and its zero go the bytes the buffer held from
-        // the read before.
+        // Letters arrive upper-cased, \x7F is one byte; after the data and its zero go the bytes
+        // the buffer held from the read before.
         {"readram 1000", Read_Ram(0x1000, {'A', 'B', 0x7F, 0, 0x5A, 0x5A, 0x5A, 0x5A})},
         {"copyram 2000 1000 8", "Copy 8 bytes from 0x00001000 to 0x00002000\n"},
         {"compram 2000 1000", "Compare 8 bytes from 0x00002000 to 0x00001000\nArrays match\n"},
@@ -528,6 +539,18 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
         {"wflash", "Program base 0x03F00000, block 0x03FF0000\n from 0x00020000, to 0x03FF0000, "
                    "32768 bytes\n"},
         {"readram 3ff0000 10", Read_Ram(0x3FF0000, Bytes(16, 0xA5))},
+        // The board programs only erased bits, within one block, and erases whole blocks.
+        {"setram 20000 10 \\xff", "Set 16 bytes to 0xFF at 0x00020000\n"},
+        {"wflash da 3f00000 3ff0000 3ff0000 20000 10",
+         "Program base 0x03F00000, block 0x03FF0000\n from 0x00020000, to 0x03FF0000, 16 bytes\n" +
+             FAILED("Flash write attempted to unerased data")},
+        {"wflash da 3f00000 3ff0000 3ff7ff8 20000 10",
+         "Program base 0x03F00000, block 0x03FF0000\n from 0x00020000, to 0x03FF7FF8, 16 bytes\n" +
+             FAILED("Invalid message parameter")},
+        {"eflash da 3f00000 3ff0000 4000",
+         "Erase base 0x03F00000, block 0x03FF0000, 16384 bytes.\n" +
+             FAILED("Invalid message parameter")},
+        {"readram 3ff0000 10", Read_Ram(0x3FF0000, Bytes(16, 0xA5))},
         {"eflash da 3f00000 3ff0001 8000", "Erase base 0x03F00000, block 0x03FF0001, 32768 bytes.\n"
                                            "\nOperation FAILED!  Invalid message parameter\n\n"},
         {"clrstatus", "Comms status cleared\n"},
@@ -550,6 +573,11 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
                      "Initialization complete\n"},
         {"readram 0 2", Read_Ram(0, {0, 0})},
     };
+}
+
+TEST(DebugCommands, EachCommandReachesTheBoardAndShowsWhatItDid)
+{
+    const std::vector<std::pair<std::string, std::string>> steps = Debug_Steps();
     std::string typed;
     for (const auto &step : steps) typed += step.first + "\n";
     RIG_RESULT r = Run_Typed("debug\ninit com1\n" + typed + "exit\n");
@@ -558,7 +586,8 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
     for (size_t i = 0; i < steps.size(); i++)
         EXPECT_EQ(out[i + 2], steps[i].second) << steps[i].first;
 
-    // After writeram, only the echo passes write: through the work area at 0x20000, at most 1024 bytes at once.
+    // After writeram, only the echo passes write: through the work area at 0x20000, at most 1024
+    // bytes at once.
     std::string writes;
     for (const TRACE_EVENT &e : Events(r.trace, "rx_frame"))
         if (e.Str("name") == "write_ram") writes += " " + e.Str("addr") + "+" + e.Str("len");
@@ -567,8 +596,9 @@ TEST(DebugCommands, OneSessionThroughEveryCommand)
               "131072+1024");
 }
 
-// Bytes spoilt both ways: the board NAKs bad requests, the host NAKs bad answers, and every pass still gets through
-// intact. Without a count the echo test ends on escape, or at the end of the input.
+// Bytes spoilt both ways: the board NAKs bad requests, the host NAKs bad answers, and every pass
+// still gets through intact. Without a count the echo test ends on escape, or at the end of the
+// input.
 TEST(DebugCommands, EchoOnANoisyLineAndUntilTheEndOfInput)
 {
     RIG_RESULT r = Run_Typed("debug\ninit com1\necho 64 40\nstatus\necho 16\n",
@@ -583,7 +613,8 @@ TEST(DebugCommands, EchoOnANoisyLineAndUntilTheEndOfInput)
     EXPECT_TRUE(out[4].find("Count: 1 ") != std::string::npos && r.exit_code == 1) << r.out;
 }
 
-// Takes what fd prints (carriage returns dropped) into *got until done() holds; false after ms or at its end.
+// Takes what fd prints (carriage returns dropped) into *got until done() holds; false after ms or
+// at its end.
 bool Pump(int fd, std::string *got, const std::function<bool()> &done, int ms = 5000)
 {
     char buf[512];
@@ -596,85 +627,120 @@ bool Pump(int fd, std::string *got, const std::function<bool()> &done, int ms = 
     return true;
 }
 
-// TORVEX on a terminal of its own (the test types on its master side), the board on COM1, and on COM2 a second
-// pseudo-terminal where the test plays the peer. Lines are read in canonical mode, keys in non-canonical no-echo mode
-// only while one is awaited; Ctrl-C at a question answers no; term passes bytes raw both ways, ESC (not sent) ends it
-// with the target link still up; SIGTERM at a question ends the session with status 2, the terminal put back.
-TEST(Terminal, KeyModesTermAndSignalsOnARealTerminal)
-{
+// TORVEX on a terminal of its own (the test types on its master side), the board on COM1, and on
+// COM2 a second pseudo-terminal where the test plays the peer.
+class OnATerminal : public ::testing::Test {
+protected:
     BOARD_PROC board;
-    std::string err, out, at_peer;
-    ASSERT_TRUE(Board_Start(&board, {}, &err)) << err;
-    int peer = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC), console = -1, status = -1;
-    ASSERT_TRUE(peer >= 0 && grantpt(peer) == 0 && unlockpt(peer) == 0);
-    const std::string peer_dev = ptsname(peer);
-    pid_t pid = forkpty(&console, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        unsetenv("FLASHOPT");
-        setenv("TORVEX_COM1", board.link.c_str(), 1), setenv("TORVEX_COM2", peer_dev.c_str(), 1);
-        if (chdir(board.dir.c_str()) == 0)
-            execl(TORVEX_BIN_DIR "/torvex", "torvex", (char *)nullptr);
-        _exit(127);
-    }
-    int slave = open(ptsname(console),
-                     O_RDWR | O_NOCTTY | O_CLOEXEC); // keeps the settings after the program
+    std::string out, at_peer; // what TORVEX printed, what reached the peer
+    int peer = -1, console = -1, slave = -1;
+    pid_t pid = -1;
     const tcflag_t COOKED = ICANON | ECHO;
-    auto type = [&](const std::string &keys) {
+
+    void SetUp() override
+    {
+        std::string err;
+        ASSERT_TRUE(Board_Start(&board, {}, &err)) << err;
+        peer = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_TRUE(peer >= 0 && grantpt(peer) == 0 && unlockpt(peer) == 0);
+        const std::string peer_dev = ptsname(peer);
+        pid = forkpty(&console, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            unsetenv("FLASHOPT");
+            setenv("TORVEX_COM1", board.link.c_str(), 1);
+            setenv("TORVEX_COM2", peer_dev.c_str(), 1);
+            if (chdir(board.dir.c_str()) == 0)
+                execl(TORVEX_BIN_DIR "/torvex", "torvex", (char *)nullptr);
+            _exit(127);
+        }
+        // Held open, it keeps the terminal's settings after the program.
+        slave = open(ptsname(console), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    }
+    void TearDown() override
+    {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) { // a test that stopped early
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        close(slave);
+        close(console);
+        close(peer);
+        Board_Cleanup(&board);
+    }
+    void Type(const std::string &keys)
+    {
         EXPECT_EQ(write(console, keys.data(), keys.size()), ssize_t(keys.size()));
-    };
-    auto shows = [](const std::string &got, std::string want) {
-        return [&got, want] { return got.find(want) != got.npos; };
-    };
-    auto mode = [&](tcflag_t want) { // the terminal's mode once it is want, or after 5 s
+    }
+    bool Shows(int fd, std::string *got, const std::string &want)
+    {
+        return Pump(fd, got, [got, want] { return got->find(want) != std::string::npos; });
+    }
+    // The terminal's mode once it is want, or its complement after 5 s.
+    tcflag_t Mode(tcflag_t want)
+    {
         termios t{};
-        return Pump(console, &out,
-                    [&] { return !tcgetattr(slave, &t) && (t.c_lflag & COOKED) == want; })
-                   ? want
-                   : ~want;
-    };
-    type("help\n");
-    EXPECT_EQ(mode(0), 0u);
+        auto reached = [&] { return !tcgetattr(slave, &t) && (t.c_lflag & COOKED) == want; };
+        return Pump(console, &out, reached) ? want : ~want;
+    }
+    // Waits for TORVEX to end and returns its status; what it printed last is read after it.
+    int Wait_For_End()
+    {
+        int status = -1;
+        Pump(
+            console, &out, [&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10000);
+        if (status == -1) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        Pump(
+            console, &out, [] { return false; }, 300);
+        Pump(
+            peer, &at_peer, [] { return false; }, 100);
+        return status;
+    }
+};
+
+// Lines are read in canonical mode, keys in non-canonical no-echo mode only while one is awaited;
+// Ctrl-C at a question answers no; term passes bytes raw both ways, ESC (not sent) ends it with
+// the target link still up; SIGTERM at a question ends the session with status 2, the terminal
+// put back.
+TEST_F(OnATerminal, KeyModesTermAndSignalsPutTheTerminalBack)
+{
+    Type("help\n");
+    EXPECT_EQ(Mode(0), 0u);
     kill(pid, SIGINT); // what the terminal makes of ^C
-    EXPECT_EQ(mode(COOKED), COOKED);
-    type("log=v ; debug ; init com1\nterm com2\n");
-    ASSERT_TRUE(Pump(console, &out, shows(out, "Type ESC to exit ...\n\n"))) << out;
-    EXPECT_EQ(mode(0), 0u);
-    // 100 bytes at once, a zero byte at offset 10: the first piece of 79 prints up to the zero, the second piece
-    // prints the last 21.
+    EXPECT_EQ(Mode(COOKED), COOKED);
+    Type("log=v ; debug ; init com1\nterm com2\n");
+    ASSERT_TRUE(Shows(console, &out, "Type ESC to exit ...\n\n")) << out;
+    EXPECT_EQ(Mode(0), 0u);
+    // 100 bytes at once, a zero byte at offset 10: the first piece of 79 prints up to the zero,
+    // the second piece prints the last 21.
     std::string burst;
     for (int i = 0; i < 100; i++) burst += char(i == 10 ? 0 : 'a' + i % 26);
     ASSERT_EQ(write(peer, burst.data(), burst.size()), 100);
     const std::string shown = burst.substr(0, 10) + burst.substr(79);
-    EXPECT_TRUE(Pump(console, &out, shows(out, "\n\n" + shown))) << out;
-    type("hello");
-    EXPECT_TRUE(Pump(peer, &at_peer, shows(at_peer, "hello"))) << at_peer;
-    type("\x1b");
-    EXPECT_TRUE(Pump(console, &out, shows(out, "End terminal emulation\n"))) << out;
-    EXPECT_EQ(mode(COOKED), COOKED);
-    type("readram 0 4\nhelp\n");
-    EXPECT_EQ(mode(0), 0u);
+    EXPECT_TRUE(Shows(console, &out, "\n\n" + shown)) << out;
+    Type("hello");
+    EXPECT_TRUE(Shows(peer, &at_peer, "hello")) << at_peer;
+    Type("\x1b");
+    EXPECT_TRUE(Shows(console, &out, "End terminal emulation\n")) << out;
+    EXPECT_EQ(Mode(COOKED), COOKED);
+    Type("readram 0 4\nhelp\n");
+    EXPECT_EQ(Mode(0), 0u);
     kill(pid, SIGTERM);
-    Pump(
-        console, &out, [&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10000);
-    if (status == -1) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-    Pump(
-        console, &out, [] { return false; },
-        300); // what it printed last may still wait in the terminal
+    int status = Wait_For_End();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
-    EXPECT_EQ(mode(COOKED), COOKED);
-    Pump(
-        peer, &at_peer, [] { return false; }, 100);
-    close(slave), close(console), close(peer);
-    Board_Cleanup(&board);
+    EXPECT_EQ(Mode(COOKED), COOKED);
     EXPECT_EQ(at_peer, "hello");
     EXPECT_EQ(out.find("hello"), std::string::npos) << out; // keys not echoed
+    const std::string term = "VT Port set to COM2\nShutdown target communications link ...\n"
+                             "Initialize VT session ...\nStart VT session on COM2 at 9600 baud.  "
+                             "Type ESC to exit ...\n\n" +
+                             shown +
+                             "\n\nShutdown VT communications link ...\nInit target comms port\n"
+                             "End terminal emulation\n";
     for (const std::string &said :
-         {"VT Port set to COM2\nShutdown target communications link ...\nInitialize VT session "
-          "...\nStart VT session on COM2 at 9600 baud.  Type ESC to exit ...\n\n" +
-              shown +
-              "\n\nShutdown VT "
-              "communications link ...\nInit target comms port\nEnd terminal emulation\n",
-          Read_Ram(0, Bytes(4, 0)), std::string("SIGTERM: ending the session\n")})
+         {term, Read_Ram(0, Bytes(4, 0)), std::string("SIGTERM: ending the session\n")})
         EXPECT_EQ(Count(out, said), 1u) << said << out;
 }
 

@@ -1,7 +1,8 @@
-// Sessions of torvex against the virtual board that change its flash, which is checked byte for byte afterwards:
-// program files (hex files made by GNU objcopy and srecord too), the flash tables read, rebuilt, edited and written
-// back, every way a session ends, and the board process itself. Board 3 unless said: flash from 0x03F00000, real mode
-// 0xC0000 at 0x03FC0000, the tables block at 0x03FFA000.
+// Sessions of torvex against the virtual board that change its flash, which is checked byte for
+// byte afterwards: program files (hex files made by GNU objcopy and srecord too), the flash tables
+// read, rebuilt, edited and written back, every way a session ends, and the board process itself.
+// Board 3 unless said: flash from 0x03F00000, real mode 0xC0000 at 0x03FC0000, the tables block at
+// 0x03FFA000.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -26,11 +27,12 @@
 namespace {
 
 typedef std::vector<uint8_t> Bytes;
-const DWORD FLASH = 0x03F00000,
-            BOOT_ADDR = 0x03FFA000; // BOOT_ADDR: where the monitor keeps the boot table
+const DWORD FLASH = 0x03F00000, BOOT_ADDR = 0x03FFA000; // where the monitor keeps the boot table
 const DWORD SYS_ADDR = BOOT_ADDR + 0x400, MAP_ADDR = BOOT_ADDR + 0x800,
             DIR_ADDR = BOOT_ADDR + 0x1000;
 const Bytes TABLES_MAGIC = {0xD4, 0xC3, 0xB2, 0xA1};
+const std::string EXIT_WRITTEN =
+    "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\n";
 
 Bytes Pattern(size_t n, unsigned seed)
 {
@@ -43,20 +45,23 @@ std::string Str(const Bytes &b)
 {
     return std::string(b.begin(), b.end());
 }
+
 unsigned Sum(const Bytes &b, size_t from = 0)
 {
     return std::accumulate(b.begin() + from, b.end(), 0u);
 }
 
-// A hex file of a raw image placed at addr, made by GNU objcopy or by srecord (records of 255 bytes).
+// A hex file of a raw image placed at addr, made by GNU objcopy or by srecord (records of 255
+// bytes).
 std::string Tool_Hex(const Bytes &image, uint32_t addr, bool srec_cat = false)
 {
     Scratch_Dir d;
     d.write("i.bin", Str(image));
-    std::string out,
-        cmd = (srec_cat ? "srec_cat " : "objcopy -I binary -O ihex ") + d.file("i.bin") +
-              (srec_cat ? " -binary -offset " : " --change-addresses ") + std::to_string(addr) +
-              (srec_cat ? " -o - -intel -obs=255" : " /dev/stdout");
+    const std::string at = std::to_string(addr), in = d.file("i.bin");
+    const std::string cmd =
+        srec_cat ? "srec_cat " + in + " -binary -offset " + at + " -o - -intel -obs=255"
+                 : "objcopy -I binary -O ihex " + in + " --change-addresses " + at + " /dev/stdout";
+    std::string out;
     FILE *p = popen(cmd.c_str(), "r");
     char buf[4096];
     for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
@@ -64,8 +69,8 @@ std::string Tool_Hex(const Bytes &image, uint32_t addr, bool srec_cat = false)
     return out;
 }
 
-// One "name group version first-last length checksum base:offset date" line per program, the date "now" when within
-// an hour of the present.
+// One "name group version first-last length checksum base:offset date" line per program, the date
+// "now" when within an hour of the present.
 std::string Directory(const RIG_RESULT &r)
 {
     FLASH_DIR_TBL dir;
@@ -87,8 +92,8 @@ std::string Directory(const RIG_RESULT &r)
     return out;
 }
 
-// "erases/block:bytes" per block programmed (tables aside), counting the erases and the write RAM data the board took
-// since the block before.
+// "erases/block:bytes" per block programmed (tables aside), counting the erases and the write RAM
+// data the board took since the block before.
 std::string Programmed(const RIG_RESULT &r)
 {
     std::string out;
@@ -99,7 +104,9 @@ std::string Programmed(const RIG_RESULT &r)
         erases += e.Is("erase");
         if (!e.Is("program") || e.Num("block") == BOOT_ADDR) continue;
         snprintf(b, sizeof b, "%lld/%llX:%llX ", erases, e.Num("block"), bytes);
-        out += b, bytes = erases = 0;
+        out += b;
+        bytes = 0;
+        erases = 0;
     }
     return out;
 }
@@ -114,193 +121,18 @@ std::string Flash_Mismatch(const RIG_RESULT &r, const Bytes &model)
     return "";
 }
 
-TEST(Program, CheckhexAndProgramTranscript)
+// The output from the first `start` up to the next prompt.
+std::string Up_To_Prompt(const std::string &out, const std::string &start)
 {
-    // span.bin, named by its full path, is replaced by one of two versions again and again.
-    Scratch_Dir outside;
-    Bytes spans[2] = {Pattern(0x2000, 2), Pattern(0x2000, 12)}, app = Pattern(3000, 1),
-          low = Pattern(0x80, 3), high = Pattern(0xC0, 4), edge = Pattern(0x2000, 5),
-          prot = Pattern(200000, 6), over = Pattern(0x10, 10);
-    outside.write("span.bin", Str(spans[0]));
-    std::atomic<bool> stop{false};
-    std::thread replacer([&] {
-        for (int i = 1; !stop; i++, usleep(100)) {
-            outside.write("s.new", Str(spans[i % 2]));
-            rename(outside.file("s.new").c_str(), outside.file("span.bin").c_str());
-        }
-    });
-    std::string many;
-    for (int i = 0; i < 21; i++) many += Hex_Record(0, (WORD)(i * 0x10), {0xAA});
-    std::map<std::string, std::string> files = {
-        {"prot.hex",
-         Tool_Hex(prot, 0x3F80000, true)}, // by srecord: records across 64 KB boundaries
-        {"Boot.Bin", std::string(1000, 'b')},
-        {"many.hex", many + HEX_END},
-        {"app.hex", Tool_Hex(app, 0xC0000)},
-        {"edge.bin", Str(edge)},
-        // segments in one block, the highest first, the last one over the middle of another
-        {"two.hex", Hex_Record(4, 0, {0, 14}) + Hex_Record(0, 0x8000, high) +
-                        Hex_Record(0, 0x100, low) + Hex_Record(0, 0x140, over) + HEX_END},
-        {"bad.hex",
-         Hex_Record(4, 0, {3, 0xF9}) + Hex_Record(0, 0x100, low) + ":02010000ABCD00\n" + HEX_END},
-        {"void.bin", Str(Pattern(100, 7))},
-        {"big.bin", Str(Pattern(0x8000, 8))},
-        {"old.bin", "old"}};
-    std::string lines =
-        "init com1\nprogram old.bin addr=3f70000\ndebug\neraseall\ncheckhex many\nprogram bad\n"
-        "program app gr=tools ver=1.2\nprogram " +
-        outside.file("span.bin") +
-        " addr=cf000\n"
-        "log=download\nprogram two\n"
-        "program edge.bin addr=3eff100\nlog=normal\nprogram void.bin addr=200000\nprogram app\n"
-        "program big.bin addr=3f80000\n\x1b"; // escape during its download
-    for (int i = 5; i <= 9; i++) {
-        files["p" + std::to_string(i) + ".bin"] = std::string(0x40, (char)i);
-        lines += "program p" + std::to_string(i) + ".bin addr=3f90" + std::to_string(i) + "00\n";
-    }
-    // No segment file is left behind, neither by program nor by checkhex (ls before the cleanup at exit).
-    lines += "checkhex prot.hex\ncheckhex boot.bin addr=8000\ndos\nls\n";
-    Bytes model(0x100000, 0xFF); // after eraseall; the board starts all zero
-    RIG_RESULT r = Run_Typed(lines, {}, Bytes(model.size(), 0), files);
-    stop = true, replacer.join();
-
-    EXPECT_EQ(Count(r.out, "code/data segment"), 2u); // checkhex at log level debug
-    for (const char *said :
-         {"Process hex code/data segment #0 from 0x03F80000 to 0x03FB0D3F (200000 bytes)\n",
-          "Process binary code/data segment from 0x00008000 to 0x000083E7 (1000 bytes)\n",
-          "Flash erasure complete\n", "\nOperation FAILED!  Hex file segment limit exceeded\n\n",
-          "\nNo code/data located in flash memory!\n", "Program name already in flash directory!\n",
-          "\nOperation FAILED!  User aborted command\n\n", "Directory full!\n",
-          // two segments in one block: one save, both work-area places
-          "Save flash block at 0x03FE0000 (65536 bytes)\n",
-          "\nWrite WA from 0x00020100 to 0x0002017F ...   Size: 128   \n",
-          "\nWrite WA from 0x00028000 to 0x000280BF ...   Size: 192   \n",
-          "WARNING!  Hex segments #1 and #2 overlap at 0x000E0140-0x000E014F: #2 is programmed "
-          "over #1\n",
-          "\nOperation FAILED!  Invalid checksum in hex file at line 3\n\n", // nothing sent
-          // the piece straddling the lowest block's start is clipped
-          "\nDownload segment from 0x03EFFD00 to 0x03F000FF (1024 bytes)\n"
-          "   using device  from 0x03F00000 to 0x03F0FFFF (65536 bytes)\n"
-          "Adjusted start addr   0x03F00000 to 0x03F000FF (256 bytes)\n"
-          "\nWrite WA from 0x00020000 to 0x000200FF ...   Size: 256   \n",
-          "Read ...      Addr: 03F80000 - 03FB0D3F   Size: 200000   Total: 200000 (100% of file)\n",
-          "Download ...  Addr: 000CFC00 - 000CFFFF   Size: 1024     Total: 4096 of 8192 "
-          "(50%)\nProgram 29LV800T"})
-        EXPECT_EQ(Count(r.out, said), 1u) << said << "\n--- in ---\n" << r.out;
-    EXPECT_EQ(Count(r.out, "Flash programming complete"), 9u);
-    // Into a pipe nothing is rewritten: one progress line per block programmed (as below), with its share.
-    EXPECT_TRUE(Count(r.out, "Download ...") == 10 && r.out.find('\r') == std::string::npos)
-        << r.out;
-    EXPECT_TRUE(Count(r.out, "many.hex") == 1 && Count(r.out, "seg0") == 0)
-        << r.out; // the shell's ls ran
-
-    // eraseall erases all 19 blocks (and forgets OLD), then each program erases and programs each of its blocks once
-    // and sends each byte once.
-    EXPECT_EQ(Programmed(r),
-              "1/3F70000:3 20/3FC0000:BB8 1/3FC0000:1000 1/3FD0000:1000 1/3FE0000:150 "
-              "1/3F00000:1100 1/3F90000:40 1/3F90000:40 1/3F90000:40 1/3F90000:40 ");
-    Bytes span =
-        Flash_At(r, 0x3FCF000, 0x2000); // one version of span.bin, and its directory entry sums it
-    EXPECT_TRUE(span == spans[0] || span == spans[1]);
-    for (int i = 5; i <= 8; i++) std::fill_n(model.begin() + 0x90000 + i * 0x100, 0x40, i);
-    for (auto [at, b] :
-         std::vector<std::pair<uint32_t, Bytes>>{{0xC0000, app},
-                                                 {0xCF000, span},
-                                                 {0xE0100, low},
-                                                 {0xE0140, over},
-                                                 {0xE8000, high},
-                                                 {0, Bytes(edge.begin() + 0xF00, edge.end())}})
-        std::copy(b.begin(), b.end(), model.begin() + at);
-    EXPECT_EQ(Flash_Mismatch(r, model), "");
-
-    char want_dir[512];
-    snprintf(
-        want_dir, sizeof want_dir,
-        "APP TOOLS 1.2 C0000-C0BB7 BB8 %X C000:0 now\nSPAN TOOLS 1.2 CF000-D0FFF 2000 %X 0:0 now\n"
-        "TWO TOOLS 1.2 E0100-E80BF 150 %X 0:0 now\nEDGE TOOLS 1.2 3F00000-3F010FF 1100 %X 0:0 now\n"
-        "P5 TOOLS 1.2 3F90500-3F9053F 40 140 0:0 now\nP6 TOOLS 1.2 3F90600-3F9063F 40 180 0:0 now\n"
-        "P7 TOOLS 1.2 3F90700-3F9073F 40 1C0 0:0 now\nP8 TOOLS 1.2 3F90800-3F9083F 40 200 0:0 "
-        "now\n",
-        Sum(app), Sum(span), Sum(low) + Sum(high) + Sum(over), Sum(edge, 0xF00));
-    EXPECT_EQ(Directory(r), want_dir);
-    EXPECT_EQ(Flash_At(r, BOOT_ADDR, 4), TABLES_MAGIC);
+    size_t from = std::min(out.find(start), out.size());
+    return out.substr(from, out.find(PROMPT, from) - from);
 }
 
-// Programs that would overwrite a stored program or the tables are refused before anything is sent; delete then
-// program replaces one. verify=on catches bits the board leaves unprogrammed (its flash fault at 0x03FE0010);
-// verify=off reports success over them as it always did.
-TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
+std::string Hex_Of(unsigned v)
 {
-    Bytes table = Pattern(20000, 10), app = Pattern(3000, 1), model(0x100000, 0xFF);
-    const std::map<std::string, std::string> files = {
-        {"table.bin", Str(table)},          {"myapp.bin", "x"},
-        {"myapp.hex", Tool_Hex({1}, 0)},    {"boot.bin", std::string(26, 0)},
-        {"bad.bin", std::string(0x100, 0)}, {"app.hex", Tool_Hex(app, 0xC0000)}};
-    RIG_RESULT r = Run_Typed(
-        "init com1\nprogram table.bin addr=d0000\nprogram myapp\nprogram boot.bin addr=3ffa000\n"
-        "delete table ; program table addr=d0000\nprogram bad addr=e0000 verify=on\n"
-        "program bad verify=off\nprogram app.hex verify=on\nexit\n",
-        {"--flash-fault", "3FE0010:F"}, {}, files);
-    for (const char *said :
-         {"Programming MYAPP.BIN (binary) at 0x000D0000",
-          "Program would overwrite TABLE at 0x000D0000-0x000D4E1F! Delete it first.",
-          "Program would overwrite the flash tables at 0x03FFA000-0x03FFA019!",
-          "Verify failed: flash block at 0x03FE0000 differs from what was written",
-          "Programming APP.HEX (hex)"})
-        EXPECT_EQ(Count(r.out, said), 1u) << said << r.out;
-    EXPECT_EQ(Count(r.out, "Flash programming complete"), 4u);
-    // Nothing crossed the wire for the refusals; each verify compares its block with the work area.
-    EXPECT_EQ(Programmed(r),
-              "1/3FD0000:4E20 1/3FD0000:4E20 1/3FE0000:100 1/3FE0000:100 1/3FC0000:BB8 ");
-    std::string compares;
-    for (const TRACE_EVENT &e : Events(r.trace, "rx_frame"))
-        if (e.Str("name") == "compare_ram")
-            compares += e.Str("dest") + "<" + e.Str("src") + ":" + e.Str("len") + " ";
-    EXPECT_EQ(compares, "66977792<131072:65536 66846720<131072:65536 67084288<131072:8192 ");
-    std::copy(table.begin(), table.end(), model.begin() + 0xD0000),
-        std::copy(app.begin(), app.end(), model.begin() + 0xC0000);
-    std::fill_n(model.begin() + 0xE0000, 0x100, 0), model[0xE0010] = 0x0F;
-    EXPECT_EQ(Flash_Mismatch(r, model), "");
-    char want_dir[256];
-    snprintf(want_dir, sizeof want_dir,
-             "TABLE   D0000-D4E1F 4E20 %X 0:0 now\nBAD   E0000-E00FF 100 0 0:0 now\n"
-             "APP   C0000-C0BB7 BB8 %X C000:0 now\n",
-             Sum(table), Sum(app));
-    EXPECT_EQ(Directory(r), want_dir);
-    // The tables read back intact.
-    EXPECT_NE(Run_Typed("init com1\nexit\n", {}, r.image)
-                  .out.find("Flash tables OK\nInitialization complete\n"),
-              std::string::npos);
-}
-
-// Faults on the line may make a run fail (said once, no directory entry), but a run that says it succeeded must have
-// put every byte in place.
-TEST(Program, LineFaultsNeverLeaveWrongBytesWithSuccess)
-{
-    Bytes code = Pattern(0x3000, 9), model(0x100000, 0xFF);
-    std::copy(code.begin(), code.end(), &model[0xE0000]);
-    const std::string hex = Tool_Hex(code, 0xE0000);
-    int successes = 0;
-    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-             {"--nak-first", "3"},
-             {"--corrupt-rate", "0.0005", "--out-corrupt-rate", "0.002", "--seed", "5"},
-             {"--drop-rate", "0.0005", "--out-drop-rate", "0.002", "--seed", "3"},
-             {"--corrupt-rate", "0.003", "--seed", "9"}}) {
-        RIG_RESULT r = Run_Typed("init com1\nprogram app\nexit\n", args, {}, {{"app.hex", hex}});
-        size_t from = std::min(r.out.find("Start flash programming ..."), r.out.size());
-        std::string run =
-            r.out.substr(from, r.out.find("FLASH CMD:", from) - from); // the program command
-        if (Count(run, "Flash programming complete") == 1) {
-            successes++;
-            EXPECT_EQ(Flash_Mismatch(r, model), "") << args[1];
-            continue;
-        }
-        EXPECT_NE(args[0], "--nak-first") << r.out;               // NAKs alone are always recovered
-        EXPECT_EQ(Count(run, "FAILED!"), 1u) << args[1] << r.out; // said once
-        EXPECT_TRUE(Flash_At(r, BOOT_ADDR, 4) != TABLES_MAGIC || Directory(r).empty())
-            << Directory(r);
-    }
-    EXPECT_GE(successes, 1);
+    char b[16];
+    snprintf(b, sizeof b, "%X", v);
+    return b;
 }
 
 struct TABLE_SET {
@@ -325,35 +157,265 @@ TABLE_SET Fresh_Tables(WORD board, WORD map_size = 1224)
     return t;
 }
 
+// Every map ends at 64 M.
 void Put_Bytes(Bytes &image, DWORD addr, const void *data, size_t len)
 {
-    memcpy(image.data() + (addr - (0x04000000 - image.size())), data,
-           len); // every map ends at 64 M
+    memcpy(image.data() + (addr - (0x04000000 - image.size())), data, len);
 }
 
 // An erased board (512 K, 1 M, 1 M or 2 M of flash) with the tables in place.
 Bytes Image_With(int board, const TABLE_SET &t)
 {
     Bytes image(board == 1 ? 0x80000 : board == 4 ? 0x200000 : 0x100000, 0xFF);
-    Put_Bytes(image, BOOT_ADDR, &t.boot, sizeof t.boot),
-        Put_Bytes(image, SYS_ADDR, &t.sys, sizeof t.sys);
-    Put_Bytes(image, MAP_ADDR, t.map, sizeof t.map),
-        Put_Bytes(image, DIR_ADDR, t.dir, sizeof t.dir);
+    Put_Bytes(image, BOOT_ADDR, &t.boot, sizeof t.boot);
+    Put_Bytes(image, SYS_ADDR, &t.sys, sizeof t.sys);
+    Put_Bytes(image, MAP_ADDR, t.map, sizeof t.map);
+    Put_Bytes(image, DIR_ADDR, t.dir, sizeof t.dir);
     return image;
 }
 
-// The date in the reprogramming stamp of one block in the board's map.
-DWORD Stamp_Date(const RIG_RESULT &r, WORD index)
+void Put_Program(FLASH_DIR_ENTRY_STRUCT &e, const char *name, WORD base, DWORD offset)
+{
+    e.dir_flags = DIR_IN_USE;
+    snprintf(e.program_name_str, sizeof e.program_name_str, "%s", name);
+    memcpy(e.group_name_str, "TOOLS", 5);
+    memcpy(e.version_str, "1.0", 3);
+    e.program_mem = {0, 0x000C0000, 0x000C0FFF, 0x1000, 3000, 0x1234, 1, 0, base, offset};
+}
+
+// The block's map entry stamped as reprogrammed once, at the date the board's flash holds.
+void Stamp(TABLE_SET &t, const RIG_RESULT &r, WORD index)
 {
     Bytes b = Flash_At(r, MAP_ADDR + index * 34u + 30, 4);
-    return b.size() == 4 ? b[0] | b[1] << 8 | b[2] << 16 | DWORD(b[3]) << 24 : 0;
+    t.map[index].reprogram_count = 1;
+    t.map[index].reprogram_date_time =
+        b.size() == 4 ? b[0] | b[1] << 8 | b[2] << 16 | DWORD(b[3]) << 24 : 0;
+}
+
+// Replaces the file span.bin of dir by one of two versions again and again while it lives.
+class Replacer {
+public:
+    Replacer(const Scratch_Dir &dir, const Bytes (&versions)[2])
+    {
+        dir.write("span.bin", Str(versions[0]));
+        thread_ = std::thread([&dir, &versions, this] {
+            for (int i = 1; !stop_; i++) {
+                dir.write("s.new", Str(versions[i % 2]));
+                rename(dir.file("s.new").c_str(), dir.file("span.bin").c_str());
+                usleep(100);
+            }
+        });
+    }
+    ~Replacer() { Stop(); }
+    void Stop()
+    {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// What the session of FilesLandByteForByteWithTheirDirectoryEntries says once each.
+const char *const LANDED_SAID[] = {
+    "Flash erasure complete\n",
+    "Save flash block at 0x03FE0000 (65536 bytes)\n",
+    "\nWrite WA from 0x00020100 to 0x0002017F ...   Size: 128   \n",
+    "\nWrite WA from 0x00028000 to 0x000280BF ...   Size: 192   \n",
+    "WARNING!  Hex segments #1 and #2 overlap at 0x000E0140-0x000E014F: #2 is programmed "
+    "over #1\n",
+    "\nDownload segment from 0x03EFFD00 to 0x03F000FF (1024 bytes)\n"
+    "   using device  from 0x03F00000 to 0x03F0FFFF (65536 bytes)\n"
+    "Adjusted start addr   0x03F00000 to 0x03F000FF (256 bytes)\n"
+    "\nWrite WA from 0x00020000 to 0x000200FF ...   Size: 256   \n",
+    "Download ...  Addr: 000CFC00 - 000CFFFF   Size: 1024     Total: 4096 of 8192 "
+    "(50%)\nProgram 29LV800T",
+    "\nOperation FAILED!  User aborted command\n\n"};
+
+// Hex files by GNU objcopy and binaries, one replaced again and again while it is read (named by
+// its full path), land byte for byte: each block erased and programmed once, each byte sent once,
+// each directory entry summing what was programmed. Two segments in one block share one save and
+// both work-area places; the piece straddling the lowest block's start is clipped; escape during
+// a download aborts it.
+TEST(Program, FilesLandByteForByteWithTheirDirectoryEntries)
+{
+    Scratch_Dir outside;
+    const Bytes spans[2] = {Pattern(0x2000, 2), Pattern(0x2000, 12)}, app = Pattern(3000, 1);
+    Bytes low = Pattern(0x80, 3), high = Pattern(0xC0, 4), over = Pattern(0x10, 10);
+    Bytes edge = Pattern(0x2000, 5);
+    Replacer replacer(outside, spans);
+    // Segments in one block, the highest first, the last one over the middle of another.
+    const std::string two = Hex_Record(4, 0, {0, 14}) + Hex_Record(0, 0x8000, high) +
+                            Hex_Record(0, 0x100, low) + Hex_Record(0, 0x140, over) + HEX_END;
+    std::map<std::string, std::string> files = {{"app.hex", Tool_Hex(app, 0xC0000)},
+                                                {"edge.bin", Str(edge)},
+                                                {"two.hex", two},
+                                                {"big.bin", Str(Pattern(0x8000, 8))},
+                                                {"old.bin", "old"}};
+    std::string lines = "init com1\nprogram old.bin addr=3f70000\ndebug\neraseall\n"
+                        "program app gr=tools ver=1.2\nprogram " +
+                        outside.file("span.bin") +
+                        " addr=cf000\nlog=download\nprogram two\nprogram edge.bin addr=3eff100\n"
+                        "log=normal\nprogram big.bin addr=3f80000\n\x1b";
+    for (int i = 5; i <= 8; i++) {
+        files["p" + std::to_string(i) + ".bin"] = std::string(0x40, (char)i);
+        lines += "program p" + std::to_string(i) + ".bin addr=3f90" + std::to_string(i) + "00\n";
+    }
+    Bytes model(0x100000, 0xFF); // after eraseall; the board starts all zero
+    RIG_RESULT r = Run_Typed(lines, {}, Bytes(model.size(), 0), files);
+    replacer.Stop();
+    for (const char *said : LANDED_SAID)
+        EXPECT_EQ(Count(r.out, said), 1u) << said << "\n--- in ---\n" << r.out;
+    EXPECT_EQ(Count(r.out, "Flash programming complete"), 9u);
+    // Into a pipe nothing is rewritten: one progress line per block programmed, with its share.
+    EXPECT_TRUE(Count(r.out, "Download ...") == 10 && r.out.find('\r') == std::string::npos);
+    // eraseall erases all 19 blocks (and forgets OLD), then each program erases and programs each
+    // of its blocks once and sends each byte once.
+    EXPECT_EQ(Programmed(r), "1/3F70000:3 20/3FC0000:BB8 1/3FC0000:1000 1/3FD0000:1000 "
+                             "1/3FE0000:150 1/3F00000:1100 1/3F90000:40 1/3F90000:40 "
+                             "1/3F90000:40 1/3F90000:40 ");
+    Bytes span = Flash_At(r, 0x3FCF000, 0x2000); // one version of span.bin, summed by its entry
+    EXPECT_TRUE(span == spans[0] || span == spans[1]);
+    for (int i = 5; i <= 8; i++) std::fill_n(model.begin() + 0x90000 + i * 0x100, 0x40, i);
+    const std::pair<uint32_t, Bytes> placed[] = {
+        {0xC0000, app},  {0xCF000, span}, {0xE0100, low},
+        {0xE0140, over}, {0xE8000, high}, {0, Bytes(edge.begin() + 0xF00, edge.end())}};
+    for (const auto &[at, b] : placed) std::copy(b.begin(), b.end(), model.begin() + at);
+    EXPECT_EQ(Flash_Mismatch(r, model), "");
+    const std::string rest = " 0:0 now\n", p = " TOOLS 1.2 3F90";
+    EXPECT_EQ(Directory(r),
+              "APP TOOLS 1.2 C0000-C0BB7 BB8 " + Hex_Of(Sum(app)) +
+                  " C000:0 now\nSPAN TOOLS 1.2 CF000-D0FFF 2000 " + Hex_Of(Sum(span)) + rest +
+                  "TWO TOOLS 1.2 E0100-E80BF 150 " + Hex_Of(Sum(low) + Sum(high) + Sum(over)) +
+                  rest + "EDGE TOOLS 1.2 3F00000-3F010FF 1100 " + Hex_Of(Sum(edge, 0xF00)) + rest +
+                  "P5" + p + "500-3F9053F 40 140" + rest + "P6" + p + "600-3F9063F 40 180" + rest +
+                  "P7" + p + "700-3F9073F 40 1C0" + rest + "P8" + p + "800-3F9083F 40 200" + rest);
+    EXPECT_EQ(Flash_At(r, BOOT_ADDR, 4), TABLES_MAGIC);
+}
+
+// Files that break a rule (no free directory entry, too many segments, a bad checksum, nothing
+// inside the flash, a name in use) are refused, said once, before anything is sent; checkhex shows
+// the segments of a srecord file (records across 64 KB boundaries) and of a binary; neither
+// leaves a segment file behind.
+TEST(Program, RefusedFilesSendNothingAndLeaveNoSegmentFiles)
+{
+    TABLE_SET t = Fresh_Tables(3);
+    for (int i = FIRST_PROG_DIR_ENTRY; i < MAX_DIR_ENTRIES; i++)
+        Put_Program(t.dir[i], ("P" + std::to_string(i)).c_str(), 0, 0);
+    Put_Program(t.dir[2], "APP", 0, 0);
+    std::string many;
+    for (int i = 0; i < 21; i++) many += Hex_Record(0, (WORD)(i * 0x10), {0xAA});
+    const std::map<std::string, std::string> files = {
+        {"prot.hex", Tool_Hex(Pattern(200000, 6), 0x3F80000, true)},
+        {"Boot.Bin", std::string(1000, 'b')},
+        {"many.hex", many + HEX_END},
+        {"app.hex", Tool_Hex(Pattern(3000, 1), 0xC0000)},
+        {"bad.hex",
+         Hex_Record(4, 0, {3, 0xF9}) + Hex_Record(0, 0x100, {1}) + ":02010000ABCD00\n" + HEX_END},
+        {"void.bin", Str(Pattern(100, 7))},
+        {"p10.bin", "p10"}};
+    const Bytes image = Image_With(3, t);
+    RIG_RESULT r = Run_Typed("init com1\nprogram p10.bin addr=3f90000\ndelete p9\ncheckhex many\n"
+                             "program bad\nprogram void.bin addr=200000\nprogram app\n"
+                             "checkhex prot.hex\ncheckhex boot.bin addr=8000\ndos\nls\n",
+                             {}, image, files);
+    for (const char *said :
+         {"\nOperation FAILED!  Hex file segment limit exceeded\n\n",
+          "\nOperation FAILED!  Invalid checksum in hex file at line 3\n\n",
+          "\nNo code/data located in flash memory!\n", "Program name already in flash directory!\n",
+          "Directory full!\n",
+          "Process hex code/data segment #0 from 0x03F80000 to 0x03FB0D3F (200000 bytes)\n",
+          "Read ...      Addr: 03F80000 - 03FB0D3F   Size: 200000   Total: 200000 (100% of file)\n",
+          "Process binary code/data segment from 0x00008000 to 0x000083E7 (1000 bytes)\n"})
+        EXPECT_EQ(Count(r.out, said), 1u) << said << "\n--- in ---\n" << r.out;
+    EXPECT_EQ(Count(r.out, "code/data segment"), 2u); // checkhex shows them at log level debug
+    EXPECT_EQ(Count(r.out, "FAILED"), 2u) << r.out;
+    // The shell's ls ran before the clean-up at exit.
+    EXPECT_TRUE(Count(r.out, "many.hex") == 1 && Count(r.out, "seg0") == 0) << r.out;
+    EXPECT_EQ(Programmed(r), ""); // only the tables, at the end of input
+    EXPECT_EQ(Sent(r, "erase_flash"), 1u);
+}
+
+// Programs that would overwrite a stored program or the tables are refused before anything is
+// sent; delete then program replaces one. verify=on catches bits the board leaves unprogrammed
+// (its flash fault at 0x03FE0010); verify=off reports success over them as it always did.
+TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
+{
+    Bytes table = Pattern(20000, 10), app = Pattern(3000, 1), model(0x100000, 0xFF);
+    const std::map<std::string, std::string> files = {
+        {"table.bin", Str(table)},          {"myapp.bin", "x"},
+        {"myapp.hex", Tool_Hex({1}, 0)},    {"boot.bin", std::string(26, 0)},
+        {"bad.bin", std::string(0x100, 0)}, {"app.hex", Tool_Hex(app, 0xC0000)}};
+    RIG_RESULT r = Run_Typed(
+        "init com1\nprogram table.bin addr=d0000\nprogram myapp\nprogram boot.bin addr=3ffa000\n"
+        "delete table ; program table addr=d0000\nprogram bad addr=e0000 verify=on\n"
+        "program bad verify=off\nprogram app.hex verify=on\nexit\n",
+        {"--flash-fault", "3FE0010:F"}, {}, files);
+    for (const char *said :
+         {"Programming MYAPP.BIN (binary) at 0x000D0000",
+          "Program would overwrite TABLE at 0x000D0000-0x000D4E1F! Delete it first.",
+          "Program would overwrite the flash tables at 0x03FFA000-0x03FFA019!",
+          "Verify failed: flash block at 0x03FE0000 differs from what was written",
+          "Programming APP.HEX (hex)"})
+        EXPECT_EQ(Count(r.out, said), 1u) << said << r.out;
+    EXPECT_EQ(Count(r.out, "Flash programming complete"), 4u);
+    // Nothing crossed the wire for the refusals; each verify compares its block with the work
+    // area.
+    EXPECT_EQ(Programmed(r),
+              "1/3FD0000:4E20 1/3FD0000:4E20 1/3FE0000:100 1/3FE0000:100 1/3FC0000:BB8 ");
+    std::string compares;
+    for (const TRACE_EVENT &e : Events(r.trace, "rx_frame"))
+        if (e.Str("name") == "compare_ram")
+            compares += e.Str("dest") + "<" + e.Str("src") + ":" + e.Str("len") + " ";
+    EXPECT_EQ(compares, "66977792<131072:65536 66846720<131072:65536 67084288<131072:8192 ");
+    std::copy(table.begin(), table.end(), model.begin() + 0xD0000);
+    std::copy(app.begin(), app.end(), model.begin() + 0xC0000);
+    std::fill_n(model.begin() + 0xE0000, 0x100, 0);
+    model[0xE0010] = 0x0F;
+    EXPECT_EQ(Flash_Mismatch(r, model), "");
+    EXPECT_EQ(Directory(r),
+              "TABLE   D0000-D4E1F 4E20 " + Hex_Of(Sum(table)) +
+                  " 0:0 now\nBAD   E0000-E00FF 100 0 0:0 now\nAPP   C0000-C0BB7 BB8 " +
+                  Hex_Of(Sum(app)) + " C000:0 now\n");
+    // The tables read back intact.
+    EXPECT_NE(Run_Typed("init com1\nexit\n", {}, r.image)
+                  .out.find("Flash tables OK\nInitialization complete\n"),
+              std::string::npos);
+}
+
+// Faults on the line may make a run fail (said once, no directory entry), but a run that says it
+// succeeded must have put every byte in place.
+TEST(Program, LineFaultsNeverLeaveWrongBytesWithSuccess)
+{
+    Bytes code = Pattern(0x3000, 9), model(0x100000, 0xFF);
+    std::copy(code.begin(), code.end(), &model[0xE0000]);
+    const std::string hex = Tool_Hex(code, 0xE0000);
+    int successes = 0;
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"--nak-first", "3"},
+             {"--corrupt-rate", "0.0005", "--out-corrupt-rate", "0.002", "--seed", "5"},
+             {"--drop-rate", "0.0005", "--out-drop-rate", "0.002", "--seed", "3"},
+             {"--corrupt-rate", "0.003", "--seed", "9"}}) {
+        RIG_RESULT r = Run_Typed("init com1\nprogram app\nexit\n", args, {}, {{"app.hex", hex}});
+        const std::string run = Up_To_Prompt(r.out, "Start flash programming ...");
+        if (Count(run, "Flash programming complete") == 1) {
+            successes++;
+            EXPECT_EQ(Flash_Mismatch(r, model), "") << args[1];
+            continue;
+        }
+        EXPECT_NE(args[0], "--nak-first") << r.out;               // NAKs alone are always recovered
+        EXPECT_EQ(Count(run, "FAILED!"), 1u) << args[1] << r.out; // said once
+        EXPECT_TRUE(Flash_At(r, BOOT_ADDR, 4) != TABLES_MAGIC || Directory(r).empty())
+            << Directory(r);
+    }
+    EXPECT_GE(successes, 1);
 }
 
 const std::string REBUILT =
     "Flash tables INVALID!\nPerforming reinittbls command ...\n8 MBit Boot Block Flash detected "
     "(x8)\nFlash tables initialized\nInitialization complete\n";
-const std::string EXIT_WRITTEN =
-    "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\n";
 
 std::string Init_Head(const std::string &baud, bool verbose = false)
 {
@@ -370,57 +432,46 @@ std::string Transcript(const std::vector<std::string> &segments)
     return s;
 }
 
-// Board 3's map as tabulated, top block first: 16 K, 8 K, 8 K, 32 K, then 64 K blocks; blocks 12 to 16 have a
-// real-mode window; none reprogrammed.
-std::string Board3_Map()
+// The head of board 3's map as tabulated, then its rows top block first (16 K at 0x03FFC000
+// numbered 34 of 35, then the table block 17 down to 0; blocks 12 to 16 have a real-mode window).
+std::string Board3_Map_Head()
 {
     std::string s =
         "Flash device map of PELLAR board (TARGET system):\n\n"
         "              Real Mode  Prot Mode    Block  Blk  Tot  Program           Prog \n"
         "Device        Address    Address       Size  Num  Blk  Date/Time         Count\n";
     for (int n : {12, 8, 8, 7, 3, 3, 14}) s += Rule_Run(n) + (n == 8 ? "   " : "  ");
-    s += Rule_Run(7) + "\n";
-    for (unsigned n = 18; n <= 18; n--) {
-        DWORD prot = n == 18   ? 0x03FFC000
-                     : n == 17 ? BOOT_ADDR
-                     : n == 16 ? 0x03FF8000
-                               : 0x03F00000 + n * 0x10000;
-        char real[9] = "-", line[160];
-        if (n >= 12 && n <= 16)
-            snprintf(real, sizeof real, "%08lX", (unsigned long)(prot - 0x03F00000));
-        snprintf(line, sizeof line,
-                 "29LV800T      %8s   %08lX   %6uK  %3u  %3u  -                     0\n", real,
-                 (unsigned long)prot,
-                 n == 18   ? 16
-                 : n >= 16 ? 8
-                 : n == 15 ? 32
-                           : 64,
-                 n == 18 ? 34 : n, n == 18 ? 35 : 18);
-        s += line;
-    }
-    return s;
+    return s + Rule_Run(7) + "\n29LV800T             -   03FFC000       16K   34   35  -" +
+           std::string(21, ' ') + "0\n29LV800T             -   03FFA000        8K   17   18";
 }
 
 TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
 {
     DWORD before = DWORD(time(nullptr));
     RIG_RESULT r = Run_Typed("init com1 ; map\nmap\nexit\n");
-    // Init fails (the tables were invalid), so the rest of its line is skipped, but the link stays up and map runs on
-    // the next line.
-    EXPECT_EQ(r.out, Transcript({Init_Head("9600") + ON_LINE + REBUILT + "Not run: MAP\n",
-                                 Board3_Map(), EXIT_WRITTEN}));
+    // Init fails (the tables were invalid), so the rest of its line is skipped, but the link
+    // stays up and map runs on the next line.
+    EXPECT_EQ(Up_To_Prompt(r.out, "Port set"),
+              "Port set to COM1\nVT Port set to COM1\nEstablish link to target system on COM1 at "
+              "9600 baud ...\n" +
+                  ON_LINE + REBUILT + "Not run: MAP\n\n");
+    EXPECT_EQ(Count(r.out, Board3_Map_Head()), 1u) << r.out;
+    EXPECT_EQ(Count(r.out, "29LV800T"), 19u);
+    for (const char *row : {"29LV800T      000C0000   03FC0000       64K   12   18  -",
+                            "29LV800T             -   03F00000       64K    0   18  -"})
+        EXPECT_EQ(Count(r.out, row), 1u) << row;
+    EXPECT_EQ(Up_To_Prompt(r.out, "Start shutdown"), EXIT_WRITTEN + "\n");
     // All four tables patched into one save / erase / program of the block.
     EXPECT_TRUE(Sent(r, "write_ram") == 4 && Sent(r, "copy_ram") == 1 &&
                 Sent(r, "erase_flash") == 1 && Sent(r, "program_flash") == 1);
     // The flash holds the tables and nothing else; the table block is stamped.
     TABLE_SET t = Fresh_Tables(3);
-    DWORD stamp = Stamp_Date(r, 17);
-    EXPECT_GE(stamp, before);
-    t.map[17].reprogram_count = 1, t.map[17].reprogram_date_time = stamp;
+    Stamp(t, r, 17);
+    EXPECT_GE(t.map[17].reprogram_date_time, before);
     EXPECT_EQ(r.image, Image_With(3, t));
-    // Second session, at 38400 against the board at 9600: the first inits reach the board as garbage, the one at 9600
-    // is refused twice (resent with its number) and answered, then the board is moved up; the tables are read back
-    // and nothing is written (the flash unchanged), and goodbye returns the board to 9600.
+    // At 38400 against the board at 9600: the first inits reach the board as garbage, the one at
+    // 9600 is refused twice (resent with its number) and answered, then the board is moved up;
+    // the tables are read back and nothing is written, and goodbye returns the board to 9600.
     RIG_RESULT r2 =
         Run_Typed("log=v\nbaud=38400\ninit com1\nexit\n", {"--nak-first", "2"}, r.image);
     EXPECT_EQ(r2.out,
@@ -439,43 +490,10 @@ TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
     EXPECT_TRUE(r2.image == r.image && Sent(r2, "write_ram") == 0);
 }
 
-// Each model's flash is detected, its whole map kept and written into its flash; getid names its part (board 3: the
-// blank-board test).
-TEST(TablesE2e, EachBoardModelGetsItsOwnMapInItsFlash)
-{
-    const struct {
-        int board;
-        const char *detected, *device, *id;
-        size_t blocks;
-        WORD table_block;
-    } boards[] = {{1, "4 MBit Boot Block Flash detected (x16)\n", "28F400CV-T",
-                   "0x0089, Device ID = 0x0070", 7, 5},
-                  {2, "8 MBit Boot Block Flash detected (x16)\n", "28F800CV-T",
-                   "0x0089, Device ID = 0x009C", 11, 9},
-                  {4, "16 MBit Boot Block Flash detected (x8)\n", "29LV160T",
-                   "0x0101, Device ID = 0x00C4", 35, 33}};
-    for (const auto &c : boards) {
-        SCOPED_TRACE(c.board);
-        RIG_RESULT r = Run_Typed("baud=38400\ninit com1\nmap\ndebug\ngetid 3ffa000\nexit\n",
-                                 {"--board", std::to_string(c.board), "--baud", "38400"});
-        EXPECT_NE(r.out.find(c.detected), std::string::npos);
-        EXPECT_EQ(Count(r.out, c.device), c.blocks); // the host keeps the whole map
-        EXPECT_EQ(
-            Count(r.out, PROMPT + Seg("Device Manufacturers Code = " + std::string(c.id) + "\n")),
-            1u)
-            << r.out;
-        // Already at the host's rate: one init, no change.
-        EXPECT_TRUE(Sent(r, "init") == 1 && Sent(r, "change_baud") == 0);
-        TABLE_SET t = Fresh_Tables(WORD(c.board));
-        t.map[c.table_block].reprogram_count = 1,
-        t.map[c.table_block].reprogram_date_time = Stamp_Date(r, c.table_block);
-        EXPECT_EQ(r.image, Image_With(c.board, t));
-    }
-}
-
-// An old monitor keeps 20 map entries, so board 4's table block (entry 33) is never in the map read back: the host
-// completes its copy from the built-in map, keeps tables and programs across sessions and programs above entry 19. A
-// full-flash image is refused before anything is sent; the directory survives.
+// An old monitor keeps 20 map entries, so board 4's table block (entry 33) is never in the map
+// read back: the host completes its copy from the built-in map, keeps tables and programs across
+// sessions and programs above entry 19. A full-flash image is refused before anything is sent;
+// the directory survives.
 TEST(TablesE2e, OldMonitorOnBoard4KeepsItsTablesAcrossSessionsAndAFullFlashImageIsRefused)
 {
     const std::vector<std::string> old = {"--board", "4", "--monitor-version", "0240"};
@@ -486,31 +504,31 @@ TEST(TablesE2e, OldMonitorOnBoard4KeepsItsTablesAcrossSessionsAndAFullFlashImage
                   {}, files);
     EXPECT_NE(r.out.find("Program would overwrite the flash tables at 0x03FFA000-0x03FFA019!\n"),
               std::string::npos);
+    EXPECT_NE(r.out.find("16 MBit Boot Block Flash detected (x8)\n"), std::string::npos);
     EXPECT_EQ(Sent(r, "erase_flash"), 2u); // APP's block and the table block
-    TABLE_SET t =
-        Fresh_Tables(4, 680); // the rebuilt map is written cut to 20 entries, its size 680
+    // The rebuilt map is written cut to 20 entries, its size 680.
+    TABLE_SET t = Fresh_Tables(4, 680);
     memset(&t.map[20], 0xFF, 16 * sizeof(DEVICE_MAP_STRUCT));
-    t.map[0].reprogram_count = 1, t.map[0].reprogram_date_time = Stamp_Date(r, 0); // APP's block
+    Stamp(t, r, 0);                // APP's block
     Bytes want = Image_With(4, t); // boot, system and device tables
     EXPECT_EQ(Flash_At(r, BOOT_ADDR, 0x1000), Bytes(want.end() - 0x6000, want.end() - 0x5000));
-    RIG_RESULT r2 = Run_Typed("init com1\nmap\nprogram two.bin addr=3f40000\nsystem=new\nexit\n",
-                              old, r.image, files);
+    // Then both at 38400 already: one init, no change of rate; getid names the part.
+    std::vector<std::string> fast = old;
+    fast.insert(fast.end(), {"--baud", "38400"});
+    RIG_RESULT r2 = Run_Typed("baud=38400\ninit com1\nmap\ndebug\ngetid 3ffa000\n"
+                              "program two.bin addr=3f40000\nsystem=new\nexit\n",
+                              fast, r.image, files);
     EXPECT_NE(r2.out.find("Flash tables OK\nInitialization complete\n"), std::string::npos)
         << r2.out;
+    EXPECT_TRUE(Sent(r2, "init") == 1 && Sent(r2, "change_baud") == 0);
+    EXPECT_NE(r2.out.find(Seg("Device Manufacturers Code = 0x0101, Device ID = 0x00C4\n")),
+              std::string::npos);
     EXPECT_EQ(Count(r2.out, "29LV160T"), 35u + 1); // the whole map, then TWO's block
     EXPECT_NE(r2.out.find(EXIT_WRITTEN), std::string::npos) << r2.out;
     EXPECT_EQ(Directory(r2),
               "APP   3E00000-3E00002 3 141 0:0 now\nTWO   3F40000-3F40002 3 15A 0:0 now\n");
-    EXPECT_EQ(Flash_At(r2, DIR_ADDR + 1, 4), Bytes({'N', 'E', 'W', 0})); // the system name, entry 0
+    EXPECT_EQ(Flash_At(r2, DIR_ADDR + 1, 4), Bytes({'N', 'E', 'W', 0})); // the system name
     EXPECT_EQ(Flash_At(r2, 0x03F40000, 3), Bytes({'t', 'w', 'o'}));
-}
-
-void Put_Program(FLASH_DIR_ENTRY_STRUCT &e, const char *name, WORD base, DWORD offset)
-{
-    e.dir_flags = DIR_IN_USE;
-    snprintf(e.program_name_str, sizeof e.program_name_str, "%s", name);
-    memcpy(e.group_name_str, "TOOLS", 5), memcpy(e.version_str, "1.0", 3);
-    e.program_mem = {0, 0x000C0000, 0x000C0FFF, 0x1000, 3000, 0x1234, 1, 0, base, offset};
 }
 
 std::string Dir_Listing(const std::vector<std::string> &names_flags)
@@ -532,6 +550,8 @@ std::string Dir_Listing(const std::vector<std::string> &names_flags)
     return s;
 }
 
+// A setboot without a vector still moves the mark; noboot and deleting the boot program clear
+// the boot table; systbl shows the tables as read; the boot program starts at exit's shutdown.
 TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
 {
     // Board 3 with APP (start F000:0100), BIG (a linear start) and NOVEC (none).
@@ -539,32 +559,29 @@ TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
     Put_Program(t.dir[2], "APP", 0xF000, 0x0100);
     Put_Program(t.dir[3], "BIG", 0x0000, 0x000F8000);
     Put_Program(t.dir[4], "NOVEC", 0, 0);
-    RIG_RESULT r = Run_Typed(
-        "init com1\nsetboot app\nsetboot big\nsetboot novec\ndir\nvector=1000:20\nsetboot novec\n"
-        "noboot\nsetboot app ; delete app\nvector=f000:0\nsystem=benchtop1\ndebug\nsystbl\nsetboot "
-        "big\n"
-        "abort\nn\nexit\n",
-        {}, Image_With(3, t)); // abort's answer is a line of its own
+    RIG_RESULT r = Run_Typed("init com1\nsetboot app\nsetboot big\nsetboot novec\ndir\n"
+                             "vector=1000:20\nsetboot novec\nnoboot\nsetboot app ; delete app\n"
+                             "vector=f000:0\nsystem=benchtop1\ndebug\nsystbl\nsetboot big\n"
+                             "abort\nn\nexit\n", // abort's answer is a line of its own
+                             {}, Image_With(3, t));
     const std::string set_big =
         "Program name set to BIG\nWARNING!  Boot program start vector adjusted from linear "
         "address 0000:000F8000\n          to real-mode address E801:FFF0\nBoot program set to BIG "
         "(start vector = E801:FFF0)\n";
     const std::string set_app =
         "Program name set to APP\nBoot program set to APP (start vector = F000:0100)\n";
-    const std::string systbl = "System Tables:\n\n"
-                               "Boot Valid         = 0xA1B2C3D4\nBoot Addr          = "
-                               "0x03FFA000\nBoot Size          = 0x0000001A (26)\n"
-                               "Boot Flags         = 0x00\nBoot Vector        = "
-                               "0x0000:0x00000000\nBoot Board Id      = 3\n"
+    const std::string systbl = "System Tables:\n\nBoot Valid         = 0xA1B2C3D4\n"
+                               "Boot Addr          = 0x03FFA000\n"
+                               "Boot Size          = 0x0000001A (26)\nBoot Flags         = 0x00\n"
+                               "Boot Vector        = 0x0000:0x00000000\nBoot Board Id      = 3\n"
                                "Boot Baud          = 9600\nBoot Tbl Ver       = 1\n\n"
-                               "System Valid       = 0xA1B2C3D4\nSystem Addr        = "
-                               "0x03FFA400\nSystem Size        = 0x00000076 (118)\n\n"
-                               "Device Valid       = 0xA1B2C3D4\nDevice Addr        = "
-                               "0x03FFA800\nDevice Size        = 0x000004C8 (1224)\n\n"
-                               "Directory Valid    = 0xA1B2C3D4\nDirectory Addr     = "
-                               "0x03FFB000\nDirectory Size     = 0x000002BC (700)\n";
-    // A setboot without a vector still moves the mark; noboot and deleting the boot program clear the boot table
-    // (systbl).
+                               "System Valid       = 0xA1B2C3D4\n"
+                               "System Addr        = 0x03FFA400\n"
+                               "System Size        = 0x00000076 (118)\n\n"
+                               "Device Valid       = 0xA1B2C3D4\nDevice Addr        = 0x03FFA800\n"
+                               "Device Size        = 0x000004C8 (1224)\n\n"
+                               "Directory Valid    = 0xA1B2C3D4\nDirectory Addr     = 0x03FFB000\n"
+                               "Directory Size     = 0x000002BC (700)\n";
     EXPECT_EQ(
         r.out,
         Transcript(
@@ -578,25 +595,26 @@ TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
              "Program APP not found in directory!\n", "System name set to BENCHTOP1\n",
              "Debug commands ENABLED\n", systbl, set_big,
              "Tables in flash memory require updating.  Abort anyway? [n]: n\n", EXIT_WRITTEN}));
-    // The console: nothing to boot at the start; at exit's shutdown the board starts BIG.
     const std::string banner = "\r\nBoot monitor V2.51 - flash 03F00000-03FFFFFF\r\n";
     EXPECT_EQ(r.console, banner + "No boot program set\r\n" + banner +
                              "Starting boot program BIG at E801:FFF0 (directory entry 3)\r\n");
-    // The system table is as read and stays put; the device map goes along for the table block's stamp.
+    // The system table is as read and stays put; the device map goes along for the table
+    // block's stamp.
     EXPECT_EQ(Sent(r, "write_ram"), 3u);
     t.boot = {0xA1B2C3D4, 1, 0xE801, 0xFFF0, SYS_ADDR, 3, 9600, 1};
-    t.dir[2].dir_flags = DIR_DELETED, t.dir[3].dir_flags = DIR_IN_USE | DIR_BOOT;
-    t.dir[4].program_mem.start_vector_base = 0x1000,
+    t.dir[2].dir_flags = DIR_DELETED;
+    t.dir[3].dir_flags = DIR_IN_USE | DIR_BOOT;
+    t.dir[4].program_mem.start_vector_base = 0x1000;
     t.dir[4].program_mem.start_vector_offset = 0x20;
     memcpy(t.dir[0].program_name_str, "BENCHTOP1", 9);
-    t.map[17].reprogram_count = 1, t.map[17].reprogram_date_time = Stamp_Date(r, 17);
+    Stamp(t, r, 17);
     EXPECT_EQ(r.image, Image_With(3, t));
 }
 
-// On a blank board whose line is paced: Ctrl-C in the download of a 4 K hex file aborts that command only, Ctrl-C at
-// the prompt says how to leave; then SIGTERM, SIGHUP or a closed output end the session as exit does (the rebuilt
-// tables written), and a second signal in that shutdown ends it at once. Every way out puts the line back and leaves
-// no temporary file.
+// On a blank board whose line is paced: Ctrl-C in the download of a 4 K hex file aborts that
+// command only, Ctrl-C at the prompt says how to leave; then SIGTERM, SIGHUP or a closed output
+// end the session as exit does (the rebuilt tables written), and a second signal in that shutdown
+// ends it at once. Every way out puts the line back and leaves no temporary file.
 TEST(SessionEnd, SignalsAndLostOutputWriteTheTablesAndRestoreTheLine)
 {
     std::string hex = Hex_Record(2, 0, {0xD0, 0x00});
@@ -612,8 +630,10 @@ TEST(SessionEnd, SignalsAndLostOutputWriteTheTablesAndRestoreTheLine)
     for (const auto &e : ends) {
         SCOPED_TRACE(e.sig + 100 * e.twice);
         RIG_SETUP s;
-        s.board_args = {"--pace", "--baud", "38400"}, s.files["big.hex"] = hex + HEX_END;
-        s.stdin_text = "baud=38400\ninit com1\nprogram big\ndir\n", s.keep_stdin_open = true;
+        s.board_args = {"--pace", "--baud", "38400"};
+        s.files["big.hex"] = hex + HEX_END;
+        s.stdin_text = "baud=38400\ninit com1\nprogram big\ndir\n";
+        s.keep_stdin_open = true;
         s.events = {{"Process flash blocks ...\n", SIGINT},
                     {"Name      Group", SIGINT},
                     {hint + PROMPT, e.sig, e.lose_output, e.lose_output ? "dir\n" : ""}};
@@ -636,56 +656,31 @@ TEST(SessionEnd, SignalsAndLostOutputWriteTheTablesAndRestoreTheLine)
     }
 }
 
-// Tables that fail a check when read, lie outside their block, were never read or never came (a silent board) are
-// never written: exit is refused (or the link is down), abort leaves them, and the flash stays as it was. Each failed
-// check is said at verbose after the table reads up to it, and the tables are rebuilt; a table read that fails on the
-// link takes the link down; a silent board is reported once with advice. A shutdown that fails after the tables were
-// written says so.
-TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
+// A session's typed lines, what it printed (looked for), and the table reads it made.
+struct UNWRITTEN_CASE {
+    std::vector<std::string> board;
+    Bytes image;
+    std::string in, said;
+    size_t reads;
+};
+
+// Tables that are never written: exit is refused (or the link is down), abort leaves them, the
+// flash stays as it was and the line is put back.
+void Expect_Unwritten(const UNWRITTEN_CASE &c)
+{
+    RIG_RESULT r = Run_Typed(c.in, c.board, c.image);
+    EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
+    EXPECT_EQ(Sent(r, "read_ram"), c.reads) << r.out;
+    EXPECT_EQ(Sent(r, "write_ram") + Sent(r, "erase_flash") + Sent(r, "shutdown"), 0u);
+    EXPECT_TRUE(r.exit_code == 1 && r.image == c.image && r.link_restored);
+}
+
+// Each failed check of the tables read is said at verbose after the table reads up to it, and the
+// tables are rebuilt, never written unasked.
+TEST(SessionEnd, TablesThatFailACheckAreRebuiltAndNeverWritten)
 {
     TABLE_SET t = Fresh_Tables(3);
     Put_Program(t.dir[2], "KEEP", 0xF000, 0x0100);
-    const Bytes kept = Image_With(3, t);
-    t.sys.directory_tbl.first_phys_addr = 0x03FFC000; // in the 16 K block above the table block
-    Bytes apart = Image_With(3, t);
-    Put_Bytes(apart, 0x03FFC000, t.dir, sizeof t.dir);
-    const std::string outside =
-        Seg("Start shutdown ...\nFlash table at 0x03FFC000 (700 bytes) lies outside its "
-            "flash block at 0x03FFA000 - tables not written\n");
-    struct CASE {
-        std::vector<std::string> board;
-        Bytes image;
-        std::string in, said;
-        size_t reads;
-    };
-    std::vector<CASE> cases = {
-        {{},
-         apart,
-         "init com1\nboard=kestrel\nboard=pellar\nsystem=other\nexit\nshutdown\nabort\ny\n",
-         PROMPT + Seg("Invalid board name!\n") + PROMPT + Seg("Board set to PELLAR\n") + PROMPT +
-             Seg("System name set to OTHER\n") + PROMPT + outside + PROMPT + outside + PROMPT +
-             "\nTables in flash memory",
-         4},
-        {{"--fail", "read_ram:4"},
-         kept,
-         "init com1\nprogram app ; exit\nexit\n",
-         ON_LINE +
-             "\nOperation FAILED!  Target system not responding\n\nFlash tables not read: link "
-             "taken down, "
-             "perform init command again\n\n" +
-             PROMPT + Seg(NOT_ON_LINE + "Not run: EXIT\n") + PROMPT + "\n\n",
-         4},
-        {{"--silent"},
-         Bytes(0x100000, 0xFF),
-         "log=v\nbaud=38400\ninit\ninit com1\nsystem=bench\nmap\n",
-         PROMPT + Seg("Target comms port not specified!\n") + PROMPT +
-             Seg(Init_Head("38.4K", true) +
-                 "Re-synch with "
-                 "target system at 9600 baud ...\n\nInitialize host/target comms FAILED!  Target "
-                 "system not responding\n\n"
-                 "Reset target system and perform init command again\n") +
-             PROMPT + Seg(NOT_ON_LINE) + PROMPT + Seg(NOT_ON_LINE) + PROMPT + "\n",
-         0}};
     // The spoilt word's address and value, and the table reads up to the check.
     const struct {
         const char *why;
@@ -697,23 +692,62 @@ TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
                   {"Device table flag not found\n", SYS_ADDR + 42, 0, 3},
                   {"Directory table flag not found\n", SYS_ADDR + 80, 0xFFFFFFFF, 4}};
     for (const auto &c : spoilt) {
-        cases.push_back({{},
-                         kept,
-                         "log=v\ninit com1\nabort\ny\n",
-                         PROMPT +
-                             Seg(Init_Head("9600", true) + ON_LINE + "Read flash tables ...\n" +
-                                 c.why + REBUILT) +
-                             PROMPT + "\nTables in flash memory",
-                         c.reads});
-        Put_Bytes(cases.back().image, c.addr, &c.value, 4);
+        SCOPED_TRACE(c.why);
+        Bytes image = Image_With(3, t);
+        Put_Bytes(image, c.addr, &c.value, 4);
+        Expect_Unwritten({{},
+                          image,
+                          "log=v\ninit com1\nabort\ny\n",
+                          PROMPT +
+                              Seg(Init_Head("9600", true) + ON_LINE + "Read flash tables ...\n" +
+                                  c.why + REBUILT) +
+                              PROMPT + "\nTables in flash memory",
+                          c.reads});
     }
-    for (const auto &c : cases) {
-        RIG_RESULT r = Run_Typed(c.in, c.board, c.image);
-        EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
-        EXPECT_EQ(Sent(r, "read_ram"), c.reads) << r.out;
-        EXPECT_EQ(Sent(r, "write_ram") + Sent(r, "erase_flash") + Sent(r, "shutdown"), 0u);
-        EXPECT_TRUE(r.exit_code == 1 && r.image == c.image && r.link_restored);
-    }
+}
+
+// Tables that lie outside their block, were never read (the link went down in the read) or never
+// came (a silent board, reported once with advice) are never written; a shutdown that fails after
+// the tables were written says so.
+TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
+{
+    TABLE_SET t = Fresh_Tables(3);
+    Put_Program(t.dir[2], "KEEP", 0xF000, 0x0100);
+    const Bytes kept = Image_With(3, t);
+    t.sys.directory_tbl.first_phys_addr = 0x03FFC000; // in the 16 K block above the table block
+    Bytes apart = Image_With(3, t);
+    Put_Bytes(apart, 0x03FFC000, t.dir, sizeof t.dir);
+    const std::string outside =
+        Seg("Start shutdown ...\nFlash table at 0x03FFC000 (700 bytes) lies outside its "
+            "flash block at 0x03FFA000 - tables not written\n");
+    Expect_Unwritten({{},
+                      apart,
+                      "init com1\nboard=kestrel\nboard=pellar\nsystem=other\nexit\nshutdown\n"
+                      "abort\ny\n",
+                      PROMPT + Seg("Invalid board name!\n") + PROMPT +
+                          Seg("Board set to PELLAR\n") + PROMPT +
+                          Seg("System name set to OTHER\n") + PROMPT + outside + PROMPT + outside +
+                          PROMPT + "\nTables in flash memory",
+                      4});
+    Expect_Unwritten({{"--fail", "read_ram:4"},
+                      kept,
+                      "init com1\nprogram app ; exit\nexit\n",
+                      ON_LINE +
+                          "\nOperation FAILED!  Target system not responding\n\nFlash tables not "
+                          "read: link taken down, perform init command again\n\n" +
+                          PROMPT + Seg(NOT_ON_LINE + "Not run: EXIT\n") + PROMPT + "\n\n",
+                      4});
+    Expect_Unwritten(
+        {{"--silent"},
+         Bytes(0x100000, 0xFF),
+         "log=v\nbaud=38400\ninit\ninit com1\nsystem=bench\nmap\n",
+         PROMPT + Seg("Target comms port not specified!\n") + PROMPT +
+             Seg(Init_Head("38.4K", true) +
+                 "Re-synch with target system at 9600 baud ...\n\nInitialize host/target comms "
+                 "FAILED!  Target system not responding\n\nReset target system and perform init "
+                 "command again\n") +
+             PROMPT + Seg(NOT_ON_LINE) + PROMPT + Seg(NOT_ON_LINE) + PROMPT + "\n",
+         0});
     RIG_RESULT r = Run_Typed("init com1\nsystem=new\n", {"--fail", "shutdown"}, kept);
     EXPECT_NE(r.out.find("End of input: flash tables up to date on the target, but the link was "
                          "not shut down\n"),
@@ -723,8 +757,15 @@ TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
     EXPECT_EQ(Flash_At(r, DIR_ADDR + 141, 5), Bytes({'K', 'E', 'E', 'P', 0}));
 }
 
-// The board hangs up while TORVEX waits for the answer to an erase (an allowance of two minutes) or during an echo
-// test: told once, no CPU burnt, the target off-line, exit at once.
+double Children_Cpu()
+{
+    rusage u;
+    getrusage(RUSAGE_CHILDREN, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The board hangs up while TORVEX waits for the answer to an erase (an allowance of two minutes)
+// or during an echo test: told once, no CPU burnt, the target off-line, exit at once.
 TEST(SessionEnd, HangUpEndsTheExchangeAtOnceAndTakesTheTargetOffLine)
 {
     const std::string tail =
@@ -738,30 +779,26 @@ TEST(SessionEnd, HangUpEndsTheExchangeAtOnceAndTakesTheTargetOffLine)
         {"write_ram", "debug\ninit com1\necho 16 0\n",
          "Write/Read ...  Count: 1        Mismatch: 0     Errors: 1     Status: 00FB\n"},
     };
-    auto cpu = [] {
-        struct rusage u;
-        getrusage(RUSAGE_CHILDREN, &u);
-        return u.ru_utime.tv_sec + u.ru_stime.tv_sec +
-               (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    };
     for (const auto &c : cases) {
         RIG_SETUP s;
         s.files["hello.hex"] = Read_Source_File("examples/hello.hex");
-        s.board_args = {"--hang-up-on", c.command},
-        s.stdin_text = c.typed + std::string("dir\nexit\n"), s.timeout_ms = 10000;
-        double cpu_before = cpu(); // TORVEX's and the board's
+        s.board_args = {"--hang-up-on", c.command};
+        s.stdin_text = c.typed + std::string("dir\nexit\n");
+        s.timeout_ms = 10000;
+        double cpu_before = Children_Cpu(); // TORVEX's and the board's
         RIG_RESULT r = Run_Session(s);
-        EXPECT_LT(cpu() - cpu_before, 1.0);
+        EXPECT_LT(Children_Cpu() - cpu_before, 1.0);
         ASSERT_TRUE(r.started && !r.timed_out) << r.error << r.out;
         size_t at = std::min(r.out.find("/com1) hung up"), r.out.size());
         EXPECT_EQ(r.out.substr(at), "/com1) hung up: Input/output error\n" + (c.score + tail));
     }
 }
 
-// The board process: bad options, an image of the wrong size and a plain file where the link would go are refused
-// (the file left alone); its console prints the monitor's reset lines again to a reader who clears them on opening
-// (term does) and echoes keys; SIGINT (the rig stops it with SIGTERM) removes both links and writes the image.
-TEST(BoardProcess, RefusalsConsoleAndSignal)
+// The board process refuses bad options, an image of the wrong size and a plain file where the
+// link would go (the file left alone); its console prints the monitor's reset lines again to a
+// reader who clears them on opening (term does) and echoes keys; SIGINT (the rig stops it with
+// SIGTERM) removes both links and writes the image.
+TEST(BoardProcess, RefusesBadOptionsEchoesItsConsoleAndWritesItsImageOnSigint)
 {
     char file[] = "/tmp/vb_file_XXXXXX";
     close(mkstemp(file));
@@ -771,16 +808,15 @@ TEST(BoardProcess, RefusalsConsoleAndSignal)
         std::vector<std::string> args;
         size_t image;
         const char *says;
-    } bad[] = {// the last --link wins
-               {{"--board", "5"}, 0, "--board"},
+    } bad[] = {{{"--board", "5"}, 0, "--board"},
                {{"--board", "3x"}, 0, "--board"},
                {{"--drop-rate", "1.5"}, 0, "--drop-rate"},
                {{"--corrupt-rate", "nan"}, 0, "--corrupt-rate"},
+               {{"--monitor-version"}, 0, "--monitor-version needs"},
                {{"--seed", "4294967296"}, 0, "--seed"},
                {{"--link", std::string(600, 'a')}, 0, "--link"},
-               {{"--board", "4"}, 0x100000, "image"}, // 1 M image, 2 M flash
-               {{"--link", file}, 0, "not a symbolic link"},
-               {{"--monitor-version"}, 0, "--monitor-version needs"}};
+               {{"--board", "4"}, 0x100000, "image"},         // 1 M image, 2 M flash
+               {{"--link", file}, 0, "not a symbolic link"}}; // the last --link wins
     for (const auto &c : bad) {
         EXPECT_FALSE(Board_Start(&b, c.args, &err, std::vector<uint8_t>(c.image, 0xFF)));
         EXPECT_NE(err.find(c.says), std::string::npos) << err;
@@ -789,7 +825,6 @@ TEST(BoardProcess, RefusalsConsoleAndSignal)
     struct stat st;
     EXPECT_TRUE(lstat(file, &st) == 0 && S_ISREG(st.st_mode)) << "the file is left alone";
     remove(file);
-
     std::vector<uint8_t> image(0x80000, 0xFF); // board 1: 512 K
     image[0x1234] = 0x12;
     ASSERT_TRUE(Board_Start(&b, {"--board", "1"}, &err, image)) << err;

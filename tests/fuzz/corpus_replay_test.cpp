@@ -1,5 +1,6 @@
-// Every file of the fuzz corpus (tests/fuzz/corpus/<target>/, its name to stderr) through its fuzz entry
-// in the ordinary build: a change that breaks a rule the targets check, or a crash they found, fails here.
+// Every file of the fuzz corpus (tests/fuzz/corpus/<target>/, its name to stderr) through its fuzz
+// entry in the ordinary build: a change that breaks a rule the targets check, or a crash they
+// found, fails here.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -24,15 +25,15 @@ static void Replay(const char *target, int (*entry)(const uint8_t *, size_t))
     }
 }
 
-TEST(FuzzCorpus, Hex)
+TEST(FuzzCorpus, HexFilesAgreeWithTheIndependentDecoder)
 {
     Replay("hex", Fuzz_Hex);
 }
-TEST(FuzzCorpus, Link)
+TEST(FuzzCorpus, HostSendsOnlyWellFormedFramesToAHostilePeer)
 {
     Replay("link", Fuzz_Link);
 }
-TEST(FuzzCorpus, Line)
+TEST(FuzzCorpus, TypedLinesKeepEveryTextSettingTerminated)
 {
     Replay("line", Fuzz_Line);
 }

@@ -26,9 +26,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 #endif
 
 #define FUZZ_CHECK(cond, ...)                                                                      \
-    ((cond) ? void() : (fprintf(stderr, "fuzz check: " __VA_ARGS__), fputc('\n', stderr), abort()))
+    do {                                                                                           \
+        if (cond) break;                                                                           \
+        fprintf(stderr, "fuzz check: " __VA_ARGS__);                                               \
+        fputc('\n', stderr);                                                                       \
+        abort();                                                                                   \
+    } while (0)
 
-// The console takes the signals (the fuzzer's timer among them): set up once here, it hands them back.
+// The console takes the signals (the fuzzer's timer among them): set up once here, it hands them
+// back.
 inline bool Console_Without_Signals()
 {
     struct sigaction saved[NSIG];
@@ -43,22 +49,33 @@ inline bool Console_Without_Signals()
 // a private scratch directory. The first use points standard input at
 // /dev/null, so no prompt or key poll waits.
 struct Fuzz_Quiet {
-    int saved_out = (fflush(stdout), dup(1)), old_dir = open(".", O_RDONLY | O_DIRECTORY);
+    int saved_out = -1, old_dir = open(".", O_RDONLY | O_DIRECTORY);
+    static bool Stdin_From_Null()
+    {
+        int in = open("/dev/null", O_RDONLY);
+        bool ok = dup2(in, 0) == 0;
+        close(in);
+        return ok;
+    }
     Fuzz_Quiet()
     {
         static char scratch[] = "/tmp/torvex-fuzz-XXXXXX";
-        static const bool ready =
-            mkdtemp(scratch) && atexit([] { rmdir(scratch); }) == 0 &&
-            [](int in) { return dup2(in, 0) == 0 && !close(in); }(open("/dev/null", O_RDONLY)) &&
-            Console_Without_Signals();
+        static const bool ready = mkdtemp(scratch) && atexit([] { rmdir(scratch); }) == 0 &&
+                                  Stdin_From_Null() && Console_Without_Signals();
+        fflush(stdout);
+        saved_out = dup(1);
         const int null_out = open("/dev/null", O_WRONLY);
-        dup2(getenv("FUZZ_SHOW") ? 2 : null_out, 1), close(null_out);
+        dup2(getenv("FUZZ_SHOW") ? 2 : null_out, 1);
+        close(null_out);
         FUZZ_CHECK(ready && chdir(scratch) == 0, "no scratch directory %s", scratch);
     }
     ~Fuzz_Quiet()
     {
-        fflush(stdout), dup2(saved_out, 1), close(saved_out);
-        FUZZ_CHECK(fchdir(old_dir) == 0, "cannot go back"), close(old_dir);
+        fflush(stdout);
+        dup2(saved_out, 1);
+        close(saved_out);
+        FUZZ_CHECK(fchdir(old_dir) == 0, "cannot go back");
+        close(old_dir);
     }
 };
 

@@ -43,8 +43,10 @@ struct HEX_TEXT {
     bool Byte(BYTE *b)
     {
         while (p < end && Nibble(*p) < 0) p++;
-        return end - p >= 2 && Nibble(p[1]) >= 0 &&
-               (*b = BYTE(Nibble(p[0]) << 4 | Nibble(p[1])), p += 2);
+        if (end - p < 2 || Nibble(p[1]) < 0) return false;
+        *b = BYTE(Nibble(p[0]) << 4 | Nibble(p[1]));
+        p += 2;
+        return true;
     }
     bool Record(BYTE rec[260]) // length, offset, type, data, checksum
     {
@@ -80,7 +82,8 @@ DECODED Decode(std::string file)
                 d.segments.push_back({addr, "", WORD(d.segments.size())});
             }
             d.segments.back().bytes.append(reinterpret_cast<const char *>(data), len);
-            next = addr + len, total += len;
+            next = addr + len;
+            total += len;
         } else if (type == 1) {
             d.ok = total > 0;
             std::stable_sort(d.segments.begin(), d.segments.end(),
@@ -101,7 +104,8 @@ void Make_Checksums_Right(std::string *file)
     HEX_TEXT text{&(*file)[0], &(*file)[0] + file->size()};
     for (BYTE rec[260]; text.Record(rec);) {
         const BYTE want = BYTE(0 - Sum(rec, rec[0] + 4));
-        text.p[-2] = "0123456789ABCDEF"[want >> 4], text.p[-1] = "0123456789ABCDEF"[want & 15];
+        text.p[-2] = "0123456789ABCDEF"[want >> 4];
+        text.p[-1] = "0123456789ABCDEF"[want & 15];
     }
 }
 
@@ -112,7 +116,9 @@ std::string File_Bytes(const char *path)
 
 int Lowest_Free_Fd()
 {
-    return [](int fd) { return close(fd), fd; }(open("/dev/null", O_RDONLY));
+    int fd = open("/dev/null", O_RDONLY);
+    close(fd);
+    return fd;
 }
 
 } // namespace
@@ -124,7 +130,9 @@ int Fuzz_Hex(const uint8_t *data, size_t size)
     std::string file(reinterpret_cast<const char *>(data), size);
     if (size > 0 && data[0] == '!') Make_Checksums_Right(&file);
     std::ofstream("IN.HEX", std::ios::binary) << file;
-    snprintf(filepath_str, sizeof filepath_str, "IN.HEX"), file_format = 0, log_level = LOG_ALWAYS;
+    snprintf(filepath_str, sizeof filepath_str, "IN.HEX");
+    file_format = 0;
+    log_level = LOG_ALWAYS;
     WORD status = 0;
     Process_Program_File(&status);
     const DECODED want = Decode(file);
@@ -149,7 +157,8 @@ int Fuzz_Hex(const uint8_t *data, size_t size)
             "bytes differ",
             i, got.index, got.start_addr, got.end_addr, got.size, w.index, w.start, w.bytes.size());
     }
-    Delete_Temp_Files(), unlink("IN.HEX");
+    Delete_Temp_Files();
+    unlink("IN.HEX");
     FUZZ_CHECK(std::filesystem::is_empty("."), "a file was left behind in the folder");
     FUZZ_CHECK(Lowest_Free_Fd() == free_fd, "a file descriptor was left open");
     return 0;

@@ -24,50 +24,17 @@ struct SAVED {
     void *at;
     std::string bytes;
 };
-#define SAVE(var)                                                                                  \
-    SAVED                                                                                          \
-    {                                                                                              \
-        &var, std::string(reinterpret_cast<const char *>(&var), sizeof var)                        \
-    }
-const std::vector<SAVED> start_values = {SAVE(log_level),
-                                         SAVE(debug_cmds_enabled),
-                                         SAVE(exit_program),
-                                         SAVE(comm_port),
-                                         SAVE(vt_comm_port),
-                                         SAVE(baud_rate),
-                                         SAVE(vt_baud_rate),
-                                         SAVE(system_name_str),
-                                         SAVE(board_id),
-                                         SAVE(filepath_str),
-                                         SAVE(file_format),
-                                         SAVE(program_addr),
-                                         SAVE(prog_name_str),
-                                         SAVE(version_str),
-                                         SAVE(group_name_str),
-                                         SAVE(verify_flash),
-                                         SAVE(tbl_tab),
-                                         SAVE(oh_vector_base),
-                                         SAVE(oh_vector_offset),
-                                         SAVE(prompt_str),
-                                         SAVE(cmd_filepath_str),
-                                         SAVE(cmd_mode),
-                                         SAVE(number_device_map_entries),
-                                         SAVE(target_prog_id),
-                                         SAVE(target_prog_version),
-                                         SAVE(boot_tbl_addr),
-                                         SAVE(system_tbl_addr),
-                                         SAVE(device_map_tbl_addr),
-                                         SAVE(dir_tbl_addr),
-                                         SAVE(dwDest),
-                                         SAVE(dwSrc),
-                                         SAVE(dwCount),
-                                         SAVE(dwVal),
-                                         SAVE(dwBase),
-                                         SAVE(dwBlock),
-                                         SAVE(wType),
-                                         SAVE(wCode),
-                                         SAVE(wID),
-                                         SAVE(bData)};
+template <class... T> std::vector<SAVED> Save_All(T &...vars)
+{
+    return {SAVED{&vars, std::string(reinterpret_cast<const char *>(&vars), sizeof vars)}...};
+}
+const std::vector<SAVED> start_values = Save_All(
+    log_level, debug_cmds_enabled, exit_program, comm_port, vt_comm_port, baud_rate, vt_baud_rate,
+    system_name_str, board_id, filepath_str, file_format, program_addr, prog_name_str, version_str,
+    group_name_str, verify_flash, tbl_tab, oh_vector_base, oh_vector_offset, prompt_str,
+    cmd_filepath_str, cmd_mode, number_device_map_entries, target_prog_id, target_prog_version,
+    boot_tbl_addr, system_tbl_addr, device_map_tbl_addr, dir_tbl_addr, dwDest, dwSrc, dwCount,
+    dwVal, dwBase, dwBlock, wType, wCode, wID, bData);
 
 // Any word may end up run as a command (the words after a command are run as a segment).
 bool Harmless(std::string line)
@@ -89,20 +56,31 @@ int Fuzz_Line(const uint8_t *data, size_t size)
     std::string text(reinterpret_cast<const char *>(data) + 1,
                      std::min<size_t>(size - 1, INPUT_LINE_SIZE - 1));
     text.resize(strlen(text.c_str()));
-    if (flags & 1) Drop_Control_Chars(&text[0]), text.resize(strlen(text.c_str()));
+    if (flags & 1) Drop_Control_Chars(&text[0]);
+    text.resize(strlen(text.c_str()));
     if (!Harmless(text)) return 0;
     std::unique_ptr<char[]> line(new char[text.size() + 1]); // no room past the line
     memcpy(line.get(), text.c_str(), text.size() + 1);
     WORD s;
-    Mem_Port_Install(0), Reset_Flash_Table_Images(), Clear_Comms_Status(),
-        debug_cmds_enabled = (flags & 2) != 0;
-    if (flags & 4) comm_port = 0, Init_Message_Link(0, 9600, &s), link_up = 1;
+    Mem_Port_Install(0);
+    Reset_Flash_Table_Images();
+    Clear_Comms_Status();
+    debug_cmds_enabled = (flags & 2) != 0;
+    if (flags & 4) { // the link marked up, on a silent line
+        comm_port = 0;
+        Init_Message_Link(0, 9600, &s);
+        link_up = 1;
+    }
     Process_Input_Line(line.get());
     for (const char *field : {prompt_str, filepath_str, prog_name_str, version_str, group_name_str,
                               system_name_str, cmd_filepath_str})
         FUZZ_CHECK(memchr(field, '\0', TEXT_FIELD_SIZE), "a text setting lost its end");
-    if (cmd_file) fclose(cmd_file), cmd_file = nullptr;
-    Shutdown_Message_Link(&s), link_up = 0, Mem_Port_Remove(), Delete_Temp_Files();
+    if (cmd_file) fclose(cmd_file);
+    cmd_file = nullptr;
+    Shutdown_Message_Link(&s);
+    link_up = 0;
+    Mem_Port_Remove();
+    Delete_Temp_Files();
     for (const SAVED &v : start_values) memcpy(v.at, v.bytes.data(), v.bytes.size());
     return 0;
 }

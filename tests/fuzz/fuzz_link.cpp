@@ -33,7 +33,8 @@ struct TAPE {
 
 BYTE pattern[4096];
 
-// The host's output, split strictly into control bytes and whole frames (calls_seen: of the port's call log).
+// The host's output, split strictly into control bytes and whole frames (calls_seen: of the port's
+// call log).
 struct HOST_OUTPUT {
     Bytes partial, last_frame, request;
     int repeats = 0;
@@ -57,10 +58,12 @@ void Check_Frame(const Bytes &f)
     host.calls_seen = Mem_Port().calls.size();
     host.repeats = f == host.last_frame && !reopened ? host.repeats + 1 : 1;
     FUZZ_CHECK(host.repeats <= 3, "the host sent the same frame %d times in a row", host.repeats);
-    host.last_frame = f, host.request = Bytes(f.begin() + 4, f.end() - 9);
+    host.last_frame = f;
+    host.request = Bytes(f.begin() + 4, f.end() - 9);
 }
 
-// The request as the answer: read data as asked, resized, status and three bytes from the tape, read sum right.
+// The request as the answer: read data as asked, resized, status and three bytes from the tape,
+// read sum right.
 Bytes Answer()
 {
     Bytes a = host.request;
@@ -69,11 +72,14 @@ Bytes Answer()
     BYTE resize = tape.Byte();
     if (resize & 0x80)
         a.resize(std::clamp<int>(int(a.size()) + (resize & 0x3F) - 32, 0, MSG_MAX_DATA));
-    for (size_t i = 15, fill = tape.Byte(); i < a.size() && fill > 0; i++, fill--)
-        a[i] = tape.Byte();
-    if (a.size() >= 3) a[1] = (resize & 0x40) ? tape.Byte() : 0, a[2] = 0;
-    for (int n = tape.Byte() % 4, at; n > 0 && !a.empty(); n--) // at, then its byte
-        at = tape.Take<WORD>() % a.size(), a[at] = tape.Byte();
+    size_t fill = tape.Byte();
+    for (size_t i = 15; i < a.size() && i < 15 + fill; i++) a[i] = tape.Byte();
+    if (a.size() >= 3) a[1] = (resize & 0x40) ? tape.Byte() : 0;
+    if (a.size() >= 3) a[2] = 0;
+    for (int n = tape.Byte() % 4; n > 0 && !a.empty(); n--) { // at, then its byte
+        size_t at = tape.Take<WORD>() % a.size();
+        a[at] = tape.Byte();
+    }
     if (read && a.size() >= 15) {
         DWORD sum = Mem_Sum(
             Bytes(a.begin() + 15, a.begin() + 15 + std::min<size_t>(Le32(&a[3]), a.size() - 15)));
@@ -123,22 +129,30 @@ void Host_Wrote(const BYTE *bytes, size_t count)
         WORD size = f.size() >= 3 ? WORD(f[1] | f[2] << 8) : 0;
         FUZZ_CHECK(f.size() < 3 || (size >= MSG_MIN_FRAME && size <= MSG_MAX_FRAME),
                    "frame size %u", size);
-        if (f.size() >= 3 && f.size() == size) Check_Frame(f), f.clear(), React();
+        if (f.size() < 3 || f.size() != size) continue;
+        Check_Frame(f);
+        f.clear();
+        React();
     }
 }
 
-// One action: kind, address or allowance, size. A line that hung up is opened again, its cut frame forgotten.
+// One action: kind, address or allowance, size. A line that hung up is opened again, its cut frame
+// forgotten.
 void Act(TAPE *action)
 {
     WORD s = 0, w1, w2;
-    if (Comms_Port_Lost())
-        Mem_Port().hang_up_at = 0xFFFFFFFF, host.partial.clear(), Init_Message_Link(0, 9600, &s),
+    if (Comms_Port_Lost()) {
+        Mem_Port().hang_up_at = 0xFFFFFFFF;
+        host.partial.clear();
+        Init_Message_Link(0, 9600, &s);
         link_up = 0;
+    }
     BYTE what = action->Byte();
     DWORD addr = action->Take<DWORD>(), n = action->Take<WORD>() % (CMD_MAX_DATA + 64);
     std::unique_ptr<BYTE[]> buf(new BYTE[n]);
     memcpy(buf.get(), pattern, n);
-    // The other wrappers run within the whole exchanges; odd sizes ask init for a baud change, program for verify.
+    // The other wrappers run within the whole exchanges; odd sizes ask init for a baud change,
+    // program for verify.
     switch (what % 13) {
     case 0:
         w1 = Rx_Message(buf.get(), WORD(n), WORD(addr), &s);
@@ -152,14 +166,19 @@ void Act(TAPE *action)
     case 5: Write_RAM(addr, n, buf.get(), &s); break;
     case 6: Get_Flash_ID(addr, &w1, &w2, &s); break;
     case 7:
-        link_up = 0, comm_port = 0, baud_rate = n & 1 ? 19200 : 9600, Init_Host_Target(&s);
+        link_up = 0;
+        comm_port = 0;
+        baud_rate = n & 1 ? 19200 : 9600;
+        Init_Host_Target(&s);
         break;
     case 8:
         if (link_up) Shutdown_Host_Target(&s);
         break;
     case 9: Write_Flash_Tables(&s); break;
     case 10:
-        snprintf(prog_name_str, 9, "P%u", addr % 9), verify_flash = n & 1, Program_Flash_Memory(&s);
+        snprintf(prog_name_str, 9, "P%u", addr % 9);
+        verify_flash = n & 1;
+        Program_Flash_Memory(&s);
         break;
     case 11: Echo_Data(WORD(n), 1 + addr % 3, &s); break;
     case 12: Erase_All_Flash_Memory(&s); break;
@@ -175,20 +194,32 @@ int Fuzz_Link(const uint8_t *data, size_t size)
     // Three runs for the pipeline, the last across the edge of two blocks.
     std::ofstream("P.HEX") << ":02000004000EEC\n:04000000DEADBEEFC4\n:04040000DEADBEEFC0\n:"
                               "04FFFE00DEADBEEFC7\n:00000001FF\n";
-    snprintf(filepath_str, sizeof filepath_str, "P.HEX"), file_format = 0, log_level = LOG_ALWAYS,
-                                                          board_id = 3;
-    baud_rate = 9600, link_up = 0, verify_flash = 0,
+    snprintf(filepath_str, sizeof filepath_str, "P.HEX");
+    file_format = 0;
+    log_level = LOG_ALWAYS;
+    board_id = 3;
+    baud_rate = 9600;
+    link_up = 0;
+    verify_flash = 0;
     target_prog_id = target_prog_version = number_device_map_entries = 0;
-    boot_tbl_addr = system_tbl_addr = device_map_tbl_addr = dir_tbl_addr = 0,
+    boot_tbl_addr = system_tbl_addr = device_map_tbl_addr = dir_tbl_addr = 0;
     Reset_Flash_Table_Images();
-    flash_time_source = [] { return DWORD(0x5F000000); }, Clear_Comms_Status();
+    flash_time_source = [] { return DWORD(0x5F000000); };
+    Clear_Comms_Status();
     // Up to eight actions of seven bytes first, the peer's reactions after them.
     size_t actions = size ? 1 + data[0] % 8 : 0, reactions_at = std::min(size, 1 + 7 * actions);
     TAPE action{data + std::min<size_t>(size, 1), data + reactions_at};
-    host = HOST_OUTPUT(), tape = TAPE{data + reactions_at, data + size};
+    host = HOST_OUTPUT();
+    tape = TAPE{data + reactions_at, data + size};
     WORD s;
-    Mem_Port_Install(0), Mem_Port().on_write = Host_Wrote, Init_Message_Link(0, 9600, &s);
+    Mem_Port_Install(0);
+    Mem_Port().on_write = Host_Wrote;
+    Init_Message_Link(0, 9600, &s);
     while (action.p < action.end) Act(&action);
-    Shutdown_Message_Link(&s), link_up = 0, Mem_Port_Remove(), Delete_Temp_Files(), unlink("P.HEX");
+    Shutdown_Message_Link(&s);
+    link_up = 0;
+    Mem_Port_Remove();
+    Delete_Temp_Files();
+    unlink("P.HEX");
     return 0;
 }

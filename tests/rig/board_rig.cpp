@@ -41,21 +41,26 @@ bool Write_Whole(const std::string &path, const std::string &data)
 bool Wait_Ready(int fd, int ms, std::string *seen)
 {
     pollfd p{fd, POLLIN, 0};
-    for (char c = 0; c != '\n'; *seen += c)
+    for (char c = 0; c != '\n';) {
         if (poll(&p, 1, ms) <= 0 || read(fd, &c, 1) != 1) return false;
+        *seen += c;
+    }
     return seen->compare(0, 6, "READY ") == 0;
 }
 
-// The line's settings now, false while its exclusive flag is on; primed, first set as a previous user might have left
-// them (canonical input, CR to NL: not TORVEX's raw mode; the rate stays, the board takes it for the host's).
+// The line's settings now, false while its exclusive flag is on; primed, first set as a previous
+// user might have left them (canonical input, CR to NL: not TORVEX's raw mode; the rate stays, the
+// board takes it for the host's).
 bool Line_Settings(const std::string &link, termios *t, bool prime)
 {
     int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), excl = 1;
     *t = termios{}; // memcmp-able: the padding stays zero
     bool ok = fd >= 0 && tcgetattr(fd, t) == 0 && ioctl(fd, TIOCGEXCL, &excl) == 0 && excl == 0;
-    if (prime)
-        t->c_lflag |= ICANON, t->c_iflag |= ICRNL,
-            ok = ok && !tcsetattr(fd, TCSANOW, t) && !tcgetattr(fd, t);
+    if (prime) {
+        t->c_lflag |= ICANON;
+        t->c_iflag |= ICRNL;
+        ok = ok && !tcsetattr(fd, TCSANOW, t) && !tcgetattr(fd, t);
+    }
     if (fd >= 0) close(fd);
     return ok;
 }
@@ -81,15 +86,19 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
                  const std::vector<uint8_t> &initial_image)
 {
     char tmpl[] = "/tmp/torvex_rig_XXXXXX";
-    if (!mkdtemp(tmpl)) return *error = "cannot make a scratch directory", false;
-    b->dir = tmpl;
-    b->link = b->dir + "/com1", b->console = b->dir + "/com2", b->trace = b->dir + "/trace.jsonl";
-    b->image = b->dir + "/flash.img", b->err_file = b->dir + "/board.err";
     int pout[2];
-    if (!initial_image.empty() &&
-        !Write_Whole(b->image, std::string(initial_image.begin(), initial_image.end())))
-        return *error = "cannot write the initial image", false;
-    if (pipe(pout)) return *error = "pipe failed", false;
+    if (!mkdtemp(tmpl) || pipe(pout)) {
+        *error = "cannot make a scratch directory or a pipe";
+        return false;
+    }
+    b->dir = tmpl;
+    b->link = b->dir + "/com1";
+    b->console = b->dir + "/com2";
+    b->trace = b->dir + "/trace.jsonl";
+    b->image = b->dir + "/flash.img";
+    b->err_file = b->dir + "/board.err";
+    if (!initial_image.empty())
+        Write_Whole(b->image, std::string(initial_image.begin(), initial_image.end()));
     std::vector<std::string> all = {TORVEX_BIN_DIR "/torvex-target",
                                     "--link",
                                     b->link,
@@ -106,7 +115,7 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     b->pid = fork();
     if (b->pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM); // a test that dies takes its board with it
-        dup2(pout[1], 1), close(pout[0]), close(pout[1]);
+        dup2(pout[1], 1);
         if (freopen(b->err_file.c_str(), "w", stderr)) execv(argv[0], argv.data());
         _exit(127);
     }
@@ -114,9 +123,10 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     std::string seen;
     bool ready = Wait_Ready(pout[0], 5000, &seen);
     close(pout[0]);
-    if (!ready)
-        *error = "board did not get ready: " + seen + Read_Whole(b->err_file), Board_Stop(b);
-    return ready;
+    if (ready) return true;
+    *error = "board did not get ready: " + seen + Read_Whole(b->err_file);
+    Board_Stop(b);
+    return false;
 }
 
 void Board_Stop(BOARD_PROC *b)
@@ -148,14 +158,17 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
 {
     RIG_RESULT r;
     BOARD_PROC b;
-    if ((r.started = Board_Start(&b, s.board_args, &r.error, s.initial_image))) {
+    r.started = Board_Start(&b, s.board_args, &r.error, s.initial_image);
+    if (r.started) {
         Torvex_Run run;
+        run.stdin_text = s.stdin_text;
+        run.keep_stdin_open = s.keep_stdin_open;
+        run.events = s.events;
         run.cwd = b.dir + "/work";
+        run.timeout_ms = s.timeout_ms;
+        run.env = {{"TORVEX_COM1", b.link}};
         mkdir(run.cwd.c_str(), 0755);
         for (const auto &f : s.files) Write_Whole(run.cwd + "/" + f.first, f.second);
-        run.stdin_text = s.stdin_text, run.keep_stdin_open = s.keep_stdin_open,
-        run.events = s.events;
-        run.timeout_ms = s.timeout_ms, run.env = {{"TORVEX_COM1", b.link}};
         termios primed, now;
         bool primed_ok = Line_Settings(b.link, &primed, true);
         // The board prints to its console before it answers, so all is there at the end.
@@ -163,11 +176,14 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
         Torvex_Result t = Run_Torvex(run);
         r.console = Read_Fd(console, 0);
         close(console);
-        r.out = t.out, r.exit_code = t.exit_code, r.timed_out = t.timed_out;
+        r.out = t.out;
+        r.exit_code = t.exit_code;
+        r.timed_out = t.timed_out;
         r.link_restored =
             primed_ok && Line_Settings(b.link, &now, false) && !memcmp(&now, &primed, sizeof now);
         Board_Stop(&b);
-        r.trace = Board_Trace(b), r.image = Board_Image(b);
+        r.trace = Board_Trace(b);
+        r.image = Board_Image(b);
         for (const auto &e : std::filesystem::directory_iterator(run.cwd))
             r.files_after.push_back(e.path().filename());
     }
@@ -180,7 +196,10 @@ RIG_RESULT Run_Typed(const std::string &typed, const std::vector<std::string> &b
                      const std::map<std::string, std::string> &files)
 {
     RIG_SETUP s;
-    s.stdin_text = typed, s.board_args = board_args, s.initial_image = image, s.files = files;
+    s.board_args = board_args;
+    s.initial_image = image;
+    s.stdin_text = typed;
+    s.files = files;
     RIG_RESULT r = Run_Session(s);
     EXPECT_TRUE(r.started && !r.timed_out) << r.error << r.out;
     return r;
@@ -220,8 +239,11 @@ std::string Read_Fd(int fd, int quiet_ms, size_t want)
     std::string got;
     char buf[512];
     pollfd p{fd, POLLIN, 0};
-    for (ssize_t n = 0; got.size() < want && poll(&p, 1, quiet_ms) > 0; got.append(buf, size_t(n)))
-        if ((n = read(fd, buf, std::min(sizeof buf, want - got.size()))) <= 0) break;
+    while (got.size() < want && poll(&p, 1, quiet_ms) > 0) {
+        ssize_t n = read(fd, buf, std::min(sizeof buf, want - got.size()));
+        if (n <= 0) break;
+        got.append(buf, size_t(n));
+    }
     return got;
 }
 

@@ -7,14 +7,11 @@
 
 #include "SERPORT.h"
 
-static MEM_PORT_STATE state;
+namespace {
 
-MEM_PORT_STATE &Mem_Port()
-{
-    return state;
-}
+MEM_PORT_STATE state;
 
-static void Deliver_Due()
+void Deliver_Due()
 {
     auto &p = state.pending;
     std::stable_sort(p.begin(), p.end(),
@@ -23,142 +20,147 @@ static void Deliver_Due()
         state.rx.insert(state.rx.end(), p.front().second.begin(), p.front().second.end());
 }
 
-static void Advance(DWORD ms)
-{
-    state.waits++, state.now += ms, Deliver_Due();
-}
-static bool Ok_Unless(bool fail, int *err)
-{
-    return fail ? (*err = EIO, false) : true;
-}
-static bool Hung()
-{
-    return state.now >= state.hang_up_at;
-}
-static void Call(const std::string &name)
-{
-    state.calls += (state.calls.empty() ? "" : " ") + name;
-}
-
-static int Mem_Open(const char *path, int *err)
-{
-    if (state.fail_open_errno || state.is_open) // the driver must close before it re-opens
-        return *err = state.fail_open_errno ? state.fail_open_errno : EBUSY, -1;
-    state.is_open = true, Call("open " + std::string(path));
-    return 3;
-}
-
-static bool Mem_Get_State(int, int *err)
-{
-    return Ok_Unless(state.fail_get_state, err);
-}
-static bool Mem_Setup(int, WORD, WORD, int *err)
-{
-    return Ok_Unless(state.fail_setup, err);
-}
-static bool Mem_Set_State(int, DWORD baud, int *err)
-{
-    return Ok_Unless(state.fail_set_state, err) && (Call("set " + std::to_string(baud)), true);
-}
-
-static bool Mem_Purge(int, int which, int *err)
-{
-    if (!Ok_Unless(state.fail_purge, err)) return false;
-    Deliver_Due();
-    if (which & SERPORT_PURGE_RX) state.rx.clear();
-    if (which & SERPORT_PURGE_TX) state.out_queued = 0, Call("purge");
-    return true;
-}
-
-static bool Mem_Close(int, int *err)
-{
-    state.is_open = false, Call("close");
-    return Ok_Unless(state.fail_close, err);
-}
-
-static long Mem_Write(int, const void *buffer, size_t count, int *err)
-{
-    if (!Ok_Unless(Hung(), err)) return -1;
-    Call("write");
-    if (state.no_write_room) return 0;
-    const BYTE *bytes = static_cast<const BYTE *>(buffer);
-    state.tx.insert(state.tx.end(), bytes, bytes + count);
-    if (state.hold_output) state.out_queued += static_cast<DWORD>(count);
-    if (state.on_write) state.on_write(bytes, count);
-    return static_cast<long>(count);
-}
-
-static long Mem_Read(int, void *buffer, size_t count, int *)
-{
-    if (Hung()) return 0; // as a hung-up terminal reads
-    Deliver_Due();
-    size_t n = std::min(count, state.rx.size());
-    std::copy_n(state.rx.begin(), n, static_cast<BYTE *>(buffer));
-    state.rx.erase(state.rx.begin(), state.rx.begin() + static_cast<long>(n));
-    return static_cast<long>(n);
-}
-
-static bool Mem_Queue_Counts(int, DWORD *in_count, DWORD *out_count, int *err)
-{
-    if (!Ok_Unless(Hung(), err)) return false;
-    Deliver_Due();
-    if (state.trickle && state.out_queued) state.out_queued--;
-    *in_count = static_cast<DWORD>(state.rx.size()), *out_count = state.out_queued;
-    return true;
-}
-
-// Blocks until ready, the next delivery or the hang-up, for ms at most. A hung-up line answers at
-// once; a caller spinning on it still sees time pass.
-static bool Wait_Until(DWORD ms, bool ready, int *err)
-{
-    Deliver_Due();
-    DWORD next = std::min(state.pending.empty() ? 0xFFFFFFFF : state.pending.front().first,
-                          state.hang_up_at);
-    Advance(Hung() ? 1 : ready ? 0 : std::min(ms, next - state.now));
-    return Ok_Unless(Hung(), err);
-}
-static bool Mem_Wait_Readable(int, DWORD ms, int *err)
-{
-    return Wait_Until(ms, !state.rx.empty(), err);
-}
-static bool Mem_Wait_Writable(int, DWORD ms, int *err)
-{
-    return Wait_Until(ms, false, err);
-}
-static DWORD Mem_Now()
-{
-    return state.now;
-}
-static void Mem_Sleep(DWORD ms)
-{
-    Advance(ms);
-}
-static bool Mem_Drain(int, int *err)
-{
-    return Call("drain"), Ok_Unless(Hung(), err);
-}
-
-static const SERPORT_OPS_STRUCT mem_ops = {
-    Mem_Open,          Mem_Get_State,     Mem_Setup, Mem_Set_State,    Mem_Purge,
-    Mem_Close,         Mem_Write,         Mem_Read,  Mem_Queue_Counts, Mem_Now,
-    Mem_Wait_Readable, Mem_Wait_Writable, Mem_Sleep, Mem_Drain,
+// The calls of the serial driver's platform table, on the state above.
+struct MEM_OPS {
+    static bool Ok_Unless(bool fail, int *err)
+    {
+        if (fail) *err = EIO;
+        return !fail;
+    }
+    static bool Hung() { return state.now >= state.hang_up_at; }
+    static void Call(const std::string &name)
+    {
+        state.calls += (state.calls.empty() ? "" : " ") + name;
+    }
+    static void Advance(DWORD ms)
+    {
+        state.waits++;
+        state.now += ms;
+        Deliver_Due();
+    }
+    static int Open(const char *path, int *err)
+    {
+        if (state.fail_open_errno || state.is_open) { // the driver must close before it re-opens
+            *err = state.fail_open_errno ? state.fail_open_errno : EBUSY;
+            return -1;
+        }
+        state.is_open = true;
+        Call("open " + std::string(path));
+        return 3;
+    }
+    static bool Get_State(int, int *err) { return Ok_Unless(state.fail_get_state, err); }
+    static bool Setup(int, WORD, WORD, int *err) { return Ok_Unless(state.fail_setup, err); }
+    static bool Set_State(int, DWORD baud, int *err)
+    {
+        if (!Ok_Unless(state.fail_set_state, err)) return false;
+        Call("set " + std::to_string(baud));
+        return true;
+    }
+    static bool Purge(int, int which, int *err)
+    {
+        if (!Ok_Unless(state.fail_purge, err)) return false;
+        Deliver_Due();
+        if (which & SERPORT_PURGE_RX) state.rx.clear();
+        if (!(which & SERPORT_PURGE_TX)) return true;
+        state.out_queued = 0;
+        Call("purge");
+        return true;
+    }
+    static bool Close(int, int *err)
+    {
+        state.is_open = false;
+        Call("close");
+        return Ok_Unless(state.fail_close, err);
+    }
+    static long Write(int, const void *buffer, size_t count, int *err)
+    {
+        if (!Ok_Unless(Hung(), err)) return -1;
+        Call("write");
+        if (state.no_write_room) return 0;
+        const BYTE *bytes = static_cast<const BYTE *>(buffer);
+        state.tx.insert(state.tx.end(), bytes, bytes + count);
+        if (state.hold_output) state.out_queued += static_cast<DWORD>(count);
+        if (state.on_write) state.on_write(bytes, count);
+        return static_cast<long>(count);
+    }
+    static long Read(int, void *buffer, size_t count, int *)
+    {
+        if (Hung()) return 0; // as a hung-up terminal reads
+        Deliver_Due();
+        size_t n = std::min(count, state.rx.size());
+        std::copy_n(state.rx.begin(), n, static_cast<BYTE *>(buffer));
+        state.rx.erase(state.rx.begin(), state.rx.begin() + static_cast<long>(n));
+        return static_cast<long>(n);
+    }
+    static bool Queue_Counts(int, DWORD *in_count, DWORD *out_count, int *err)
+    {
+        if (!Ok_Unless(Hung(), err)) return false;
+        Deliver_Due();
+        if (state.trickle && state.out_queued) state.out_queued--;
+        *in_count = static_cast<DWORD>(state.rx.size());
+        *out_count = state.out_queued;
+        return true;
+    }
+    // Blocks until ready, the next delivery or the hang-up, for ms at most. A hung-up line
+    // answers at once; a caller spinning on it still sees time pass.
+    static bool Wait_Until(DWORD ms, bool ready, int *err)
+    {
+        Deliver_Due();
+        DWORD next = std::min(state.pending.empty() ? 0xFFFFFFFF : state.pending.front().first,
+                              state.hang_up_at);
+        Advance(Hung() ? 1 : ready ? 0 : std::min(ms, next - state.now));
+        return Ok_Unless(Hung(), err);
+    }
+    static bool Wait_Readable(int, DWORD ms, int *err)
+    {
+        return Wait_Until(ms, !state.rx.empty(), err);
+    }
+    static bool Wait_Writable(int, DWORD ms, int *err) { return Wait_Until(ms, false, err); }
+    static DWORD Now() { return state.now; }
+    static void Sleep(DWORD ms) { Advance(ms); }
+    static bool Drain(int, int *err)
+    {
+        Call("drain");
+        return Ok_Unless(Hung(), err);
+    }
 };
+
+const SERPORT_OPS_STRUCT mem_ops = {
+    MEM_OPS::Open,         MEM_OPS::Get_State, MEM_OPS::Setup,         MEM_OPS::Set_State,
+    MEM_OPS::Purge,        MEM_OPS::Close,     MEM_OPS::Write,         MEM_OPS::Read,
+    MEM_OPS::Queue_Counts, MEM_OPS::Now,       MEM_OPS::Wait_Readable, MEM_OPS::Wait_Writable,
+    MEM_OPS::Sleep,        MEM_OPS::Drain,
+};
+
+} // namespace
+
+MEM_PORT_STATE &Mem_Port()
+{
+    return state;
+}
 
 void Mem_Port_Install(DWORD start_ms)
 {
-    state = MEM_PORT_STATE(), state.now = start_ms, Serport_Install(&mem_ops);
+    state = MEM_PORT_STATE();
+    state.now = start_ms;
+    Serport_Install(&mem_ops);
 }
+
 void Mem_Port_Remove()
 {
-    Serport_Install(nullptr), state = MEM_PORT_STATE();
+    Serport_Install(nullptr);
+    state = MEM_PORT_STATE();
 }
+
 void Mem_Port_Deliver(const Bytes &bytes)
 {
     state.rx.insert(state.rx.end(), bytes.begin(), bytes.end());
 }
+
 void Mem_Port_Deliver_At(DWORD at, const Bytes &b)
 {
-    state.pending.emplace_back(at, b), Deliver_Due();
+    state.pending.emplace_back(at, b);
+    Deliver_Due();
 }
 
 // ---- frames ---------------------------------------------------------------------
@@ -172,7 +174,10 @@ Bytes Mem_Frame(BYTE seq, const Bytes &data)
 {
     WORD size = static_cast<WORD>(data.size() + 13);
     Bytes f(4 + data.size());
-    f[0] = 0x02, f[1] = static_cast<BYTE>(size), f[2] = static_cast<BYTE>(size >> 8), f[3] = seq;
+    f[0] = 0x02;
+    f[1] = static_cast<BYTE>(size);
+    f[2] = static_cast<BYTE>(size >> 8);
+    f[3] = seq;
     std::copy(data.begin(), data.end(), f.begin() + 4);
     DWORD sum = Mem_Sum(f);
     for (DWORD v : {sum, ~sum})

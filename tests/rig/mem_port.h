@@ -65,10 +65,15 @@ protected:
     WORD link_status = 0xFFFF;
     void SetUp() override
     {
-        Mem_Port_Install(0), Init_Message_Link(0, 9600, &link_status);
+        Mem_Port_Install(0);
+        Init_Message_Link(0, 9600, &link_status);
         ASSERT_EQ(link_status, E_OK);
     }
-    void TearDown() override { Shutdown_Message_Link(&link_status), Mem_Port_Remove(); }
+    void TearDown() override
+    {
+        Shutdown_Message_Link(&link_status);
+        Mem_Port_Remove();
+    }
 };
 
 #endif

@@ -15,8 +15,8 @@ const char *const TORVEX_SIGNON =
     "Serial ports COM1..COM4 are the devices named by TORVEX_COM1..TORVEX_COM4.\n"
     "\n";
 
-// The input sits in the pipe before the program starts, so only its output needs watching; its standard error is the
-// test's, shown when a test fails.
+// The input sits in the pipe before the program starts, so only its output needs watching; its
+// standard error is the test's, shown when a test fails.
 Torvex_Result Run_Torvex(const Torvex_Run &run)
 {
     Torvex_Result res{"", -1, false};
@@ -30,7 +30,8 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
     pid_t pid = fits ? fork() : -1;
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlive a test that died
-        dup2(in_p[0], 0), dup2(out_p[1], 1);
+        dup2(in_p[0], 0);
+        dup2(out_p[1], 1);
         if (!run.cwd.empty() && chdir(run.cwd.c_str()) != 0) _exit(126);
         unsetenv("FLASHOPT");
         for (const auto &kv : run.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
@@ -40,7 +41,8 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
         execve(argv[0], argv.data(), environ);
         _exit(127);
     }
-    close(in_p[0]), close(out_p[1]);
+    close(in_p[0]);
+    close(out_p[1]);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(run.timeout_ms);
     size_t next = 0, from = 0;
     int out_fd = out_p[0];
@@ -48,11 +50,10 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         deadline - std::chrono::steady_clock::now())
                         .count();
-        struct pollfd p {
-            out_fd, POLLIN, 0
-        };
+        pollfd p{out_fd, POLLIN, 0};
         int ready = left > 0 ? poll(&p, 1, (int)left) : 0;
-        if ((res.timed_out = ready == 0)) break;
+        res.timed_out = ready == 0;
+        if (res.timed_out) break;
         ssize_t n = ready > 0 ? read(out_fd, buf, sizeof buf) : -1;
         if (n == 0) break;
         if (n > 0) res.out.append(buf, (size_t)n);
@@ -61,7 +62,10 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
             const Torvex_Event &e = run.events[next++]; // its text has appeared
             from = at + e.after.size();
             if (e.signal) kill(pid, e.signal);
-            if (e.close_output) close(out_fd), out_fd = -1;
+            if (e.close_output) {
+                close(out_fd);
+                out_fd = -1;
+            }
             if (!e.input.empty() && write(in_p[1], e.input.data(), e.input.size()) < 0) break;
         }
     }
@@ -70,7 +74,10 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
     pid_t done = 0; // with its output closed, the program is only waited for
     while (pid > 0 && (done = waitpid(pid, &wstatus, WNOHANG)) == 0 && !res.timed_out)
         res.timed_out = std::chrono::steady_clock::now() > deadline || poll(nullptr, 0, 5) < 0;
-    if (res.timed_out && done == 0) kill(pid, SIGKILL), waitpid(pid, &wstatus, 0);
+    if (res.timed_out && done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
+    }
     if (!res.timed_out && done == pid && WIFEXITED(wstatus)) res.exit_code = WEXITSTATUS(wstatus);
     if (run.keep_stdin_open) close(in_p[1]);
     return res;

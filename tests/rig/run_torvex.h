@@ -1,5 +1,5 @@
-// Runs the built torvex program with a given standard input, arguments, environment and working directory, and
-// captures what it prints.
+// Runs the built torvex program with a given standard input, arguments, environment and working
+// directory, and captures what it prints.
 #ifndef RUN_TORVEX_H
 #define RUN_TORVEX_H
 
@@ -17,8 +17,8 @@ struct Torvex_Result {
     bool timed_out;
 };
 
-// Done once TORVEX has printed `after` (looked for past the previous event's text): a signal sent, its standard
-// output closed, more input typed.
+// Done once TORVEX has printed `after` (looked for past the previous event's text): a signal sent,
+// its standard output closed, more input typed.
 struct Torvex_Event {
     std::string after;
     int signal;
@@ -65,8 +65,8 @@ private:
     std::string path_;
 };
 
-// The sign-on text printed at every start, and what the prompt loop prints: its start, the prompt, and a typed line
-// that runs one segment around its output.
+// The sign-on text printed at every start, and what the prompt loop prints: its start, the prompt,
+// and a typed line that runs one segment around its output.
 extern const char *const TORVEX_SIGNON;
 inline std::string Cli_Start()
 {

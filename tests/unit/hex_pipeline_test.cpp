@@ -21,7 +21,8 @@ namespace {
 // The record with the last digit of its checksum changed.
 std::string Bad(std::string rec)
 {
-    return rec[rec.size() - 2] = rec[rec.size() - 2] == '0' ? '1' : '0', rec;
+    rec[rec.size() - 2] = rec[rec.size() - 2] == '0' ? '1' : '0';
+    return rec;
 }
 
 // "len offset type data checksum line" for each record the block reader finds
@@ -33,35 +34,37 @@ std::string Read_All(const std::string &text, size_t buf_size)
     OH86_FILE f;
     OH86_RECORD_STRUCT r;
     Attach_OH86_File(&f, fd, buf.data(), buf.size());
-    WORD status =
-        write(fd, text.data(), text.size()) == (ssize_t)text.size() && !lseek(fd, 0, SEEK_SET) ? 0
-                                                                                               : 1;
+    bool written = write(fd, text.data(), text.size()) == (ssize_t)text.size();
+    WORD status = written && !lseek(fd, 0, SEEK_SET) ? E_OK : 1;
     std::string got;
-    for (char b[600]; status == E_OK && (status = Get_OH86_Record(&f, &r)) == E_OK; got += b) {
+    char b[600];
+    while (status == E_OK && (status = Get_OH86_Record(&f, &r)) == E_OK) {
         int n = snprintf(b, sizeof b, "%02X %04X %02X ", r.bRecLen, r.wOffset, r.bRecType);
         for (int i = 0; i < r.bRecLen; i++) n += snprintf(b + n, sizeof b - n, "%02X", r.bData[i]);
         snprintf(b + n, sizeof b - n, " %02X line %u\n", r.bChecksum, f.rec_line);
+        got += b;
     }
     close(fd);
     return got + "status " + std::to_string(status);
 }
 
-// Reading a character at a time (a one-byte buffer) follows the record rules; large buffers and records across
-// every buffer boundary read the same on text generated as tools and people write it: random lengths, types
-// and checksums, LF or CRLF, lower case, blanks and empty lines, records broken between byte pairs.
+// Reading a character at a time (a one-byte buffer) follows the record rules; large buffers and
+// records across every buffer boundary read the same on text generated as tools and people write
+// it: random lengths, types and checksums, LF or CRLF, lower case, blanks and empty lines, records
+// broken between byte pairs.
 TEST(HexCodec, BlockReaderMatchesCharacterReading)
 {
-    EXPECT_EQ(Hex_Record(0, 0x1234, {0xAB, 0xCD}),
-              ":02123400ABCD40\n"); // the writer all these tests use
-    for (auto [text, want] : std::vector<std::pair<std::string, std::string>>{
-             {"junk\n\r\n:02abcd00efff98\r\n",
-              "02 ABCD 00 EFFF 98 line 3\nstatus 101"}, // offset high first
-             {":04000000 0102\n0304\nF2\n", "04 0000 00 01020304 F2 line 1\nstatus 101"},
-             {":0300000001F2\n:00000001FF\n",
-              "03 0000 00 01F200 00 line 1\nstatus 101"}, // borrows a byte
-             {":0 400000001020304F2\n", "status 132"},
-             {":0400000001020304F", "status 101"}})
-        EXPECT_EQ(Read_All(text, 1), want) << text;
+    // The writer all these tests use.
+    EXPECT_EQ(Hex_Record(0, 0x1234, {0xAB, 0xCD}), ":02123400ABCD40\n");
+    const std::pair<std::string, std::string> cases[] = {
+        {"junk\n\r\n:02abcd00efff98\r\n",
+         "02 ABCD 00 EFFF 98 line 3\nstatus 101"}, // offset high first
+        {":04000000 0102\n0304\nF2\n", "04 0000 00 01020304 F2 line 1\nstatus 101"},
+        {":0300000001F2\n:00000001FF\n",
+         "03 0000 00 01F200 00 line 1\nstatus 101"}, // borrows a byte
+        {":0 400000001020304F2\n", "status 132"},
+        {":0400000001020304F", "status 101"}};
+    for (const auto &[text, want] : cases) EXPECT_EQ(Read_All(text, 1), want) << text;
     auto pick = [rng = std::mt19937(15)](unsigned n) mutable { return (unsigned)(rng() % n); };
     const char *gaps[] = {"\n", "\r\n", " \t\r\n", "\n\n", "  "};
     for (int round = 0; round < 40; round++) {
@@ -99,13 +102,21 @@ std::string Data(DWORD addr, size_t n, int records = 1, DWORD step = 0x100)
     return text;
 }
 
+std::string Hex(DWORD v)
+{
+    char b[12];
+    snprintf(b, sizeof b, "%X", v);
+    return b;
+}
+
 std::string Linear(WORD upper)
 {
     return Hex_Record(4, 0, {(BYTE)(upper >> 8), (BYTE)upper});
 }
 
-// Each test runs in a fresh directory (segment files go to the current one), with a monitor that answers
-// write RAM requests with the given statuses (then 0) on a virtual clock and takes nothing else.
+// Each test runs in a fresh directory (segment files go to the current one), with a monitor that
+// answers write RAM requests with the given statuses (then 0) on a virtual clock and takes nothing
+// else.
 class Pipeline : public Mem_Link_Test {
 protected:
     Scratch_Dir scratch;
@@ -124,21 +135,26 @@ protected:
         Mem_Link_Test::SetUp();
         Mem_Port_Monitor([this](const Bytes &req) {
             Bytes resp = req;
-            if (req[0] != WRITE_RAM_CMD) return other_requests++, resp;
+            other_requests += req[0] != WRITE_RAM_CMD;
+            if (req[0] != WRITE_RAM_CMD) return resp;
             writes.emplace_back();
             memcpy(&writes.back(), req.data(), std::min(req.size(), sizeof(WRITE_RAM_CMD_STRUCT)));
             times.push_back(Mem_Port().now);
             WORD answer = writes.size() <= answers.size() ? answers[writes.size() - 1] : 0;
-            resp[1] = (BYTE)answer, resp[2] = (BYTE)(answer >> 8);
+            resp[1] = (BYTE)answer;
+            resp[2] = (BYTE)(answer >> 8);
             return resp;
         });
         for (unsigned i = 0; i < sizeof data; i++) data[i] = At(i);
-        oh_first_addr = 0xFFFFFFFF, oh_last_addr = oh_checksum = oh_logical_len = 0,
+        oh_first_addr = 0xFFFFFFFF;
+        oh_last_addr = oh_checksum = oh_logical_len = 0;
         log_level = LOG_TERSE;
     }
     void TearDown() override
     {
-        Mem_Link_Test::TearDown(), log_level = LOG_NORMAL;
+        Mem_Link_Test::TearDown();
+        Delete_Temp_Files(); // the map holds its segment files until then
+        log_level = LOG_NORMAL;
         ASSERT_EQ(chdir(old_cwd), 0);
     }
     // Processes the text as prog.hex (or a binary image at addr); returns what was printed.
@@ -147,19 +163,23 @@ protected:
     {
         scratch.write("PROG.HEX", text);
         snprintf(filepath_str, sizeof filepath_str, "%s", name);
-        file_format = format, program_addr = addr, status = 0x1234;
+        file_format = format;
+        program_addr = addr;
+        status = 0x1234;
         log_level = LOG_OHREC | LOG_OHSEG | LOG_OHSORT;
         std::string out = Stdout_Of([&] { Process_Program_File(&status); });
-        return file_format = 0, log_level = LOG_TERSE, out;
+        file_format = 0;
+        log_level = LOG_TERSE;
+        return out;
     }
-    // "index:start+size ..." in map order; checks each segment's private file: name, mode and bytes.
+    // "index:start+size ..." in map order; checks each segment's private file: name, mode and
+    // bytes.
     std::string Segments()
     {
         std::string out;
         for (int i = 0; i < number_seg_map_entries; i++) {
             const SEGMENT_MAP_STRUCT &s = seg_map_tbl[i];
-            char line[40];
-            out += (snprintf(line, sizeof line, " %u:%X+%X", s.index, s.start_addr, s.size), line);
+            out += " " + std::to_string(s.index) + ":" + Hex(s.start_addr) + "+" + Hex(s.size);
             EXPECT_EQ(+s.end_addr, s.start_addr + s.size - 1);
             std::string name = s.filepath_str;
             struct stat st;
@@ -179,110 +199,128 @@ protected:
             Download_RAM_Work_Area(start, size, dev_start, dev_size, data, &total, &status);
         });
     }
+    // How a file is given: a binary file; no file; no working folder left.
+    static const BYTE BIN = 1, MISSING = 2, GONE = 4;
+    struct CASE {
+        std::string text;
+        BYTE how;
+        DWORD addr;
+        std::string segments, said;
+    };
+    void Check_All(const std::vector<CASE> &cases)
+    {
+        for (const CASE &c : cases) {
+            if (c.how == GONE) { // the later cases stay in the lost folder
+                ASSERT_TRUE(mkdir("gone", 0700) == 0 && chdir("gone") == 0 &&
+                            rmdir("../gone") == 0);
+            }
+            const std::string path = c.how & GONE      ? scratch.file("PROG.HEX")
+                                     : c.how & MISSING ? "missing.hex"
+                                                       : "prog.hex";
+            std::string out = Run(c.text, c.how & BIN, c.addr, path.c_str());
+            EXPECT_EQ(status, c.segments.empty() ? E_REPORTED : E_OK) << out;
+            EXPECT_EQ(Segments(), c.segments) << out;
+            EXPECT_NE(out.find(c.said), std::string::npos) << c.said << "\n--- in ---\n" << out;
+            EXPECT_EQ(out.find("FAILED", out.find("FAILED") + 1), std::string::npos) << out;
+        }
+    }
     // Work-area address+size per write request, then first-last address, length and total counted.
     std::string Sent()
     {
         std::string out;
-        char b[64];
-        for (const auto &w : writes)
-            out += (snprintf(b, sizeof b, "%X+%X ", w.phys_address, w.cmd_data_size), b);
-        snprintf(b, sizeof b, "= %X-%X %X %X", oh_first_addr, oh_last_addr, oh_logical_len, total);
-        return out + b;
+        for (const auto &w : writes) out += Hex(w.phys_address) + "+" + Hex(w.cmd_data_size) + " ";
+        return out + "= " + Hex(oh_first_addr) + "-" + Hex(oh_last_addr) + " " +
+               Hex(oh_logical_len) + " " + Hex(total);
     }
 };
 
-// Files into sorted segments ("index:start+size" each) and start vectors, or failures said once, no map left.
-TEST_F(Pipeline, BuildsSortedSegmentsOrFailsOnce)
+// Files into sorted segments ("index:start+size" each) and start vectors, or failures said
+// once, no map left.
+TEST_F(Pipeline, FilesBecomeSortedSegmentsWithTheirStartVector)
 {
+    std::string twenty;
+    for (int i = 0; i < 20; i++) twenty += " " + std::to_string(i) + ":" + Hex(i * 0x100) + "+4";
     // An empty data record is neither data nor a start vector; type 3 is CS then IP.
-    std::string twenty, vectors = Data(0x40, 0) + Hex_Record(3, 0, {0xF0, 0x00, 0xFF, 0xF0}) +
-                                  Data(0x80, 4) + Hex_Record(5, 0, {0x00, 0x01, 0x23, 0x45}) +
-                                  HEX_END;
-    char b[16];
-    for (int i = 0; i < 20; i++) twenty += (snprintf(b, sizeof b, " %d:%X+4", i, i * 0x100), b);
-    const BYTE BIN = 1, MISSING = 2,
-               GONE = 4; // how: a binary file; no file; no working folder left
-    typedef std::tuple<std::string, BYTE, DWORD, std::string, const char *>
-        ROW; // text, how, addr, segs, said
-    for (
-        auto [text, how, addr, segs, said] : std::vector<ROW>{
-            // The progress line of a segment counts the record that ended it; the share is of the file's text.
-            {Data(0, 0x80, 4, 0x80) + Data(0x1000, 16) + HEX_END, 0, 0, "0:0+200 1:1000+10",
-             "Read ...      Addr: 00000000 - 000001FF   Size: 512      Total: 528 (98% of file)\n"},
-            // Overlaps are kept in map order and named once a pair, and only they: (#0, #2) and (#1, #3).
-            {Data(0x100, 8) + Data(0x500, 8) + Data(0x100, 4) + Data(0x504, 16) + HEX_END, 0, 0,
-             "0:100+8 2:100+4 1:500+8 3:504+10",
-             "Process hex code/data segment #2 from 0x00000100 to 0x00000103 (4 bytes)\n"
-             "Process hex code/data segment #1 from 0x00000500 to 0x00000507 (8 bytes)\n"
-             "Process hex code/data segment #3 from 0x00000504 to 0x00000513 (16 bytes)\n"
-             "WARNING!  Hex segments #0 and #2 overlap at 0x00000100-0x00000103: #2 is programmed "
-             "over #0\n"
-             "WARNING!  Hex segments #1 and #3 overlap at 0x00000504-0x00000507: #3 is programmed "
-             "over #1\n"
-             "Process hex start vector"},
-            {Linear(8) + Data(0x80010, 4) + Hex_Record(2, 0, {0x10, 0x00}) + Data(0x10020, 4) +
-                 Linear(0) + Data(0x30, 4) + HEX_END,
-             0, 0, "2:30+4 1:10020+4 0:80010+4",
-             "type = 2, base = 0x0000, offset = 0x00010000, count = 0\n"},
-            // A start of 0xFFFFFFFF is also the sort's "nothing found" mark.
-            {Linear(0xFFFF) + Data(~0u, 1) + Linear(0) + Data(0x100, 4) + HEX_END, 0, 0,
-             "1:100+4 0:FFFFFFFF+1", ""},
-            {Data(0, 4, 20) + HEX_END, 0, 0, twenty.substr(1), ""},
-            {vectors, 0, 0, "0:80+4",
-             "WARNING!  Multiple start vectors found in hex file\n"
-             "Read hex start vector 0000:00012345 (ignored)\n"},
-            {Data(0x40, 0) + HEX_END, 0, 0, "", "\nHex file contains no code/data!\n"},
-            {Data(0, 4) + Hex_Record(6, 0, {1, 2}) + HEX_END, 0, 0, "",
-             "FAILED!  Invalid record type in hex file\n"},
-            {Data(0, 4), 0, 0, "", "\nOperation FAILED!  Premature EOF in hex file\n\n"},
-            {":0400000001 20304F2\n" + std::string(HEX_END), 0, 0, "",
-             "FAILED!  Invalid numeric in hex file\n"},
-            // a wrong checksum in a data, an address or the end record names its line
-            {Data(0, 4) + Bad(Data(4, 4)) + HEX_END, 0, 0, "",
-             "FAILED!  Invalid checksum in hex file at line 2\n"},
-            {Data(0, 4) + "\r\n\r\n" + Bad(Linear(8)) + HEX_END, 0, 0, "",
-             "Invalid checksum in hex file at line 4"},
-            {Data(0, 4, 2) + Bad(HEX_END), 0, 0, "",
-             "FAILED!  Invalid checksum in hex file at line 3\n"},
-            {"", BIN, 0, "", "\nBinary file contains no code/data!\n"},
-            {std::string(0x100, 'x'), BIN, 0xFFFFFF01, "",
-             "Binary file too large for address 0xFFFFFF01!\n"},
-            {"", MISSING, 0, "", "\nOperation FAILED!  Cannot open hex file\n\n"},
-            {Data(0, 4) + HEX_END, GONE, 0, "", "\nCannot create segment file seg000."},
-            {Data(0, 4) + HEX_END, GONE | BIN, 0, "", ".~~~: No such file or directory!\n"}}) {
-        ASSERT_TRUE(how != GONE || mkdir("gone", 0700) + chdir("gone") + rmdir("../gone") == 0);
-        std::string out = Run(text, how & BIN, addr,
-                              how & GONE      ? scratch.file("PROG.HEX").c_str()
-                              : how & MISSING ? "missing.hex"
-                                              : "prog.hex");
-        EXPECT_EQ(status, segs.empty() ? E_REPORTED : E_OK) << out;
-        EXPECT_EQ(Segments(), segs) << out;
-        EXPECT_NE(out.find(said), std::string::npos) << said << "\n--- in ---\n" << out;
-        EXPECT_EQ(out.find("FAILED", out.find("FAILED") + 1), std::string::npos) << out;
-    }
+    const std::string vectors = Data(0x40, 0) + Hex_Record(3, 0, {0xF0, 0x00, 0xFF, 0xF0}) +
+                                Data(0x80, 4) + Hex_Record(5, 0, {0x00, 0x01, 0x23, 0x45}) +
+                                HEX_END;
+    const std::string overlaps =
+        "Process hex code/data segment #2 from 0x00000100 to 0x00000103 (4 bytes)\n"
+        "Process hex code/data segment #1 from 0x00000500 to 0x00000507 (8 bytes)\n"
+        "Process hex code/data segment #3 from 0x00000504 to 0x00000513 (16 bytes)\n"
+        "WARNING!  Hex segments #0 and #2 overlap at 0x00000100-0x00000103: #2 is programmed "
+        "over #0\nWARNING!  Hex segments #1 and #3 overlap at 0x00000504-0x00000507: #3 is "
+        "programmed over #1\nProcess hex start vector";
+    Check_All({
+        // The progress line of a segment counts the record that ended it; the share is of the
+        // file's text.
+        {Data(0, 0x80, 4, 0x80) + Data(0x1000, 16) + HEX_END, 0, 0, "0:0+200 1:1000+10",
+         "Read ...      Addr: 00000000 - 000001FF   Size: 512      Total: 528 (98% of file)\n"},
+        // Overlaps are kept in map order and named once a pair, and only they.
+        {Data(0x100, 8) + Data(0x500, 8) + Data(0x100, 4) + Data(0x504, 16) + HEX_END, 0, 0,
+         "0:100+8 2:100+4 1:500+8 3:504+10", overlaps},
+        {Linear(8) + Data(0x80010, 4) + Hex_Record(2, 0, {0x10, 0x00}) + Data(0x10020, 4) +
+             Linear(0) + Data(0x30, 4) + HEX_END,
+         0, 0, "2:30+4 1:10020+4 0:80010+4",
+         "type = 2, base = 0x0000, offset = 0x00010000, count = 0\n"},
+        // A start of 0xFFFFFFFF is also the sort's "nothing found" mark.
+        {Linear(0xFFFF) + Data(~0u, 1) + Linear(0) + Data(0x100, 4) + HEX_END, 0, 0,
+         "1:100+4 0:FFFFFFFF+1", ""},
+        {Data(0, 4, 20) + HEX_END, 0, 0, twenty.substr(1), ""},
+        {vectors, 0, 0, "0:80+4",
+         "WARNING!  Multiple start vectors found in hex file\n"
+         "Read hex start vector 0000:00012345 (ignored)\n"},
+    });
 }
 
-// Segment files are the run's own: links planted under the names it tries first are never followed, and
-// another run in the folder (its start-up and exit cleanups, its own pass over a file of the same layout)
-// neither takes nor deletes them, while it removes leftovers no live run holds. The download reads them
-// alone: a file of a segment's name that is not the run's, or the run's cut short, stops it at once.
+TEST_F(Pipeline, BadFilesFailOnceAndLeaveNoSegments)
+{
+    Check_All({
+        {Data(0x40, 0) + HEX_END, 0, 0, "", "\nHex file contains no code/data!\n"},
+        {Data(0, 4) + Hex_Record(6, 0, {1, 2}) + HEX_END, 0, 0, "",
+         "FAILED!  Invalid record type in hex file\n"},
+        {Data(0, 4), 0, 0, "", "\nOperation FAILED!  Premature EOF in hex file\n\n"},
+        {":0400000001 20304F2\n" + std::string(HEX_END), 0, 0, "",
+         "FAILED!  Invalid numeric in hex file\n"},
+        // A wrong checksum in a data, an address or the end record names its line.
+        {Data(0, 4) + Bad(Data(4, 4)) + HEX_END, 0, 0, "",
+         "FAILED!  Invalid checksum in hex file at line 2\n"},
+        {Data(0, 4) + "\r\n\r\n" + Bad(Linear(8)) + HEX_END, 0, 0, "",
+         "Invalid checksum in hex file at line 4"},
+        {Data(0, 4, 2) + Bad(HEX_END), 0, 0, "",
+         "FAILED!  Invalid checksum in hex file at line 3\n"},
+        {"", BIN, 0, "", "\nBinary file contains no code/data!\n"},
+        {std::string(0x100, 'x'), BIN, 0xFFFFFF01, "",
+         "Binary file too large for address 0xFFFFFF01!\n"},
+        {"", MISSING, 0, "", "\nOperation FAILED!  Cannot open hex file\n\n"},
+        {Data(0, 4) + HEX_END, GONE, 0, "", "\nCannot create segment file seg000."},
+        {Data(0, 4) + HEX_END, GONE | BIN, 0, "", ".~~~: No such file or directory!\n"},
+    });
+}
+
+// Segment files are the run's own: links planted under the names it tries first are never followed,
+// and another run in the folder (its start-up and exit cleanups, its own pass over a file of the
+// same layout) neither takes nor deletes them, while it removes leftovers no live run holds. The
+// download reads them alone: a file of a segment's name that is not the run's, or the run's cut
+// short, stops it at once.
 TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
 {
     char name[40];
-    for (unsigned n = 0; n < 3; n++)
-        symlink(
-            "victim",
-            (snprintf(name, 40, TEMP_FILE_NAME_FMT, n, std::to_string(getpid()).c_str()), name));
+    for (unsigned n = 0; n < 3; n++) {
+        snprintf(name, sizeof name, TEMP_FILE_NAME_FMT, n, std::to_string(getpid()).c_str());
+        EXPECT_EQ(symlink("victim", name), 0);
+    }
     Run(Data(0, 4) + Data(0x100, 4) + Data(0x200, 4) + HEX_END);
     EXPECT_NE(strchr(seg_map_tbl[0].filepath_str, '-'), nullptr); // it took other names
-    scratch.write("seg000.1.~~~", "stale"),
-        scratch.write("other.hex", Hex_Record(0, 0, {0, 0, 0, 0}) + HEX_END);
+    scratch.write("seg000.1.~~~", "stale");
+    scratch.write("other.hex", Hex_Record(0, 0, {0, 0, 0, 0}) + HEX_END);
     Torvex_Run other;
-    other.stdin_text = "checkhex other.hex\nexit\n", other.cwd = scratch.path();
+    other.stdin_text = "checkhex other.hex\nexit\n";
+    other.cwd = scratch.path();
     EXPECT_NE(Run_Torvex(other).out.find("Hex file OK"), std::string::npos);
     EXPECT_EQ(Segments(), "0:0+4 1:100+4 2:200+4");
     EXPECT_TRUE(!scratch.exists("victim") && !scratch.exists("seg000.1.~~~"));
-    device_map_tbl[0] = {0xDA, 0, 0x03FD0000, 0x03FD0000, 0x10000, 13, 18, 0x03F00000, 0, 0},
+    device_map_tbl[0] = {0xDA, 0, 0x03FD0000, 0x03FD0000, 0x10000, 13, 18, 0x03F00000, 0, 0};
     number_device_map_entries = 1;
     std::string own = seg_map_tbl[1].filepath_str;
     scratch.write("seg001.~~~", "abcd");
@@ -319,10 +357,12 @@ TEST_F(Pipeline, PiecesAreClippedToTheBlockWindowAndRetriedOnce)
         "20000+100 20000+1 2FF00+100 20000+40 20000+40 21000+40 21000+40 = D0000-FFFFFFFF 241 241");
 }
 
-// Progress: on a terminal rewritten within its width (the share shrinks or goes, blanks cover the rest) and
-// kept at a block's end; into a log whole lines, one a step when few, else one a tenth, else the last at the end.
+// Progress: on a terminal rewritten within its width (the share shrinks or goes, blanks cover the
+// rest) and kept at a block's end; into a log whole lines, one a step when few, else one a tenth,
+// else the last at the end.
 TEST(Progress, RewrittenOnATerminalWholeLinesInALog)
 {
+    log_level = LOG_NORMAL; // whatever the tests before left
     typedef std::tuple<int, DWORD, DWORD, const char *, DWORD, DWORD, std::string> ROW;
     for (auto [columns, whole, steps, label, by, shows, want] : std::vector<ROW>{
              {9, 20, 4, nullptr, 5, 4, "\r5 (25%)\r10 (50%)\n\r15 (75%)\r20      \n\n"},
@@ -333,12 +373,16 @@ TEST(Progress, RewrittenOnATerminalWholeLinesInALog)
               "2 of 20 (10%)\n4 of 20 (20%)\n6 of 20 (30%)\n8 of 20 (40%)\n10 of 20 (50%)\n"
               "12 of 20 (60%)\n14 of 20 (70%)\n16 of 20 (80%)\n18 of 20 (90%)\n20 of 20 "
               "(100%)\n"}}) {
-        progress_columns = columns, testing::internal::CaptureStdout();
-        Progress_Begin(whole, steps, label);
-        for (DWORD done = by; done <= by * shows; done += by)
-            Progress_Show(done, "%-3lu  ", (unsigned long)done), Progress_Step_Done(done % 10 == 0);
-        Progress_End();
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), want);
+        progress_columns = columns;
+        EXPECT_EQ(Stdout_Of([&] {
+                      Progress_Begin(whole, steps, label);
+                      for (DWORD done = by; done <= by * shows; done += by) {
+                          Progress_Show(done, "%-3lu  ", (unsigned long)done);
+                          Progress_Step_Done(done % 10 == 0);
+                      }
+                      Progress_End();
+                  }),
+                  want);
     }
     progress_columns = PROGRESS_ASK;
 }

@@ -17,9 +17,11 @@ inline std::string Hex_Record(BYTE type, WORD offset, const std::vector<BYTE> &d
     char *buf = nullptr;
     size_t len = 0;
     FILE *f = open_memstream(&buf, &len);
-    Send_OH86_Record(f, &rec), fclose(f);
+    Send_OH86_Record(f, &rec);
+    fclose(f);
     std::string out(buf, len);
-    return free(buf), out;
+    free(buf);
+    return out;
 }
 
 const char *const HEX_END = ":00000001FF\n";

@@ -36,7 +36,7 @@ TEST(UserFiles, ResolvedPerComponentAndOnlyRegularFilesRead)
         EXPECT_FALSE(File_Found((base + no).c_str())) << no;
 }
 
-TEST(DecodeHex, EscapesAndHexBytes)
+TEST(DecodeHex, EscapesBecomeTheirBytesWithinTheArgumentsLength)
 {
     const struct {
         const char *src, *out;
@@ -74,7 +74,7 @@ std::string Read_Args(const std::vector<std::string> &words, int hex_args, BYTE 
 
 // A number converts when the text begins with one (0x prefix allowed, saturating past 32 bits);
 // a later argument moves on to the next word only when the one before it converted.
-TEST(DebugArgs, NumbersWordPositionsAndDataDecoding)
+TEST(DebugArgs, NumbersConvertFromTheStartOfAWordAndTheNextWordIsTakenOnlyAfterOne)
 {
     EXPECT_EQ(Read_Args({"0X20000", "12G4", "0X", "123456789", "-1"}, 5),
               "131072 18 0 4294967295 - ");

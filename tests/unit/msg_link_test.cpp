@@ -1,16 +1,23 @@
-// Message link over the in-memory peer: exact frames, the sender's retries with all ten counters,
-// the receiver's handling of good, defective and absent frames (random input is the link fuzz
-// target's).
+// Message link and the target command wrappers over the in-memory peer: exact frames, the
+// sender's retries with all ten counters, the receiver's handling of good, defective and absent
+// frames (random input is the link fuzz target's); refusals of cancelled, short, changed and
+// unproven answers, response allowances; the virtual board resending its answers.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "COMMS.h"
+#include "FLCOMMON.h"
+#include "HCMDFMT.h"
 #include "mem_port.h"
+#include "vboard.h"
+
+namespace {
 
 typedef Mem_Link_Test MsgLink;
 
-static void Reply_Each_Frame(std::vector<Bytes> replies) // the n-th whole frame gets replies[n]
+// The n-th whole frame the host sends gets replies[n].
+void Reply_Each_Frame(std::vector<Bytes> replies)
 {
     Mem_Port_On_Frames([replies, n = size_t(0)](const Bytes &) mutable {
         if (n < replies.size()) Mem_Port_Deliver(replies[n++]);
@@ -18,17 +25,19 @@ static void Reply_Each_Frame(std::vector<Bytes> replies) // the n-th whole frame
 }
 
 // The frame with its byte at `at` (counted from the end when negative) set to v.
-static Bytes With(Bytes f, int at, BYTE v)
+Bytes With(Bytes f, int at, BYTE v)
 {
-    return f[at < 0 ? f.size() + at : at] = v, f;
+    f[at < 0 ? f.size() + at : at] = v;
+    return f;
 }
 
-TEST_F(MsgLink, SenderRetriesAllowanceAndCounters)
+TEST_F(MsgLink, SenderRetriesThreeTimesWithinTheAllowanceAndCountsEveryReply)
 {
     const Bytes abc = {0x02, 0x10, 0, 0,    0x61, 0x62, 0x63, 0x38,
                        0x01, 0,    0, 0xC7, 0xFE, 0xFF, 0xFF, 0x03};
-    // early: queued before the send, never taken as the reply; counters: no_timeout msg flush
-    // total_timeout ack nak spurious retry bad_status rx_timeout
+    const Bytes ack = {MSG_ACK}, nak = {MSG_NAK};
+    // early: queued before the send, never taken as the reply. Counters: no_timeout msg flush
+    // total_timeout ack nak spurious retry bad_status rx_timeout.
     struct {
         Bytes early;
         std::vector<Bytes> replies;
@@ -36,26 +45,23 @@ TEST_F(MsgLink, SenderRetriesAllowanceAndCounters)
         size_t frames;
         COMMS_STATUS_STRUCT counters;
     } cases[] = {
-        {{}, {{MSG_ACK}}, 65535, E_OK, 1, {0, 1, 0, 0, 1, 0, 0, 0, 0, 0}},
-        {{},
-         {{MSG_NAK}, {MSG_NAK}, {MSG_NAK}},
-         65535,
-         E_NOT_RESPONDING,
-         3,
-         {0, 3, 0, 0, 0, 3, 0, 3, 0, 0}},
+        {{}, {ack}, 65535, E_OK, 1, {0, 1, 0, 0, 1, 0, 0, 0, 0, 0}},
+        {{}, {nak, nak, nak}, 65535, E_NOT_RESPONDING, 3, {0, 3, 0, 0, 0, 3, 0, 3, 0, 0}},
         {{}, {}, 65535, E_NOT_RESPONDING, 3, {0, 3, 0, 0, 0, 0, 0, 3, 12, 12}},
         {{}, {}, 22, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 4, 4}},
         {{}, {}, 8, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 2, 2}},
         {{}, {}, 7, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 1, 1}},
-        {{}, {{MSG_ACK}}, 2, E_TIME, 0, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {{}, {ack}, 2, E_TIME, 0, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {{}, {{0x41, 0x41, MSG_ACK}}, 65535, E_OK, 1, {0, 1, 0, 0, 1, 0, 2, 0, 0, 0}},
-        {{}, {{1, 2, 3, 4}, {MSG_ACK}}, 65535, E_OK, 2, {0, 2, 0, 0, 1, 0, 4, 1, 0, 0}},
-        {{MSG_ACK}, {}, 22, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 4, 4}},
+        {{}, {{1, 2, 3, 4}, ack}, 65535, E_OK, 2, {0, 2, 0, 0, 1, 0, 4, 1, 0, 0}},
+        {ack, {}, 22, E_TIME, 1, {0, 1, 0, 1, 0, 0, 0, 0, 4, 4}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
         SetUp();
-        Clear_Comms_Status(), Reply_Each_Frame(c.replies), Mem_Port_Deliver(c.early);
+        Clear_Comms_Status();
+        Reply_Each_Frame(c.replies);
+        Mem_Port_Deliver(c.early);
         WORD s = 0xFFFF, sent = Tx_Message("abc", 3, c.allow, &s);
         Bytes frames; // every retransmission is the same frame, sequence number included
         for (size_t i = 0; i < c.frames; i++) frames.insert(frames.end(), abc.begin(), abc.end());
@@ -71,14 +77,16 @@ TEST_F(MsgLink, SenderRetriesAllowanceAndCounters)
     EXPECT_TRUE(s != E_OK && Mem_Port().tx.empty()); // it would not fit a frame
 }
 
-TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
+TEST_F(MsgLink, ReceiverAcksGoodFramesNaksBadOnesAndPollsThroughSilence)
 {
-    const WORD NONE = 0xFFFF;
+    const WORD NONE = 0xFFFF, OK = E_OK, TIME = E_TIME;
     const Bytes abc = Mem_Frame(0, {'a', 'b', 'c'}), no_end(abc.begin(), abc.end() - 1),
-                ab = Mem_Frame(3, {'a', 'b'});
-    const Bytes z = Mem_Frame(0, {'z'}), too_long = With(abc, 1, 26); // its size 10 too large
-    // the stream's last part arrives at virtual time `at`, the others at once; replies: what the
-    // receiver sent; stored: the buffer's contents after the call (the rest untouched); ms: time used
+                ab = Mem_Frame(3, {'a', 'b'}), z = Mem_Frame(0, {'z'});
+    const Bytes too_long = With(abc, 1, 26), abc_data(abc.begin() + 4, abc.end()); // size +10
+    const Bytes PPNP = {MSG_POLL, MSG_POLL, MSG_NAK, MSG_POLL};
+    const Bytes A = {MSG_ACK}, NNA = {MSG_NAK, MSG_NAK, MSG_ACK}, ok = Mem_Frame(1, {'o', 'k'});
+    // The stream's last part arrives at virtual time `at`, the others at once; replies: what the
+    // receiver sent; stored: the buffer afterwards (the rest untouched); ms: the time it took.
     struct {
         std::vector<Bytes> stream;
         DWORD at;
@@ -86,80 +94,26 @@ TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
         Bytes replies, stored;
         DWORD ms;
     } cases[] = {
-        {{Mem_Frame(7, {'h', 'i'})}, 0, 8, 6000, 2, E_OK, {MSG_ACK}, {'h', 'i'}, 0},
-        {{Mem_Frame(0, {})}, 0, 1, 6000, 0, E_OK, {MSG_ACK}, {}, 0},
-        // sizes 12 and 2094, with room for the largest frame: refused for their size alone
-        {{{2, 12, 0}, {2, 0x2E, 8}, Mem_Frame(1, {'o', 'k'})},
-         0,
-         2100,
-         6000,
-         2,
-         E_OK,
-         {MSG_ACK},
-         {'o', 'k'},
-         0},
-        // the checksum wrong for the data, then the inverse wrong for the checksum: NAKs
-        {{With(ab, 5, 'c'), With(ab, -2, 0), ab},
-         0,
-         2,
-         6000,
-         2,
-         E_OK,
-         {MSG_NAK, MSG_NAK, MSG_ACK},
-         {'a', 'b'},
-         0},
-        {{With(z, -1, 4), Mem_Frame(0, {'y'})}, 0, 1, 6000, 1, E_OK, {MSG_ACK}, {'y'}, 0},
-        {{Mem_Frame(0, Bytes(10, 0x55))},
-         0,
-         4,
-         200,
-         NONE,
-         E_TIME,
-         {},
-         {},
-         0}, // longer than the buffer
-        {{Mem_Frame(0, Bytes(MSG_MAX_DATA, 2))},
-         0,
-         15,
-         300,
-         NONE,
-         E_TIME,
-         {},
-         {},
-         0}, // start characters inside
-        {{{0x55, 0x66, 0x77}, Mem_Frame(0, {'q'})},
-         0,
-         1,
-         150,
-         NONE,
-         E_TIME,
-         {},
-         {},
-         0}, // noise: 500 ms each
-        {{Bytes{MSG_CAN}}, 0, 4, 6000, NONE, E_OK, {}, {}, 0},
-        // a frame broken off is given up after 1 s and its resend taken; without one the receive ends 2 s on
-        {{too_long, abc},
-         1500,
-         16,
-         6000,
-         3,
-         E_OK,
-         {MSG_ACK},
-         Bytes(abc.begin() + 4, abc.end()),
-         1500},
-        {{no_end, abc}, 1500, 3, 6000, 3, E_OK, {MSG_ACK}, {'a', 'b', 'c'}, 1500},
-        {{no_end}, 0, 3, 6000, NONE, E_TIME, Bytes(3, MSG_POLL), {'a', 'b', 'c'}, 3005},
-        {{}, 0, 4, 6000, NONE, E_TIME, Bytes(119, MSG_POLL), {}, 60000},
-        // the wait counter runs on across a bad frame: two reads left, not four
-        {{With(z, -9, 0)},
-         1100,
-         1,
-         200,
-         NONE,
-         E_TIME,
-         {MSG_POLL, MSG_POLL, MSG_NAK, MSG_POLL},
-         {'z'},
-         2100},
+        {{Mem_Frame(7, {'h', 'i'})}, 0, 8, 6000, 2, OK, A, {'h', 'i'}, 0},
+        {{Mem_Frame(0, {})}, 0, 1, 6000, 0, OK, A, {}, 0},
+        // Sizes 12 and 2094, with room for the largest frame: refused for their size alone.
+        {{{2, 12, 0}, {2, 0x2E, 8}, ok}, 0, 2100, 6000, 2, OK, A, {'o', 'k'}, 0},
+        // The checksum wrong for the data, then the inverse wrong for the checksum: NAKs.
+        {{With(ab, 5, 'c'), With(ab, -2, 0), ab}, 0, 2, 6000, 2, OK, NNA, {'a', 'b'}, 0},
+        {{With(z, -1, 4), Mem_Frame(0, {'y'})}, 0, 1, 6000, 1, OK, A, {'y'}, 0},
+        // Longer than the buffer; then start characters inside; then noise, 500 ms each.
+        {{Mem_Frame(0, Bytes(10, 0x55))}, 0, 4, 200, NONE, TIME, {}, {}, 0},
+        {{Mem_Frame(0, Bytes(MSG_MAX_DATA, 2))}, 0, 15, 300, NONE, TIME, {}, {}, 0},
+        {{{0x55, 0x66, 0x77}, Mem_Frame(0, {'q'})}, 0, 1, 150, NONE, TIME, {}, {}, 0},
+        {{Bytes{MSG_CAN}}, 0, 4, 6000, NONE, OK, {}, {}, 0},
+        // A frame broken off is given up after 1 s and its resend taken; without one the
+        // receive ends 2 s on.
+        {{too_long, abc}, 1500, 16, 6000, 3, OK, A, abc_data, 1500},
+        {{no_end, abc}, 1500, 3, 6000, 3, OK, A, {'a', 'b', 'c'}, 1500},
+        {{no_end}, 0, 3, 6000, NONE, TIME, Bytes(3, MSG_POLL), {'a', 'b', 'c'}, 3005},
+        {{}, 0, 4, 6000, NONE, TIME, Bytes(119, MSG_POLL), {}, 60000},
+        // The wait counter runs on across a bad frame: two reads left, not four.
+        {{With(z, -9, 0)}, 1100, 1, 200, NONE, TIME, PPNP, {'z'}, 2100},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -174,3 +128,192 @@ TEST_F(MsgLink, ReceiverFramesDefectsAndWaits)
         EXPECT_TRUE(Comms_GetTime() >= c.ms && Comms_GetTime() <= c.ms + c.ms / 200 + 2);
     }
 }
+
+typedef Mem_Link_Test Wrappers;
+
+// A cancelled or short answer must not pass for an init: the markers stay, the boot address is
+// not touched; a link that failed to open (a status on the way in) sends nothing.
+TEST_F(Wrappers, InitTakesOnlyAWholeAnswer)
+{
+    WORD id = 0, ver = 0, s = 0;
+    DWORD boot = 0;
+    Mem_Port_Monitor([](Bytes r) {
+        memcpy(&r[7], "\x02\x01\x50\x02\x00\xFF\x0F\x00", 8);
+        return r;
+    });
+    Init_Command(&id, &ver, &boot, &s);
+    EXPECT_TRUE(s == E_OK && id == 0x0102 && ver == 0x0250 && boot == 0x000FFF00u);
+    const struct {
+        Bytes answer;
+        WORD status;
+        const char *said;
+    } cases[] = {{{MSG_CAN}, E_NOT_RESPONDING, ""},
+                 {Mem_Frame(0, {0x03, 0x00}), E_NOT_RESPONDING, ""}, // no status
+                 {Mem_Frame(0, {0x03, 0x00, 0x00}), E_REPORTED,
+                  "Init response carries 3 bytes; 15 expected\n"}};
+    for (const auto &c : cases) {
+        Mem_Port_On_Frames([&c](const Bytes &) {
+            Mem_Port_Deliver({MSG_ACK});
+            Mem_Port_Deliver(c.answer);
+        });
+        s = 0;
+        EXPECT_EQ(Stdout_Of([&] { Init_Command(&id, &ver, &boot, &s); }), c.said);
+        EXPECT_TRUE(s == c.status && id == 0xFFFF && ver == 0xFFFF && boot == 0x000FFF00u) << s;
+    }
+    SetUp();
+    s = E_OPEN_COM;
+    EXPECT_EQ(Stdout_Of([&] { Init_Command(&id, &ver, &boot, &s); }),
+              "Link init error during init.\n");
+    EXPECT_TRUE(s == E_REPORTED && Mem_Port().tx.empty());
+}
+
+// An echo that comes back changed fails as a mismatch though the monitor's status is 0.
+TEST_F(Wrappers, EchoThatComesBackChangedIsAMismatch)
+{
+    Mem_Port_Monitor([](Bytes r) {
+        r[8] ^= 1;
+        return r;
+    });
+    WORD s;
+    EXPECT_FALSE(Echo_Msg("hello", 5, &s));
+    EXPECT_EQ(s, 0x1015);
+}
+
+// Fewer bytes than asked, their checksum right: the rest of the buffer would stay stale.
+void Shorten_To_Four(READ_RAM_CMD_STRUCT *r, size_t *n)
+{
+    *n = r->cmd_data_size = 4;
+    r->data_checksum = 0 + 7 + 14 + 21;
+}
+
+// A monitor holding `memory` answers read RAM honestly; each case then spoils the record or
+// the count of data bytes it carries. Nothing unproven may reach the caller's exact-size buffer.
+TEST_F(Wrappers, ReadRamTakesOnlyProvenData)
+{
+    Bytes memory(5000);
+    for (size_t i = 0; i < memory.size(); i++) memory[i] = static_cast<BYTE>(i * 7);
+    typedef READ_RAM_CMD_STRUCT R;
+    struct {
+        DWORD asked;
+        std::function<void(R *, size_t *)> spoil;
+        WORD status;
+        size_t stored;
+        std::string said;
+    } cases[] = {
+        {5000, nullptr, E_OK, 2048, ""}, // one block at most
+        {16, [](R *r, size_t *) { r->data_checksum ^= 1; }, E_MSG_CHECKSUM, 0, ""},
+        {0, nullptr, E_INVALID_PARAM, 0, ""},
+        {0, [](R *r, size_t *) { r->data_checksum = 5; }, E_MSG_CHECKSUM, 0, ""},
+        {8, [](R *r, size_t *) { r->cmd_data_size = 0xFFFFFFF0; }, E_REPORTED, 0,
+         "Read RAM response claims 4294967280 data bytes; 8 asked, 8 received\n"},
+        // the stale record still holds the right 8 bytes: only the length can tell
+        {8, [](R *, size_t *n) { *n = 4; }, E_REPORTED, 0,
+         "Read RAM response claims 8 data bytes; 8 asked, 4 received\n"},
+        // too long: skipped
+        {8, [](R *r, size_t *n) { *n = r->cmd_data_size = 32; }, E_TIME, 0, ""},
+        {8, Shorten_To_Four, E_REPORTED, 0,
+         "Read RAM response claims 4 data bytes; 8 asked, 4 received\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        SetUp();
+        size_t request_size = 0;
+        Mem_Port_Monitor([&](const Bytes &req) {
+            R r = {};
+            request_size = req.size();
+            memcpy(&r, req.data(), 15);
+            size_t n = r.cmd_data_size =
+                std::min(DWORD(r.cmd_data_size), static_cast<DWORD>(memory.size()));
+            memcpy(r.data, memory.data(), n);
+            r.data_checksum = Mem_Sum(Bytes(memory.begin(), memory.begin() + n));
+            if (c.spoil) c.spoil(&r, &n);
+            return Bytes(reinterpret_cast<BYTE *>(&r), reinterpret_cast<BYTE *>(&r) + 15 + n);
+        });
+        Bytes out(std::max<DWORD>(c.asked, 1), 0xEE),
+            expect(memory.begin(), memory.begin() + c.stored);
+        WORD s = 0;
+        EXPECT_EQ(Stdout_Of([&] { Read_RAM(0x20000, c.asked, out.data(), &s); }), c.said);
+        EXPECT_EQ(s, c.status);
+        EXPECT_EQ(request_size, 15u); // the answer tells how much was asked
+        expect.resize(out.size(), 0xEE);
+        EXPECT_EQ(out, expect);
+    }
+}
+
+// The monitor ACKs and never answers: the host hunts for the start of the response for exactly
+// the response allowance, in reads of 500 ms.
+TEST_F(Wrappers, HostHuntsForAResponseForExactlyItsAllowance)
+{
+    static BYTE block[4000];
+    struct {
+        std::function<void(WORD *)> run;
+        DWORD allowance;
+    } cases[] = {
+        {[](WORD *s) { Write_RAM(0x20000, 3000, block, s); }, 6876},
+        {[](WORD *s) { Echo_Msg(block, 4000, s); }, 6850},
+        {[](WORD *s) { Program_Flash(1, 0, 0, 0, 0x20000, 65536, s); }, 12400},
+        {[](WORD *s) { Flash_Erase(1, 0, 0, 131072, s); }, 18800},
+        {[](WORD *s) { Flash_Erase(1, 0, 0, 1023, s); }, 6000},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        SetUp();
+        DWORD acked = 0;
+        Mem_Port_On_Frames([&](const Bytes &) {
+            acked = Mem_Port().now;
+            Mem_Port_Deliver({MSG_ACK});
+        });
+        WORD s = 0;
+        c.run(&s);
+        EXPECT_EQ(s, E_TIME);
+        EXPECT_EQ(Mem_Port().now - acked, (c.allowance + 49) / 50 * 501);
+    }
+}
+
+// The board's side: an answer not acknowledged in time or refused is sent again, three sends in
+// all; a poll after that still gets it; an acknowledged answer is never sent again.
+TEST(BoardLink, AnswerIsResentOnNakOrSilenceThreeSendsInAll)
+{
+    using namespace vboard;
+    ASSERT_TRUE(Mem_Init(3));
+    LINK_SETUP setup{{1, 0x0251, 0x03FFA000}, 9600, false, 0, 0, 0, 0, false, 1, 0, "", 0, 0};
+    Link_Init(&setup);
+    uint64_t now = 1000000;
+    auto send = [&now](const Bytes &b) { Link_Receive(b.data(), b.size(), 9600, now); };
+    auto advance = [&now](uint64_t us) {
+        now += us;
+        Link_Timer(now);
+    };
+    auto take = [&now] {
+        Bytes out(8192);
+        out.resize(Link_Take_Output(out.data(), out.size(), 9600, now));
+        return out;
+    };
+    Bytes init(sizeof(INIT_CMD_STRUCT), 0);
+    init[0] = INIT_CMD;
+    init = Mem_Frame(5, init);
+    send(init);
+    Bytes out = take();
+    ASSERT_EQ(out.size(), 1 + 13 + sizeof(INIT_CMD_STRUCT));
+    const Bytes frame(out.begin() + 1, out.end());
+    EXPECT_TRUE(out[0] == MSG_ACK && frame[3] == 5); // the request's sequence number
+    advance(ACK_WAIT_US - 10000);
+    EXPECT_TRUE(take().empty());
+    advance(20000);
+    EXPECT_EQ(take(), frame); // no ACK in time
+    send({MSG_NAK});
+    EXPECT_EQ(take(), frame);
+    send({MSG_NAK});
+    advance(3 * ACK_WAIT_US);
+    EXPECT_TRUE(take().empty() && Link_Counts()->responses_sent == 3 &&
+                Link_Counts()->give_ups == 1);
+    send({MSG_POLL});
+    EXPECT_EQ(take(), frame);
+    send(init);
+    take();
+    send({MSG_ACK});
+    advance(2 * ACK_WAIT_US);
+    EXPECT_TRUE(take().empty());
+}
+
+} // namespace

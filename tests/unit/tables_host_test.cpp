@@ -28,21 +28,31 @@ protected:
     void SetUp() override
     {
         Reset_Flash_Table_Images();
-        log_level = LOG_NORMAL, target_prog_version = 0x0251;
+        log_level = LOG_NORMAL;
+        target_prog_version = 0x0251;
         Load_Board(1);
     }
     void TearDown() override
     {
         verify_flash = 0;
-        if (linked) Shutdown_Message_Link(&status), Mem_Port_Remove();
+        if (!linked) return;
+        Shutdown_Message_Link(&status);
+        Mem_Port_Remove();
     }
-    static void Load_Board(WORD board) { board_id = board, Init_Device_Map_Table(); }
+    static void Load_Board(WORD board)
+    {
+        board_id = board;
+        Init_Device_Map_Table();
+    }
     void Monitor(std::function<Bytes(const Bytes &)> respond) // the link up to a scripted monitor
     {
-        Mem_Port_Install(0), Init_Message_Link(0, 9600, &status), Mem_Port_Monitor(respond);
+        Mem_Port_Install(0);
+        Init_Message_Link(0, 9600, &status);
+        Mem_Port_Monitor(respond);
         linked = true;
     }
-    // Runs a directory operation on the named program (adds it when op is null); returns what it printed.
+    // Runs a directory operation on the named program (adds it when op is null); returns what it
+    // printed.
     std::string Run(void (*op)(WORD *), const std::string &name)
     {
         snprintf(prog_name_str, sizeof prog_name_str, "%s", name.c_str());
@@ -97,8 +107,9 @@ TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
     static WORD compare_status;
     Monitor([](const Bytes &req) {
         Bytes resp = req;
-        if (req.size() > 2 && req[0] == COMPARE_RAM_CMD)
-            resp[1] = BYTE(compare_status), resp[2] = BYTE(compare_status >> 8);
+        if (req.size() <= 2 || req[0] != COMPARE_RAM_CMD) return resp;
+        resp[1] = BYTE(compare_status);
+        resp[2] = BYTE(compare_status >> 8);
         return resp;
     });
     const struct {
@@ -112,8 +123,10 @@ TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
                   "message parameter\n\n"},
                  {0, 0x42, E_OK, "Flash device not supported!\n"}};
     for (const auto &c : cases) {
-        verify_flash = c.verify, device_map_tbl[1].flash_id = c.flash_id,
-        compare_status = c.compare, status = 0;
+        verify_flash = c.verify;
+        device_map_tbl[1].flash_id = c.flash_id;
+        compare_status = c.compare;
+        status = 0;
         DWORD count = device_map_tbl[1].reprogram_count;
         EXPECT_EQ(Stdout_Of([&] { Program_Flash_Block(1, &status); }), c.said);
         EXPECT_EQ(status, c.said[0] ? E_REPORTED : E_OK) << c.said;
@@ -150,7 +163,7 @@ TEST_F(Tables, SetbootFoldsOffsetsAbove0xFFF0IntoTheSegmentWithAWarning)
                  {0x0000, 0x000F8000, 0xE801, 0xFFF0}, {0x1234, 0x0000, 0x1234, 0x0000}};
     Run(nullptr, "APP");
     for (const auto &c : cases) {
-        dir_tbl[2].program_mem.start_vector_base = c.base,
+        dir_tbl[2].program_mem.start_vector_base = c.base;
         dir_tbl[2].program_mem.start_vector_offset = c.offset;
         std::string out = Run(Set_Flash_Boot, "APP");
         EXPECT_EQ(std::make_tuple(status, V(boot_tbl.boot_base), V(boot_tbl.boot_offset)),
@@ -162,23 +175,36 @@ TEST_F(Tables, SetbootFoldsOffsetsAbove0xFFF0IntoTheSegmentWithAWarning)
     EXPECT_EQ(V(boot_tbl.boot_flags) | V(boot_tbl.boot_base) | V(boot_tbl.boot_offset), 0u);
 }
 
-// A part of no board is named and changes nothing (every board's own part shows end to end).
-TEST_F(Tables, UnknownFlashPartsChangeNothing)
+// Each board's own flash part, as its monitor reports it, selects that board and its map; a part
+// of no board is named and changes nothing.
+TEST_F(Tables, EachBoardsFlashPartSelectsItsMapAndUnknownPartsChangeNothing)
 {
     static WORD codes[2]; // manufacturer and device a scripted monitor reports
     Monitor([](const Bytes &req) {
         GET_FLASH_ID_CMD_STRUCT r;
         if (req.size() < sizeof r || req[0] != GET_FLASH_ID_CMD) return req;
         memcpy(&r, req.data(), sizeof r);
-        r.manufacture_code = codes[0], r.device_code = codes[1];
+        r.manufacture_code = codes[0];
+        r.device_code = codes[1];
         return Bytes(reinterpret_cast<BYTE *>(&r), reinterpret_cast<BYTE *>(&r) + sizeof r);
     });
+    for (WORD board = 1; board <= 4; board++) {
+        ASSERT_TRUE(vboard::Mem_Init(board));
+        WORD blocks = 0;
+        vboard::Mem_Blocks(&blocks);
+        vboard::Mem_Flash_Codes(&codes[0], &codes[1]);
+        Load_Board(board == 1 ? 4 : 1);
+        Stdout_Of(Init_Flash_Tables);
+        EXPECT_TRUE(board_id == board && number_device_map_entries == blocks) << board;
+    }
+    Load_Board(1);
     boot_tbl.boot_flags = 7;
     for (auto [manufacturer, device, said] : {std::make_tuple(0x0089, 0x0055,
                                                               "Device Manufacturers Code = 0x0089, "
                                                               "Device ID = 0x55\n"),
                                               std::make_tuple(0x1234, 0x0070, "")}) {
-        codes[0] = WORD(manufacturer), codes[1] = WORD(device);
+        codes[0] = WORD(manufacturer);
+        codes[1] = WORD(device);
         EXPECT_EQ(Stdout_Of(Init_Flash_Tables),
                   "Invalid Flash Device detected\n" + std::string(said) +
                       "\nOperation FAILED!  Invalid flash tables\n\n");
