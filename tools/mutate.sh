@@ -10,6 +10,8 @@
 #   -d DIR   scratch copy here, kept for the next run (default: a new
 #            directory under /tmp, removed at the end)
 #   -k       keep the one under /tmp
+#   -m       every test runs for every mutant, and the tests that failed are
+#            listed after its verdict (which tests kill which mutants)
 #   ID ...   only these mutants (e.g. 3 17 40-45); default all
 #
 # A mutant is killed when a test fails or the tests outlast TEST_TIMEOUT
@@ -20,13 +22,14 @@
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 list="$here/tools/mutants.txt"
-jobs=2 keep=0 dir="" timeout_s=${TEST_TIMEOUT:-0}
-while getopts "j:kd:" o; do
+jobs=2 keep=0 dir="" timeout_s=${TEST_TIMEOUT:-0} stop=--stop-on-failure matrix=0
+while getopts "j:kd:m" o; do
     case $o in
         j) jobs=$OPTARG ;;
         k) keep=1 ;;
+        m) matrix=1 stop= ;;
         d) dir=$OPTARG keep=1 ;;
-        *) sed -n '7,13p' "$0" >&2; exit 2 ;;
+        *) sed -n '7,15p' "$0" >&2; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
@@ -64,7 +67,7 @@ sync_tree || exit 1
 
 build() { cmake --build "$bld" -j "$jobs" </dev/null >"$log" 2>&1; }
 run_tests() {
-    (cd "$bld" && timeout "$timeout_s" ctest -L '^(unit|e2e)$' -j "$jobs" --stop-on-failure \
+    (cd "$bld" && timeout "$timeout_s" ctest -L '^(unit|e2e)$' -j "$jobs" $stop \
         </dev/null >>"$log" 2>&1)
 }
 
@@ -78,6 +81,13 @@ run_tests || { echo "The unmutated tree fails its tests:"; tail -n 30 "$log"; ex
 took=$(($(date +%s) - t0))
 timeout_s=$((limit > 0 ? limit : (4 * took > 60 ? 4 * took : 60)))
 echo "Unmutated tree builds and passes; its tests take $took s (limit per mutant $timeout_s s)."
+
+# The names of the tests the last run failed (all of them when it timed out).
+failed_tests() {
+    grep -q 'tests FAILED:' "$log" || { printf '  (timed out)'; return; }
+    sed -n '/tests FAILED:/,$s/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' "$log" | tr '\n' ' ' |
+        sed 's/^/  /'
+}
 
 # apply FILE ORIG REPL: replace ORIG by REPL when it occurs exactly once.
 apply() {
@@ -113,7 +123,9 @@ while IFS= read -r line <&3; do
         verdict=killed; total=$((total + 1)) killed=$((killed + 1))
     fi
     cp "$dir/saved" "$f" && touch "$f"   # newer than the mutant's object: rebuilt next time
-    printf '%3s  %-28s %-15s %4s s\n' "$id" "$file" "$verdict" $(($(date +%s) - t0))
+    printf '%3s  %-28s %-15s %4s s' "$id" "$file" "$verdict" $(($(date +%s) - t0))
+    [ $matrix = 0 ] || [ "$verdict" != killed ] || failed_tests
+    echo
 done 3< <(entries)
 
 [ $stillborn -eq 0 ] || echo "$stillborn stillborn (did not compile), not counted"
