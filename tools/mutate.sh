@@ -11,7 +11,7 @@
 #            directory under /tmp, removed at the end)
 #   -k       keep the one under /tmp
 #   -m       every test runs for every mutant, and the tests that failed are
-#            listed after its verdict (which tests kill which mutants)
+#            listed after its verdict (TIMED-OUT when the run outlasted the limit)
 #   ID ...   only these mutants (e.g. 3 17 40-45); default all
 #
 # A mutant is killed when a test fails or the tests outlast TEST_TIMEOUT
@@ -84,7 +84,7 @@ echo "Unmutated tree builds and passes; its tests take $took s (limit per mutant
 
 # The names of the tests the last run failed (all of them when it timed out).
 failed_tests() {
-    grep -q 'tests FAILED:' "$log" || { printf '  (timed out)'; return; }
+    grep -q 'tests FAILED:' "$log" || { printf '  TIMED-OUT'; return; }
     sed -n '/tests FAILED:/,$s/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' "$log" | tr '\n' ' ' |
         sed 's/^/  /'
 }
