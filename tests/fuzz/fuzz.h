@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "CONIO.h"
+#include "FLCOMMON.h"
 
 int Fuzz_Hex(const uint8_t *data, size_t size);
 int Fuzz_Link(const uint8_t *data, size_t size);
@@ -45,11 +46,12 @@ inline bool Console_Without_Signals()
 }
 
 // While alive: the host code's output goes to /dev/null (to stderr when
-// FUZZ_SHOW is set, to see what an input does) and the working directory is
-// a private scratch directory. The first use points standard input at
+// FUZZ_SHOW is set, to see what an input does), the working directory is
+// a private scratch directory and the log level may change. The first use points standard input at
 // /dev/null, so no prompt or key poll waits.
 struct Fuzz_Quiet {
     int saved_out = -1, old_dir = open(".", O_RDONLY | O_DIRECTORY);
+    const WORD saved_level = log_level;
     static bool Stdin_From_Null()
     {
         int in = open("/dev/null", O_RDONLY);
@@ -76,6 +78,7 @@ struct Fuzz_Quiet {
         close(saved_out);
         FUZZ_CHECK(fchdir(old_dir) == 0, "cannot go back");
         close(old_dir);
+        log_level = saved_level;
     }
 };
 

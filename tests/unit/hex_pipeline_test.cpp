@@ -247,18 +247,18 @@ TEST_F(Pipeline, FilesBecomeSortedSegmentsWithTheirStartVector)
     const std::string overlaps =
         "Process hex code/data segment #2 from 0x00000100 to 0x00000103 (4 bytes)\n"
         "Process hex code/data segment #1 from 0x00000500 to 0x00000507 (8 bytes)\n"
-        "Process hex code/data segment #3 from 0x00000504 to 0x00000513 (16 bytes)\n"
+        "Process hex code/data segment #3 from 0x00000507 to 0x00000516 (16 bytes)\n"
         "WARNING!  Hex segments #0 and #2 overlap at 0x00000100-0x00000103: #2 is programmed "
-        "over #0\nWARNING!  Hex segments #1 and #3 overlap at 0x00000504-0x00000507: #3 is "
+        "over #0\nWARNING!  Hex segments #1 and #3 overlap at 0x00000507-0x00000507: #3 is "
         "programmed over #1\nProcess hex start vector";
     Check_All({
         // The progress line of a segment counts the record that ended it; the share is of the
         // file's text.
         {Data(0, 0x80, 4, 0x80) + Data(0x1000, 16) + HEX_END, 0, 0, "0:0+200 1:1000+10",
          "Read ...      Addr: 00000000 - 000001FF   Size: 512      Total: 528 (98% of file)\n"},
-        // Overlaps are kept in map order and named once a pair, and only they.
-        {Data(0x100, 8) + Data(0x500, 8) + Data(0x100, 4) + Data(0x504, 16) + HEX_END, 0, 0,
-         "0:100+8 2:100+4 1:500+8 3:504+10", overlaps},
+        // Overlaps (one of a single byte) are kept in map order and named once a pair, and only they.
+        {Data(0x100, 8) + Data(0x500, 8) + Data(0x100, 4) + Data(0x507, 16) + HEX_END, 0, 0,
+         "0:100+8 2:100+4 1:500+8 3:507+10", overlaps},
         {Linear(8) + Data(0x80010, 4) + Hex_Record(2, 0, {0x10, 0x00}) + Data(0x10020, 4) +
              Linear(0) + Data(0x30, 4) + HEX_END,
          0, 0, "2:30+4 1:10020+4 0:80010+4",
@@ -271,6 +271,7 @@ TEST_F(Pipeline, FilesBecomeSortedSegmentsWithTheirStartVector)
          "WARNING!  Multiple start vectors found in hex file\n"
          "Read hex start vector 0000:00012345 (ignored)\n"},
     });
+    EXPECT_TRUE(oh_vector_base == 0xF000 && oh_vector_offset == 0xFFF0); // the last file's first
 }
 
 TEST_F(Pipeline, BadFilesFailOnceAndLeaveNoSegments)

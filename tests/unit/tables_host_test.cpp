@@ -100,6 +100,15 @@ TEST_F(Tables, BlockLookupsTryTheRealModeWindowFirstAndCountBlockEnds)
     EXPECT_EQ(Lookup_Device_Map_Index(0x03FFC400, 4), NO_DEV_INDEX);
 }
 
+// A monitor from version 2.50 on keeps the whole device map, an older one its first 20 entries.
+TEST_F(Tables, MonitorsFrom250KeepTheWholeDeviceMap)
+{
+    target_prog_version = 0x0250;
+    EXPECT_EQ(Device_Map_Size_For_Monitor(), sizeof(DEVICE_MAP_TBL));
+    target_prog_version = 0x024F;
+    EXPECT_EQ(Device_Map_Size_For_Monitor(), 20 * sizeof(DEVICE_MAP_STRUCT));
+}
+
 // With verify on, the monitor compares each programmed block with the work area; only a match (or
 // verify off) counts as programmed and is stamped; a compare the monitor refuses is no success.
 TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
