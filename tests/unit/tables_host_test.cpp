@@ -9,6 +9,7 @@
 #include "FLDATA.h"
 #include "HCMDFMT.h"
 #include "flashu.h"
+#include "flashu_seg.h"
 #include "mem_port.h"
 #include "vboard.h"
 
@@ -121,7 +122,10 @@ TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
 
 TEST_F(Tables, DirectoryNamesIgnoreCaseAndAFullDirectoryReusesTheLowestDeletedEntry)
 {
+    oh_first_addr = 0x1000;
+    oh_last_addr = 0x1FFF;
     for (WORD i = 2; i < MAX_DIR_ENTRIES; i++) Run(nullptr, "P" + std::to_string(i));
+    EXPECT_EQ(V(dir_tbl[2].program_mem.phys_size), 0x1000u);
     EXPECT_TRUE(Find_Free_Dir_Entry() == NO_DIR_INDEX && Find_Alloc_Dir_Entry("p5") == 5);
     Set_System_Name_Entry("SYS");
     EXPECT_EQ(Find_Alloc_Dir_Entry("SYS"), NO_DIR_INDEX); // entry 0 is never a program
@@ -160,10 +164,11 @@ TEST_F(Tables, SetbootFoldsOffsetsAbove0xFFF0IntoTheSegmentWithAWarning)
     EXPECT_EQ(V(boot_tbl.boot_flags) | V(boot_tbl.boot_base) | V(boot_tbl.boot_offset), 0u);
 }
 
-// A monitor below 2.50 keeps only the first 20 entries of board 4's map; the host fills in the
-// rest from its built-in map when those entries are the built-in ones, and only then (entry 0
-// included).
-TEST_F(Tables, CutMapOfAnOldMonitorIsCompletedOnlyFromItsOwnEntries)
+// Tables never read (the board's flash is blank) are not written; written ones read back with the
+// system name. A monitor below 2.50 keeps only the first 20 entries of board 4's map; the host
+// fills in the rest from its built-in map when those entries are the built-in ones, and only then
+// (entry 0 included).
+TEST_F(Tables, TablesRoundTripAndACutMapIsCompletedOnlyFromItsOwnEntries)
 {
     target_prog_version = 0x0250;
     EXPECT_EQ(Device_Map_Size_For_Monitor(), sizeof(DEVICE_MAP_TBL));
@@ -171,7 +176,13 @@ TEST_F(Tables, CutMapOfAnOldMonitorIsCompletedOnlyFromItsOwnEntries)
     Board_Monitor();
     target_prog_version = 0x024F;
     boot_tbl_addr = 0x03FFA000;
+    EXPECT_EQ(Stdout_Of([&] {
+                  Read_Flash_Tables(&status);
+                  Write_Flash_Tables(&status);
+              }),
+              "Flash tables were never read from this target - tables not written\n");
     Stdout_Of(Init_Flash_Tables);
+    Set_System_Name_Entry("BENCH");
     const WORD whole = number_device_map_entries;
     ASSERT_GT(whole, 20);
     for (WORD changed_block : {0, 1}) {
@@ -180,7 +191,9 @@ TEST_F(Tables, CutMapOfAnOldMonitorIsCompletedOnlyFromItsOwnEntries)
             Write_Flash_Tables(&status);
             Read_Flash_Tables(&status);
         });
-        EXPECT_EQ(status, E_OK) << out;
+        EXPECT_EQ(std::make_tuple(status, std::string(system_name_str)),
+                  std::make_tuple(WORD(E_OK), std::string("BENCH")))
+            << out;
         EXPECT_EQ(number_device_map_entries, changed_block ? 20 : whole);
     }
 }
