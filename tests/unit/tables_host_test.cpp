@@ -54,6 +54,7 @@ protected:
     }
     void Board_Monitor() // the virtual board's monitor, for the board vboard::Mem_Init chose
     {
+        boot_tbl_addr = 0x03FFA000;
         Monitor([](const Bytes &req) {
             static const vboard::MONITOR_ID mon = {1, 0x0240, 0x03FFA000};
             BYTE resp[vboard::MAX_RECORD];
@@ -175,7 +176,6 @@ TEST_F(Tables, TablesRoundTripAndACutMapIsCompletedOnlyFromItsOwnEntries)
     ASSERT_TRUE(vboard::Mem_Init(4));
     Board_Monitor();
     target_prog_version = 0x024F;
-    boot_tbl_addr = 0x03FFA000;
     EXPECT_EQ(Stdout_Of([&] {
                   Read_Flash_Tables(&status);
                   Write_Flash_Tables(&status);
