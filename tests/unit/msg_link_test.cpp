@@ -1,7 +1,7 @@
 // Message link and the target command wrappers over the in-memory peer: exact frames, the
 // sender's retries with all ten counters, the receiver's handling of good, defective and absent
 // frames (random input is the link fuzz target's); refusals of cancelled, short and
-// unproven answers, response allowances; the virtual board resending its answers and refusing
+// unproven answers; the virtual board resending its answers and refusing
 // defective frames and write data.
 #include <gtest/gtest.h>
 
@@ -231,35 +231,6 @@ TEST_F(Wrappers, ReadRamTakesOnlyProvenData)
         EXPECT_EQ(request_size, 15u); // the answer tells how much was asked
         expect.resize(out.size(), 0xEE);
         EXPECT_EQ(out, expect);
-    }
-}
-
-// The monitor ACKs and never answers: the host hunts for the start of the response for exactly
-// the response allowance, in reads of 500 ms.
-TEST_F(Wrappers, HostHuntsForAResponseForExactlyItsAllowance)
-{
-    static BYTE block[4000];
-    struct {
-        std::function<void(WORD *)> run;
-        DWORD allowance;
-    } cases[] = {
-        {[](WORD *s) { Write_RAM(0x20000, 3000, block, s); }, 6876},
-        {[](WORD *s) { Program_Flash(1, 0, 0, 0, 0x20000, 65536, s); }, 12400},
-        {[](WORD *s) { Flash_Erase(1, 0, 0, 131072, s); }, 18800},
-        {[](WORD *s) { Flash_Erase(1, 0, 0, 1023, s); }, 6000},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(&c - cases);
-        SetUp();
-        DWORD acked = 0;
-        Mem_Port_On_Frames([&](const Bytes &) {
-            acked = Mem_Port().now;
-            Mem_Port_Deliver({MSG_ACK});
-        });
-        WORD s = 0;
-        c.run(&s);
-        EXPECT_EQ(s, E_TIME);
-        EXPECT_EQ(Mem_Port().now - acked, (c.allowance + 49) / 50 * 501);
     }
 }
 
