@@ -238,7 +238,7 @@ TEST_F(Pipeline, BadFilesFailOnceAndLeaveNoSegments)
 
 // Segment files are the run's own: links planted under the names it tries first are never followed,
 // and another run in the folder (its start-up and exit cleanups, its own pass over a file of the
-// same layout) neither takes nor deletes them, while it removes leftovers no live run holds. The
+// same layout) neither takes nor deletes them, while it removes leftover files no run holds. The
 // download reads them alone: a file of a segment's name that is not the run's, or the run's cut
 // short, stops it at once.
 TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
@@ -251,13 +251,15 @@ TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
     Run(Data(0, 4) + Data(0x100, 4) + Data(0x200, 4) + HEX_END);
     EXPECT_NE(strchr(seg_map_tbl[0].filepath_str, '-'), nullptr); // it took other names
     scratch.write("seg000.1.~~~", "stale");
+    ASSERT_EQ(mkfifo("fifo.~~~", 0600), 0); // no run leaves one: not a leftover
     scratch.write("other.hex", Hex_Record(0, 0, {0, 0, 0, 0}) + HEX_END);
     Torvex_Run other;
     other.stdin_text = "checkhex other.hex\nexit\n";
     other.cwd = scratch.path();
     EXPECT_NE(Run_Torvex(other).out.find("Hex file OK"), std::string::npos);
     EXPECT_EQ(Segments(), "0:0+4 1:100+4 2:200+4");
-    EXPECT_TRUE(!scratch.exists("victim") && !scratch.exists("seg000.1.~~~"));
+    EXPECT_TRUE(!scratch.exists("victim") && !scratch.exists("seg000.1.~~~") &&
+                scratch.exists("fifo.~~~"));
     device_map_tbl[0] = {0xDA, 0, 0x03FD0000, 0x03FD0000, 0x10000, 13, 18, 0x03F00000, 0, 0};
     number_device_map_entries = 1;
     std::string own = seg_map_tbl[1].filepath_str;
