@@ -291,11 +291,12 @@ TEST(BoardLink, AnswerIsResentOnNakOrSilenceThreeSendsInAll)
     EXPECT_TRUE(board.Take().empty());
 }
 
-// A frame whose complement is wrong gets a NAK, one without its end character nothing; write RAM
-// data that does not add up to its checksum is refused and not stored.
+// A frame whose complement is wrong gets a NAK, one without its end character nothing, one broken
+// off is given up after the gap and the next taken; write RAM data that does not add up to its
+// checksum, or is shorter than its count, is refused and not stored.
 TEST(BoardLink, DefectiveFramesAndUnprovenWriteDataAreRefused)
 {
-    const Bytes init = Init_Frame();
+    const Bytes init = Init_Frame(), cut(init.begin(), init.begin() + 8);
     for (const auto &[frame, reply] :
          {std::make_pair(With(init, -2, init.end()[-2] ^ 1), Bytes{MSG_NAK}),
           std::make_pair(With(init, -1, 0), Bytes{})}) {
@@ -303,15 +304,22 @@ TEST(BoardLink, DefectiveFramesAndUnprovenWriteDataAreRefused)
         board.Send(frame);
         EXPECT_EQ(board.Take(), reply);
     }
-    WRITE_RAM_CMD_STRUCT w = {WRITE_RAM_CMD, 0, 4, 0x20000, 1 + 2 + 3 + 4 + 1, {1, 2, 3, 4}};
-    BYTE resp[vboard::MAX_RECORD], ram[4];
-    vboard::CMD_OUTCOME outcome = {};
     Board_Line board;
-    vboard::Execute_Request(reinterpret_cast<BYTE *>(&w), offsetof(WRITE_RAM_CMD_STRUCT, data) + 4,
-                            &board.setup.mon, resp, &outcome);
-    EXPECT_TRUE(resp[1] == vboard::ST_BAD_PARAM && resp[2] == 0);
-    vboard::Mem_Read(0x20000, 4, ram);
-    EXPECT_EQ(Bytes(ram, ram + 4), Bytes(4, 0));
+    board.Send(cut);
+    board.Advance(vboard::FRAME_GAP_US + 1);
+    board.Send(init);
+    EXPECT_EQ(board.Take().size(), 1 + 13 + sizeof(INIT_CMD_STRUCT));
+    for (auto [sum, length] : {std::make_pair(7, 4), std::make_pair(6, 3)}) {
+        WRITE_RAM_CMD_STRUCT w = {WRITE_RAM_CMD, 0, 4, 0x20000, DWORD(sum), {1, 2, 3, 0}};
+        BYTE resp[vboard::MAX_RECORD], ram[4];
+        vboard::CMD_OUTCOME outcome = {};
+        vboard::Execute_Request(reinterpret_cast<BYTE *>(&w),
+                                WORD(offsetof(WRITE_RAM_CMD_STRUCT, data) + length),
+                                &board.setup.mon, resp, &outcome);
+        EXPECT_TRUE(resp[1] == vboard::ST_BAD_PARAM && resp[2] == 0) << length;
+        vboard::Mem_Read(0x20000, 4, ram);
+        EXPECT_EQ(Bytes(ram, ram + 4), Bytes(4, 0));
+    }
 }
 
 } // namespace
