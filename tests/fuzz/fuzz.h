@@ -1,6 +1,5 @@
-// Fuzz entry points, shared by the libFuzzer programs (make fuzz) and the
-// corpus replay test: each runs one input through the host code and aborts
-// with a line on stderr when the code breaks one of its rules.
+// Fuzz entry points, shared by the libFuzzer programs (make fuzz) and the corpus replay test: each
+// runs one input through the host code and aborts with a line on stderr when it breaks a rule.
 #ifndef FUZZ_H
 #define FUZZ_H
 
@@ -13,6 +12,7 @@
 #include <cstdlib>
 
 #include "CONIO.h"
+#include "FLCOMMON.h"
 
 int Fuzz_Hex(const uint8_t *data, size_t size);
 int Fuzz_Link(const uint8_t *data, size_t size);
@@ -33,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();                                                                                   \
     } while (0)
 
-// The console takes the signals (the fuzzer's timer among them): set up once here, it hands them
-// back.
+// The console takes the signals (the fuzzer's timer among them): set up here, it hands them back.
 inline bool Console_Without_Signals()
 {
     struct sigaction saved[NSIG];
@@ -44,12 +43,12 @@ inline bool Console_Without_Signals()
     return true;
 }
 
-// While alive: the host code's output goes to /dev/null (to stderr when
-// FUZZ_SHOW is set, to see what an input does) and the working directory is
-// a private scratch directory. The first use points standard input at
-// /dev/null, so no prompt or key poll waits.
+// While alive: the host code's output goes to /dev/null (to stderr when FUZZ_SHOW is set, to see
+// what an input does), the working directory is a private scratch directory and the log level may
+// change. The first use points standard input at /dev/null, so no prompt or key poll waits.
 struct Fuzz_Quiet {
     int saved_out = -1, old_dir = open(".", O_RDONLY | O_DIRECTORY);
+    const WORD saved_level = log_level;
     static bool Stdin_From_Null()
     {
         int in = open("/dev/null", O_RDONLY);
@@ -76,6 +75,7 @@ struct Fuzz_Quiet {
         close(saved_out);
         FUZZ_CHECK(fchdir(old_dir) == 0, "cannot go back");
         close(old_dir);
+        log_level = saved_level;
     }
 };
 

@@ -204,7 +204,7 @@ int Fuzz_Link(const uint8_t *data, size_t size)
     target_prog_id = target_prog_version = number_device_map_entries = 0;
     boot_tbl_addr = system_tbl_addr = device_map_tbl_addr = dir_tbl_addr = 0;
     Reset_Flash_Table_Images();
-    flash_time_source = [] { return DWORD(0x5F000000); };
+    flash_time_source = [] { return DWORD(0x5F000000); }; // until the end of this input
     Clear_Comms_Status();
     // Up to eight actions of seven bytes first, the peer's reactions after them.
     size_t actions = size ? 1 + data[0] % 8 : 0, reactions_at = std::min(size, 1 + 7 * actions);
@@ -221,5 +221,6 @@ int Fuzz_Link(const uint8_t *data, size_t size)
     Mem_Port_Remove();
     Delete_Temp_Files();
     unlink("P.HEX");
+    flash_time_source = nullptr;
     return 0;
 }

@@ -36,6 +36,16 @@ TEST(UserFiles, ResolvedPerComponentAndOnlyRegularFilesRead)
         EXPECT_FALSE(File_Found((base + no).c_str())) << no;
 }
 
+// A typed line keeps its printable characters; a tab becomes a blank, and DEL, other controls
+// and the key sequences of the arrow keys go.
+TEST(TypedLines, ControlCharactersAndKeySequencesAreDropped)
+{
+    char line[] = "a\x7F"
+                  "b\tc\x01\x1B[Ad";
+    Drop_Control_Chars(line);
+    EXPECT_STREQ(line, "ab cd");
+}
+
 TEST(DecodeHex, EscapesBecomeTheirBytesWithinTheArgumentsLength)
 {
     const struct {

@@ -9,6 +9,7 @@
 #include "FLDATA.h"
 #include "HCMDFMT.h"
 #include "flashu.h"
+#include "flashu_seg.h"
 #include "mem_port.h"
 #include "vboard.h"
 
@@ -51,6 +52,17 @@ protected:
         Mem_Port_Monitor(respond);
         linked = true;
     }
+    void Board_Monitor() // the virtual board's monitor, for the board vboard::Mem_Init chose
+    {
+        boot_tbl_addr = 0x03FFA000;
+        Monitor([](const Bytes &req) {
+            static const vboard::MONITOR_ID mon = {1, 0x0240, 0x03FFA000};
+            BYTE resp[vboard::MAX_RECORD];
+            vboard::CMD_OUTCOME outcome = {};
+            WORD n = vboard::Execute_Request(req.data(), WORD(req.size()), &mon, resp, &outcome);
+            return Bytes(resp, resp + n);
+        });
+    }
     // Runs a directory operation on the named program (adds it when op is null); returns what it
     // printed.
     std::string Run(void (*op)(WORD *), const std::string &name)
@@ -60,31 +72,6 @@ protected:
         return Stdout_Of([&] { op ? op(&status) : Add_Directory_Entry(Find_Free_Dir_Entry()); });
     }
 };
-
-// Each board's map holds the virtual board's own blocks and flash part; the real-mode window puts
-// the first megabyte's top on the flash's top, none for the two top blocks.
-TEST_F(Tables, BuiltinMapOfEachBoardHoldsTheBoardsOwnBlocks)
-{
-    const DWORD real_from[] = {0, 0x03F80000, 0x03F80000, 0x03FC0000, 0x03FC0000};
-    for (WORD board = 1; board <= 4; board++) {
-        Load_Board(board);
-        ASSERT_TRUE(vboard::Mem_Init(board));
-        WORD n = 0, manufacturer = 0, device = 0;
-        const vboard::FLASH_BLOCK *b = vboard::Mem_Blocks(&n);
-        vboard::Mem_Flash_Codes(&manufacturer, &device);
-        ASSERT_EQ(number_device_map_entries, n);
-        EXPECT_EQ(V(device_map_tbl[n].flash_id), FLASH_ID_END);
-        for (WORD i = 0; i < n; i++) {
-            const DEVICE_MAP_STRUCT &e = device_map_tbl[i];
-            bool none = i + 2 >= n || e.block_addr < real_from[board];
-            EXPECT_EQ(std::make_tuple(V(e.block_addr), V(e.user_prot_addr), V(e.block_size),
-                                      V(e.flash_id), V(e.user_real_addr)),
-                      std::make_tuple(b[i].addr, b[i].addr, b[i].size, WORD(device & 0xFF),
-                                      none ? NO_USER_ADDR : b[i].addr - 0x03F00000))
-                << board << "/" << i;
-        }
-    }
-}
 
 // Board 1's block 4: real window 0x000F8000, protected 0x03FF8000, 8 K.
 TEST_F(Tables, BlockLookupsTryTheRealModeWindowFirstAndCountBlockEnds)
@@ -136,7 +123,10 @@ TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
 
 TEST_F(Tables, DirectoryNamesIgnoreCaseAndAFullDirectoryReusesTheLowestDeletedEntry)
 {
+    oh_first_addr = 0x1000;
+    oh_last_addr = 0x1FFF;
     for (WORD i = 2; i < MAX_DIR_ENTRIES; i++) Run(nullptr, "P" + std::to_string(i));
+    EXPECT_EQ(V(dir_tbl[2].program_mem.phys_size), 0x1000u);
     EXPECT_TRUE(Find_Free_Dir_Entry() == NO_DIR_INDEX && Find_Alloc_Dir_Entry("p5") == 5);
     Set_System_Name_Entry("SYS");
     EXPECT_EQ(Find_Alloc_Dir_Entry("SYS"), NO_DIR_INDEX); // entry 0 is never a program
@@ -175,41 +165,65 @@ TEST_F(Tables, SetbootFoldsOffsetsAbove0xFFF0IntoTheSegmentWithAWarning)
     EXPECT_EQ(V(boot_tbl.boot_flags) | V(boot_tbl.boot_base) | V(boot_tbl.boot_offset), 0u);
 }
 
-// Each board's own flash part, as its monitor reports it, selects that board and its map; a part
-// of no board is named and changes nothing.
-TEST_F(Tables, EachBoardsFlashPartSelectsItsMapAndUnknownPartsChangeNothing)
+// Tables never read (the board's flash is blank) are not written; written ones read back with the
+// system name. A monitor below 2.50 keeps only the first 20 entries of board 4's map; the host
+// fills in the rest from its built-in map when those entries are the built-in ones, and only then
+// (entry 0 included).
+TEST_F(Tables, TablesRoundTripAndACutMapIsCompletedOnlyFromItsOwnEntries)
 {
-    static WORD codes[2]; // manufacturer and device a scripted monitor reports
-    Monitor([](const Bytes &req) {
-        GET_FLASH_ID_CMD_STRUCT r;
-        if (req.size() < sizeof r || req[0] != GET_FLASH_ID_CMD) return req;
-        memcpy(&r, req.data(), sizeof r);
-        r.manufacture_code = codes[0];
-        r.device_code = codes[1];
-        return Bytes(reinterpret_cast<BYTE *>(&r), reinterpret_cast<BYTE *>(&r) + sizeof r);
-    });
+    target_prog_version = 0x0250;
+    EXPECT_EQ(Device_Map_Size_For_Monitor(), sizeof(DEVICE_MAP_TBL));
+    ASSERT_TRUE(vboard::Mem_Init(4));
+    Board_Monitor();
+    target_prog_version = 0x024F;
+    EXPECT_EQ(Stdout_Of([&] {
+                  Read_Flash_Tables(&status);
+                  Write_Flash_Tables(&status);
+              }),
+              "Flash tables were never read from this target - tables not written\n");
+    Stdout_Of(Init_Flash_Tables);
+    Set_System_Name_Entry("BENCH");
+    const WORD whole = number_device_map_entries;
+    ASSERT_GT(whole, 20);
+    for (WORD changed_block : {0, 1}) {
+        device_map_tbl[0].flash_id ^= changed_block;
+        std::string out = Stdout_Of([&] {
+            Write_Flash_Tables(&status);
+            Read_Flash_Tables(&status);
+        });
+        EXPECT_EQ(std::make_tuple(status, std::string(system_name_str)),
+                  std::make_tuple(WORD(E_OK), std::string("BENCH")))
+            << out;
+        EXPECT_EQ(number_device_map_entries, changed_block ? 20 : whole);
+    }
+}
+
+// Each board's own flash part, as its monitor reports it, selects that board and its map (a part
+// of no board is refused end to end): the board's own blocks, and a real-mode window putting the
+// first megabyte's top on the flash's top, none for the two top blocks.
+TEST_F(Tables, EachBoardsFlashPartSelectsAMapOfTheBoardsOwnBlocks)
+{
+    const DWORD real_from[] = {0, 0x03F80000, 0x03F80000, 0x03FC0000, 0x03FC0000};
+    Board_Monitor();
     for (WORD board = 1; board <= 4; board++) {
         ASSERT_TRUE(vboard::Mem_Init(board));
-        WORD blocks = 0;
-        vboard::Mem_Blocks(&blocks);
-        vboard::Mem_Flash_Codes(&codes[0], &codes[1]);
+        WORD n = 0, manufacturer = 0, device = 0;
+        const vboard::FLASH_BLOCK *b = vboard::Mem_Blocks(&n);
+        vboard::Mem_Flash_Codes(&manufacturer, &device);
         Load_Board(board == 1 ? 4 : 1);
         Stdout_Of(Init_Flash_Tables);
-        EXPECT_TRUE(board_id == board && number_device_map_entries == blocks) << board;
+        ASSERT_TRUE(board_id == board && number_device_map_entries == n) << board;
+        EXPECT_EQ(V(device_map_tbl[n].flash_id), FLASH_ID_END);
+        for (WORD i = 0; i < n; i++) {
+            const DEVICE_MAP_STRUCT &e = device_map_tbl[i];
+            bool none = i + 2 >= n || e.block_addr < real_from[board];
+            EXPECT_EQ(std::make_tuple(V(e.block_addr), V(e.user_prot_addr), V(e.block_size),
+                                      V(e.flash_id), V(e.user_real_addr)),
+                      std::make_tuple(b[i].addr, b[i].addr, b[i].size, WORD(device & 0xFF),
+                                      none ? NO_USER_ADDR : b[i].addr - 0x03F00000))
+                << board << "/" << i;
+        }
     }
-    Load_Board(1);
-    boot_tbl.boot_flags = 7;
-    for (auto [manufacturer, device, said] : {std::make_tuple(0x0089, 0x0055,
-                                                              "Device Manufacturers Code = 0x0089, "
-                                                              "Device ID = 0x55\n"),
-                                              std::make_tuple(0x1234, 0x0070, "")}) {
-        codes[0] = WORD(manufacturer);
-        codes[1] = WORD(device);
-        EXPECT_EQ(Stdout_Of(Init_Flash_Tables),
-                  "Invalid Flash Device detected\n" + std::string(said) +
-                      "\nOperation FAILED!  Invalid flash tables\n\n");
-    }
-    EXPECT_TRUE(board_id == 1 && number_device_map_entries == 7 && boot_tbl.boot_flags == 7);
 }
 
 } // namespace
