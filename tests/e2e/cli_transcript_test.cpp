@@ -354,20 +354,16 @@ TEST(CliCmdFile, StartUpOrderAndExitBeforeThePrompt)
               std::string::npos);
 }
 
-// The help texts from the command line: no question, continuation rows padded up to the
-// description column, the debug list once the first ??? has enabled the commands.
+// The help texts from the command line: no question, the debug list once the first ??? has
+// enabled the commands.
 TEST(CliHelp, AsksToShowOptionsOnlyAtThePromptAndTakesTheWholeNextLine)
 {
     const std::string o = Run_Lines("", "", {"help;???;???;q"}).out;
     EXPECT_EQ(o.find("Display command options?"), std::string::npos);
-    for (const std::string &row :
-         {"program     pr  <file> [format=x] [addr=x] Program flash memory\n" +
-              std::string(16, ' ') + "[name=x] [gr=x] [ver=x]    \nreinittbls  rt  <board>",
-          "Command separator on single line\n" + DEBUG_HINT + "\nDebug commands ENABLED\n\n" +
-              "Command     Abbrev/Options                 Description\n" + Rule_Run(10),
-          "\n" + std::string(19, ' ') + "<size>" + std::string(18, ' ') +
-              "\ngetid       gid    <base>"})
-        EXPECT_EQ(Count(o, row), 1u) << row << o;
+    EXPECT_EQ(Count(o, "Command separator on single line\n" + DEBUG_HINT +
+                           "\nDebug commands ENABLED\n\nCommand     Abbrev/Options"),
+              1u)
+        << o;
 
     // From a script the answer is the whole next line (y, yes: yes; n, no, ESC: no; anything else,
     // a command or the end of input too: the default), and the answer taken is shown; the lines
@@ -455,13 +451,12 @@ std::string Read_Ram(unsigned addr, const Bytes &bytes)
     return s;
 }
 
-// An echo's heading and clean score lines as a log gets them, every `every` passes; count 0: ESC
-// after one.
-std::string Echo(const std::string &head, unsigned long count, unsigned long every = 1)
+// An echo's heading and clean score lines as a log gets them; count 0: ESC after one pass.
+std::string Echo(const std::string &head, unsigned long count)
 {
     std::string s = "Echo " + head + " ...\n\n" + (count ? "" : "\n"); // ESC's line end first
     char line[120];
-    for (unsigned long i = every; i <= std::max(count, 1ul); i += every) {
+    for (unsigned long i = 1; i <= std::max(count, 1ul); i++) {
         std::string share = " (" + std::to_string(i * 100 / std::max(count, 1ul)) + "% of " +
                             std::to_string(count) + " passes)";
         snprintf(line, sizeof line,
@@ -589,23 +584,6 @@ TEST(DebugCommands, EachCommandReachesTheBoardAndShowsWhatItDid)
     EXPECT_EQ(writes.substr(std::min(writes.find(" 4096+8 "), writes.size())),
               " 4096+8 131072+16 131072+16 131072+16 131072+16 131072+16 131072+1024 131072+1024 "
               "131072+1024");
-}
-
-// Bytes spoilt both ways: the board NAKs bad requests, the host NAKs bad answers, and every pass
-// still gets through intact. Without a count the echo test ends on escape, or at the end of the
-// input.
-TEST(DebugCommands, EchoOnANoisyLineAndUntilTheEndOfInput)
-{
-    RIG_RESULT r = Run_Typed("debug\ninit com1\necho 64 40\nstatus\necho 16\n",
-                             {"--corrupt-rate", "0.002", "--out-corrupt-rate", "0.002"});
-    std::vector<std::string> out = Line_Outputs(r.out);
-    ASSERT_EQ(out.size(), 6u) << r.out;
-    EXPECT_EQ(out[2], Echo("64 bytes of data 40 time(s)", 40, 4));
-    EXPECT_TRUE(out[3].find("Comms Status:\n\n") == 0 &&
-                out[3].find("Send Retry         =        0\n") == out[3].npos &&
-                out[3].find("Send Rx Nak        =        0\n") == out[3].npos)
-        << out[3];
-    EXPECT_TRUE(out[4].find("Count: 1 ") != std::string::npos && r.exit_code == 1) << r.out;
 }
 
 // Takes what fd prints (carriage returns dropped) into *got until done() holds; false after ms or

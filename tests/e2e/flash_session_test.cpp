@@ -354,34 +354,6 @@ TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
               std::string::npos);
 }
 
-// Faults on the line may make a run fail (said once, no directory entry), but a run that says it
-// succeeded must have put every byte in place.
-TEST(Program, LineFaultsNeverLeaveWrongBytesWithSuccess)
-{
-    Bytes code = Pattern(0x3000, 9), model(0x100000, 0xFF);
-    std::copy(code.begin(), code.end(), &model[0xE0000]);
-    const std::string hex = Tool_Hex(code, 0xE0000);
-    int successes = 0;
-    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-             {"--nak-first", "3"},
-             {"--corrupt-rate", "0.0005", "--out-corrupt-rate", "0.002", "--seed", "5"},
-             {"--drop-rate", "0.0005", "--out-drop-rate", "0.002", "--seed", "3"},
-             {"--corrupt-rate", "0.003", "--seed", "9"}}) {
-        RIG_RESULT r = Run_Typed("init com1\nprogram app\nexit\n", args, {}, {{"app.hex", hex}});
-        const std::string run = Up_To_Prompt(r.out, "Start flash programming ...");
-        if (Count(run, "Flash programming complete") == 1) {
-            successes++;
-            EXPECT_EQ(Flash_Mismatch(r, model), "") << args[1];
-            continue;
-        }
-        EXPECT_NE(args[0], "--nak-first") << r.out;               // NAKs alone are always recovered
-        EXPECT_EQ(Count(run, "FAILED!"), 1u) << args[1] << r.out; // said once
-        EXPECT_TRUE(Flash_At(r, BOOT_ADDR, 4) != TABLES_MAGIC || Directory(r).empty())
-            << Directory(r);
-    }
-    EXPECT_GE(successes, 1);
-}
-
 const std::string REBUILT =
     "Flash tables INVALID!\nPerforming reinittbls command ...\n8 MBit Boot Block Flash detected "
     "(x8)\nFlash tables initialized\nInitialization complete\n";
