@@ -207,10 +207,10 @@ const char *const LANDED_SAID[] = {
     "(50%)\nProgram 29LV800T",
     "\nOperation FAILED!  User aborted command\n\n"};
 
-// Hex files by GNU objcopy and binaries, one named by its full path, land byte for byte: each block erased and programmed once, each byte sent once,
-// each directory entry summing what was programmed. Two segments in one block share one save and
-// both work-area places; the piece straddling the lowest block's start is clipped; escape during
-// a download aborts it.
+// Hex files by GNU objcopy and binaries, one named by its full path, land byte for byte: each
+// block erased and programmed once, each byte sent once, each directory entry summing what was
+// programmed. Two segments in one block share one save and both work-area places; the piece
+// straddling the lowest block's start is clipped; escape during a download aborts it.
 TEST(Program, FilesLandByteForByteWithTheirDirectoryEntries)
 {
     Scratch_Dir outside;
@@ -309,7 +309,8 @@ TEST(Program, RefusedFilesSendNothingAndLeaveNoSegmentFiles)
 
 // Programs that would overwrite a stored program or the tables are refused before anything is
 // sent; delete then program replaces one. verify=on catches bits the board leaves unprogrammed
-// (its flash fault at 0x03FE8010, in the second half of its block); verify=off reports success over them as it always did.
+// (its flash fault at 0x03FE8010, in the second half of its block); verify=off reports success
+// over them as it always did.
 TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
 {
     Bytes table = Pattern(20000, 10), app = Pattern(3000, 1), model(0x100000, 0xFF);
