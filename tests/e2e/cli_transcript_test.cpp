@@ -213,15 +213,6 @@ TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
                          PROMPT + Seg(Options_Report()) + END_OF_INPUT);
 }
 
-TEST(CliDispatch, EveryExitWordEndsButTheRestOfItsLineRuns)
-{
-    for (const char *word : {"q", "x", "e", "quit", "exit", "EXIT", "a", "abort"}) {
-        auto r = Run_Lines(std::string(word) + " options ; gr=after\noptions\n");
-        EXPECT_EQ(r.out, Cli_Start() + PROMPT + "\n\nGroup name set to AFTER\n\n") << word;
-        EXPECT_EQ(r.exit_code, 0) << word;
-    }
-}
-
 TEST(CliOptions, EachOptionConfirmsAValueInRangeAndRefusesOneOutside)
 {
     Scratch_Dir dir;
