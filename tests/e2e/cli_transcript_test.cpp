@@ -213,20 +213,12 @@ TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
                          PROMPT + Seg(Options_Report()) + END_OF_INPUT);
 }
 
-TEST(CliDispatch, EveryExitWordEndsButTheRestOfItsLineRuns)
-{
-    for (const char *word : {"q", "x", "e", "quit", "exit", "EXIT", "a", "abort"}) {
-        auto r = Run_Lines(std::string(word) + " options ; gr=after\noptions\n");
-        EXPECT_EQ(r.out, Cli_Start() + PROMPT + "\n\nGroup name set to AFTER\n\n") << word;
-        EXPECT_EQ(r.exit_code, 0) << word;
-    }
-}
-
 TEST(CliOptions, EachOptionConfirmsAValueInRangeAndRefusesOneOutside)
 {
     Scratch_Dir dir;
     for (const char *d : {"tool", "Sub"}) ASSERT_EQ(mkdir(dir.file(d).c_str(), 0755), 0);
-    for (const char *f : {"app.hex", "app.bin", "Tool.HEX", "Sub/prog.Hex"}) dir.write(f, "x");
+    for (const char *f : {"app.hex", "app.bin", "app.v2.bin", "Tool.HEX", "Sub/prog.Hex"})
+        dir.write(f, "x");
     const std::string hex = "File format set to HEX\n";
     Expect_Session(
         {
@@ -247,6 +239,8 @@ TEST(CliOptions, EachOptionConfirmsAValueInRangeAndRefusesOneOutside)
             {"format=bin", "File format set to BIN\n"},
             {"file=app",
              "File format set to BIN\nProgram file set to APP.BIN\nProgram name set to APP\n"},
+            {"file=app.v2.bin", "File format set to BIN\nProgram file set to APP.V2.BIN\nProgram "
+                                "name set to APP.V2\n"},
             {"file=tool", hex + "Program file set to TOOL.HEX\nProgram name set to TOOL\n"},
             {"file=sub/prog", hex + "Program file set to SUB/PROG.HEX\nProgram name set to PROG\n"},
             {"name=abcdefgh", "Program name set to ABCDEFGH\n"},
@@ -257,6 +251,7 @@ TEST(CliOptions, EachOptionConfirmsAValueInRangeAndRefusesOneOutside)
             {"group=0123456789a", "Group name too long!\n"},
             {"addr=8000", "Address set to 0x00008000\n"},
             {"addr=g", "Invalid hex characters in address!\n"},
+            {"addr=fffffff0", "Address set to 0xFFFFFFF0\n"},
             {"addr=0x1f", "Address set to 0x0000001F\n"},
             {"addr=123456789", "Address too large!  Enter 0 to FFFFFFFF\n"},
             {"log=ohrec", "Log level set to DEBUG OHREC\n"},
@@ -350,31 +345,16 @@ TEST(CliCmdFile, StartUpOrderAndExitBeforeThePrompt)
               std::string::npos);
 }
 
-// The help texts from the command line: no question, the rows as typed under their rule lines
-// (continuation rows padded up to the description column), the debug list once the first ??? has
+// The help texts from the command line: no question, the debug list once the first ??? has
 // enabled the commands.
 TEST(CliHelp, AsksToShowOptionsOnlyAtThePromptAndTakesTheWholeNextLine)
 {
     const std::string o = Run_Lines("", "", {"help;???;???;q"}).out;
-    const std::string head = "Command     Abbrev/Options                 Description\n",
-                      rule = Rule_Run(10) + "  " + Rule_Run(29) + "  " + Rule_Run(35) + "\n";
     EXPECT_EQ(o.find("Display command options?"), std::string::npos);
-    for (const std::string &row :
-         {head + rule +
-              "abort       a                              Abort program (tables not updated!)\n",
-          std::string("help        h,?                            Display commmand/option help\n"),
-          "Options   Possible Values  Default        Description\n" + Rule_Run(8) + "  " +
-              Rule_Run(15) + "  " + Rule_Run(11) + "    " + Rule_Run(33) +
-              "\naddr=     <hex>            0              Set binary file addr\n",
-          "program     pr  <file> [format=x] [addr=x] Program flash memory\n" +
-              std::string(16, ' ') +
-              "[name=x] [gr=x] [ver=x]    \nreinittbls  rt  <board> [system=x]         "
-              "Re-initialize flash tables\n",
-          "Command separator on single line\n" + DEBUG_HINT + "\nDebug commands ENABLED\n\n" +
-              head + rule + "log=        arg|ohrec|ohseg|ohsort|        Set debug logging level\n",
-          "\n" + std::string(19, ' ') + "<size>" + std::string(18, ' ') +
-              "\ngetid       gid    <base>"})
-        EXPECT_EQ(Count(o, row), 1u) << row << o;
+    EXPECT_EQ(Count(o, "Command separator on single line\n" + DEBUG_HINT +
+                           "\nDebug commands ENABLED\n\nCommand     Abbrev/Options"),
+              1u)
+        << o;
 
     // From a script the answer is the whole next line (y, yes: yes; n, no, ESC: no; anything else,
     // a command or the end of input too: the default), and the answer taken is shown; the lines
@@ -462,13 +442,12 @@ std::string Read_Ram(unsigned addr, const Bytes &bytes)
     return s;
 }
 
-// An echo's heading and clean score lines as a log gets them, every `every` passes; count 0: ESC
-// after one.
-std::string Echo(const std::string &head, unsigned long count, unsigned long every = 1)
+// An echo's heading and clean score lines as a log gets them; count 0: ESC after one pass.
+std::string Echo(const std::string &head, unsigned long count)
 {
     std::string s = "Echo " + head + " ...\n\n" + (count ? "" : "\n"); // ESC's line end first
     char line[120];
-    for (unsigned long i = every; i <= std::max(count, 1ul); i += every) {
+    for (unsigned long i = 1; i <= std::max(count, 1ul); i++) {
         std::string share = " (" + std::to_string(i * 100 / std::max(count, 1ul)) + "% of " +
                             std::to_string(count) + " passes)";
         snprintf(line, sizeof line,
@@ -560,18 +539,20 @@ std::vector<std::pair<std::string, std::string>> Debug_Steps()
         {"status", Status_Report(0, 0)},
         {"echo 16 5", Echo("16 bytes of data 5 time(s)", 5)},
         {"status", Status_Report(10, 10)}, // the fill not counted
-        {"echo 2000 2", Echo("1024 bytes of data 2 time(s)", 2)},
+        {"echo 65536 2", Echo("1024 bytes of data 2 time(s)", 2)},
         // ESC right behind the command: one pass, then the rest of its line.
         {"echo", Echo("1024 bytes of data until ESC", 0)},
         {"\x1b", ""},
         {"status", Status_Report(2, 2)},
-        {"chgbaud 19200",
-         "Baud rate set to 19200\nWARNING!  Perform shutdown commmand, then init command\n"},
-        // The board answers at once at the new rate: no fall-back to 9600.
-        {"init", "Establish link to target system on COM1 at 19.2K baud ...\n" + ON_LINE +
-                     "Flash tables OK\n"
-                     "Initialization complete\n"},
+        {"chgbaud 48000",
+         "Baud rate set to 48000\nWARNING!  Perform shutdown commmand, then init command\n"},
+        // The board answers at once at the new rate: no re-synch at 9600.
+        {"log=v", "Log level set to VERBOSE\n"},
+        {"init", "Start initialization ...\nEstablish link to target system on COM1 at 48.0K "
+                 "baud ...\n" +
+                     ON_LINE + "Read flash tables ...\nFlash tables OK\nInitialization complete\n"},
         {"readram 0 2", Read_Ram(0, {0, 0})},
+        {"abort", ""}, // the tables unchanged: no question
     };
 }
 
@@ -580,9 +561,9 @@ TEST(DebugCommands, EachCommandReachesTheBoardAndShowsWhatItDid)
     const std::vector<std::pair<std::string, std::string>> steps = Debug_Steps();
     std::string typed;
     for (const auto &step : steps) typed += step.first + "\n";
-    RIG_RESULT r = Run_Typed("debug\ninit com1\n" + typed + "exit\n");
+    RIG_RESULT r = Run_Typed("debug\ninit com1\n" + typed);
     std::vector<std::string> out = Line_Outputs(r.out);
-    ASSERT_GT(out.size(), steps.size() + 2) << r.out;
+    ASSERT_EQ(out.size(), steps.size() + 2) << r.out;
     for (size_t i = 0; i < steps.size(); i++)
         EXPECT_EQ(out[i + 2], steps[i].second) << steps[i].first;
 
@@ -594,23 +575,6 @@ TEST(DebugCommands, EachCommandReachesTheBoardAndShowsWhatItDid)
     EXPECT_EQ(writes.substr(std::min(writes.find(" 4096+8 "), writes.size())),
               " 4096+8 131072+16 131072+16 131072+16 131072+16 131072+16 131072+1024 131072+1024 "
               "131072+1024");
-}
-
-// Bytes spoilt both ways: the board NAKs bad requests, the host NAKs bad answers, and every pass
-// still gets through intact. Without a count the echo test ends on escape, or at the end of the
-// input.
-TEST(DebugCommands, EchoOnANoisyLineAndUntilTheEndOfInput)
-{
-    RIG_RESULT r = Run_Typed("debug\ninit com1\necho 64 40\nstatus\necho 16\n",
-                             {"--corrupt-rate", "0.002", "--out-corrupt-rate", "0.002"});
-    std::vector<std::string> out = Line_Outputs(r.out);
-    ASSERT_EQ(out.size(), 6u) << r.out;
-    EXPECT_EQ(out[2], Echo("64 bytes of data 40 time(s)", 40, 4));
-    EXPECT_TRUE(out[3].find("Comms Status:\n\n") == 0 &&
-                out[3].find("Send Retry         =        0\n") == out[3].npos &&
-                out[3].find("Send Rx Nak        =        0\n") == out[3].npos)
-        << out[3];
-    EXPECT_TRUE(out[4].find("Count: 1 ") != std::string::npos && r.exit_code == 1) << r.out;
 }
 
 // Takes what fd prints (carriage returns dropped) into *got until done() holds; false after ms or
@@ -658,13 +622,8 @@ protected:
     }
     void TearDown() override
     {
-        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) { // a test that stopped early
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        close(slave);
-        close(console);
-        close(peer);
+        if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0); // the test stopped early
+        for (int fd : {slave, console, peer}) close(fd);
         Board_Cleanup(&board);
     }
     void Type(const std::string &keys)
@@ -681,22 +640,6 @@ protected:
         termios t{};
         auto reached = [&] { return !tcgetattr(slave, &t) && (t.c_lflag & COOKED) == want; };
         return Pump(console, &out, reached) ? want : ~want;
-    }
-    // Waits for TORVEX to end and returns its status; what it printed last is read after it.
-    int Wait_For_End()
-    {
-        int status = -1;
-        Pump(
-            console, &out, [&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10000);
-        if (status == -1) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        Pump(
-            console, &out, [] { return false; }, 300);
-        Pump(
-            peer, &at_peer, [] { return false; }, 100);
-        return status;
     }
 };
 
@@ -723,25 +666,24 @@ TEST_F(OnATerminal, KeyModesTermAndSignalsPutTheTerminalBack)
     Type("hello");
     EXPECT_TRUE(Shows(peer, &at_peer, "hello")) << at_peer;
     Type("\x1b");
-    EXPECT_TRUE(Shows(console, &out, "End terminal emulation\n")) << out;
+    EXPECT_TRUE(Shows(console, &out,
+                      shown + "\n\nShutdown VT communications link ...\nInit target comms port\n"
+                              "End terminal emulation\n"))
+        << out;
     EXPECT_EQ(Mode(COOKED), COOKED);
     Type("readram 0 4\nhelp\n");
+    EXPECT_TRUE(Shows(console, &out, Read_Ram(0, Bytes(4, 0)))) << out;
     EXPECT_EQ(Mode(0), 0u);
     kill(pid, SIGTERM);
-    int status = Wait_For_End();
+    int status = -1;
+    if (Pump(console, &out, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) pid = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    EXPECT_TRUE(Shows(console, &out, "SIGTERM: ending the session\n")) << out;
     EXPECT_EQ(Mode(COOKED), COOKED);
+    Pump(
+        peer, &at_peer, [] { return false; }, 100);
     EXPECT_EQ(at_peer, "hello");
     EXPECT_EQ(out.find("hello"), std::string::npos) << out; // keys not echoed
-    const std::string term = "VT Port set to COM2\nShutdown target communications link ...\n"
-                             "Initialize VT session ...\nStart VT session on COM2 at 9600 baud.  "
-                             "Type ESC to exit ...\n\n" +
-                             shown +
-                             "\n\nShutdown VT communications link ...\nInit target comms port\n"
-                             "End terminal emulation\n";
-    for (const std::string &said :
-         {term, Read_Ram(0, Bytes(4, 0)), std::string("SIGTERM: ending the session\n")})
-        EXPECT_EQ(Count(out, said), 1u) << said << out;
 }
 
 } // namespace

@@ -99,15 +99,8 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     b->err_file = b->dir + "/board.err";
     if (!initial_image.empty())
         Write_Whole(b->image, std::string(initial_image.begin(), initial_image.end()));
-    std::vector<std::string> all = {TORVEX_BIN_DIR "/torvex-target",
-                                    "--link",
-                                    b->link,
-                                    "--trace",
-                                    b->trace,
-                                    "--image",
-                                    b->image,
-                                    "--console",
-                                    b->console};
+    std::vector<std::string> all = {TORVEX_BIN_DIR "/torvex-target", "--link", b->link};
+    all.insert(all.end(), {"--trace", b->trace, "--image", b->image, "--console", b->console});
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &a : all) argv.push_back(&a[0]);
