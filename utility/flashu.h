@@ -71,6 +71,7 @@ void Emulate_Terminal(WORD *status_ptr);
 void Init_Device_Map_Table();
 void Init_Flash_Tables();
 bool Flash_Tables_Changed();
+bool Flash_Tables_Known(); // read from the board or rebuilt
 void Read_Flash_Tables(WORD *status_ptr);
 void Write_Flash_Tables(WORD *status_ptr);
 WORD Find_Alloc_Dir_Entry(const char *prog_name_str_ptr);

@@ -134,6 +134,11 @@ void Init_Host_Target(WORD *status_ptr)
         Log_Str(LOG_ALWAYS, "Performing reinittbls command ...\n");
         *status_ptr = E_REPORTED;
         Init_Flash_Tables();
+        // A rebuild that failed leaves nothing that may be written back at exit.
+        if (!Flash_Tables_Known()) {
+            Take_Link_Down();
+            return;
+        }
     } else if (*status_ptr != E_OK) {
         Report_Once(status_ptr);
         Take_Link_Down();

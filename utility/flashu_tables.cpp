@@ -34,6 +34,11 @@ DWORD (*flash_time_source)() = nullptr;
 // then may they be written back.
 static bool tables_known = false;
 
+bool Flash_Tables_Known()
+{
+    return tables_known;
+}
+
 DWORD Flash_Time_Now()
 {
     if (flash_time_source) return flash_time_source();

@@ -673,7 +673,8 @@ TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
     Expect_Unwritten({{"--fail", "get_flash_id"},
                       Bytes(0x100000, 0xFF),
                       "init com1\nsystem=x\nexit\n",
-                      "Flash tables were never read from this target - tables not written\n",
+                      "\nFlash tables not read: link taken down, perform init command again\n\n" +
+                          PROMPT + Seg(NOT_ON_LINE) + PROMPT + "\n\n",
                       1});
     Expect_Unwritten(
         {{"--silent"},
