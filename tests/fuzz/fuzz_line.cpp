@@ -1,15 +1,10 @@
-// The command line path for words that need no board: one line, cleaned as the prompt cleans it
-// when the first byte says so, through the line processing (options, escapes, help, checkhex and
-// command files of names that do not exist, refusals; with the link marked up, commands against a
-// silent in-memory line). Left out: dos, term and echo (they hand over the console or run until a
-// key) and names with a path. Every text setting must stay terminated.
+// One typed line (flags byte: cleaned, debug on, link up on a silent line) through the line
+// processing, without dos, term, echo or paths; every text setting must stay terminated.
 #include <strings.h>
-
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
-
 #include "FLDATA.h"
 #include "MSG.h"
 #include "flashu.h"
@@ -18,7 +13,6 @@
 #include "mem_port.h"
 
 namespace {
-
 // Settings and state a line may change, put back after each input.
 struct SAVED {
     void *at;
@@ -45,7 +39,6 @@ bool Harmless(std::string line)
             if (strcasecmp(w, banned) == 0) return false;
     return line.find('/') == std::string::npos;
 }
-
 } // namespace
 
 int Fuzz_Line(const uint8_t *data, size_t size)
@@ -55,7 +48,6 @@ int Fuzz_Line(const uint8_t *data, size_t size)
     const BYTE flags = data[0];
     std::string text(reinterpret_cast<const char *>(data) + 1,
                      std::min<size_t>(size - 1, INPUT_LINE_SIZE - 1));
-    text.resize(strlen(text.c_str()));
     if (flags & 1) Drop_Control_Chars(&text[0]);
     text.resize(strlen(text.c_str()));
     if (!Harmless(text)) return 0;

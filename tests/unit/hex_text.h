@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
 #include "OH86_DEC.h"
 
 inline std::string Hex_Record(BYTE type, WORD offset, const std::vector<BYTE> &data)
