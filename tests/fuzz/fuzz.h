@@ -40,8 +40,7 @@ inline bool Console_Without_Signals()
     return true;
 }
 
-// While alive: output to /dev/null (stderr with FUZZ_SHOW), a private scratch folder as working
-// directory, the log level free to change; standard input is /dev/null, so nothing waits.
+// While alive: output to /dev/null (stderr with FUZZ_SHOW), cwd and log level private, no stdin.
 struct Fuzz_Quiet {
     int saved_out = -1, old_dir = open(".", O_RDONLY | O_DIRECTORY);
     const WORD saved_level = log_level;

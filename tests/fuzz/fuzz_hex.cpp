@@ -1,6 +1,5 @@
-// The hex file pass against a small decoder written from the record rules: the same verdict,
-// sorted segments, bytes and start vector, no file or descriptor left. An input beginning with '!'
-// has its checksums made right first, so that mutations reach past them.
+// The hex file pass against a decoder written from the record rules; no file or descriptor left.
+// An input beginning with '!' has its checksums made right first, so mutations reach past them.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -52,10 +51,7 @@ struct HEX_TEXT {
     }
 };
 
-BYTE Sum(const BYTE *rec, int n)
-{
-    return BYTE(std::accumulate(rec, rec + n, 0));
-}
+const auto Sum = [](const BYTE *rec, int n) { return BYTE(std::accumulate(rec, rec + n, 0)); };
 
 // 32-bit addresses wrap, a run never continues past the top; at most 20 runs; a short address
 // record reads missing bytes as 0; the first start vector that is not 0:0 counts.

@@ -1,8 +1,6 @@
-// One typed line (flags byte: cleaned, debug on, link up on a silent line) through the line
-// processing, without dos, term, echo or paths; every text setting must stay terminated.
+// A typed line (flags: cleaned, debug on, link up) processed; every text setting stays ended.
 #include <strings.h>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 #include "FLDATA.h"
@@ -51,8 +49,7 @@ int Fuzz_Line(const uint8_t *data, size_t size)
     if (flags & 1) Drop_Control_Chars(&text[0]);
     text.resize(strlen(text.c_str()));
     if (!Harmless(text)) return 0;
-    std::unique_ptr<char[]> line(new char[text.size() + 1]); // no room past the line
-    memcpy(line.get(), text.c_str(), text.size() + 1);
+    std::vector<char> line(text.c_str(), text.c_str() + text.size() + 1); // no room past the line
     WORD s;
     Mem_Port_Install(0);
     Reset_Flash_Table_Images();
@@ -63,7 +60,7 @@ int Fuzz_Line(const uint8_t *data, size_t size)
         Init_Message_Link(0, 9600, &s);
         link_up = 1;
     }
-    Process_Input_Line(line.get());
+    Process_Input_Line(line.data());
     for (const char *field : {prompt_str, filepath_str, prog_name_str, version_str, group_name_str,
                               system_name_str, cmd_filepath_str})
         FUZZ_CHECK(memchr(field, '\0', TEXT_FIELD_SIZE), "a text setting lost its end");

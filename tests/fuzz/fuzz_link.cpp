@@ -1,5 +1,4 @@
-// Up to eight host actions against a hostile peer's tape of reactions (virtual clock): every frame
-// well formed, none sent more than three times in a row on one opening; buffers exactly sized.
+// Host actions against a hostile peer: frames well formed, none sent over three times in a row.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -34,10 +33,7 @@ struct HOST_OUTPUT {
     BYTE seq = 0;
 } host;
 
-DWORD Le32(const BYTE *p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | DWORD(p[3]) << 24;
-}
+const auto Le32 = [](const BYTE *p) { return p[0] | p[1] << 8 | p[2] << 16 | DWORD(p[3]) << 24; };
 
 void Check_Frame(const Bytes &f)
 {

@@ -46,9 +46,8 @@ struct MEM_OPS {
     static bool Setup(int, WORD, WORD, int *err) { return Ok_Unless(state.fail_setup, err); }
     static bool Set_State(int, DWORD baud, int *err)
     {
-        if (!Ok_Unless(state.fail_set_state, err)) return false;
-        Call("set " + std::to_string(baud));
-        return true;
+        if (!state.fail_set_state) Call("set " + std::to_string(baud));
+        return Ok_Unless(state.fail_set_state, err);
     }
     static bool Purge(int, int which, int *err)
     {

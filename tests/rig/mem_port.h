@@ -1,5 +1,4 @@
-// In-memory serial peer behind the serial driver's platform table: waits advance a virtual clock,
-// the host's bytes go to a peer callback, bytes for the host are queued now or at a virtual time.
+// In-memory serial peer behind the driver's platform table; waits advance a virtual clock.
 #ifndef MEM_PORT_H
 #define MEM_PORT_H
 

@@ -1,5 +1,4 @@
-// Serial driver and terminal emulation over the in-memory peer (virtual clock), then the driver
-// over a real pseudo-terminal reached through TORVEX_COM1.
+// Serial driver and terminal emulation on the in-memory peer, then the driver on a real pty.
 #include <gtest/gtest.h>
 #include <cstdio>
 #include <ctime>
@@ -149,20 +148,19 @@ TEST_F(CommsDriver, EachFailingOpenStepIsExplainedAndLeavesThePortClosed)
 {
     setenv("TORVEX_COM3", "/dev/null", 1); // a real device, open to all: no group would help
     const std::string com3 = "COM3 is /dev/null: ", eio = com3 + "Input/output error\n";
-    typedef MEM_PORT_STATE M;
     struct {
         int open_errno;
-        bool M::*step;
+        bool MEM_PORT_STATE::*step;
         WORD status;
         std::string said;
     } cases[] = {
         {EACCES, nullptr, E_OPEN_COM, com3 + "Permission denied\n"},
         {EWOULDBLOCK, nullptr, E_OPEN_COM, // the lock is held by another program
          com3 + "Device or resource busy (in use by another program)\n"},
-        {0, &M::fail_get_state, E_GET_STATE, eio},
-        {0, &M::fail_setup, E_SETUP_COMM, eio},
-        {0, &M::fail_set_state, E_SET_STATE, eio},
-        {0, &M::fail_purge, E_PURGE, eio},
+        {0, &MEM_PORT_STATE::fail_get_state, E_GET_STATE, eio},
+        {0, &MEM_PORT_STATE::fail_setup, E_SETUP_COMM, eio},
+        {0, &MEM_PORT_STATE::fail_set_state, E_SET_STATE, eio},
+        {0, &MEM_PORT_STATE::fail_purge, E_PURGE, eio},
     };
     for (const auto &c : cases) {
         Mem_Port_Install(0);

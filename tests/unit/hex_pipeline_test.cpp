@@ -19,10 +19,7 @@ std::string Bad(std::string rec)
 }
 
 // The byte every test puts at an address, so any segment file can be checked.
-BYTE At(DWORD a)
-{
-    return (BYTE)(a * 7 + (a >> 8) + (a >> 16) * 3 + (a >> 24));
-}
+const auto At = [](DWORD a) { return BYTE(a * 7 + (a >> 8) + (a >> 16) * 3 + (a >> 24)); };
 
 std::string Data(DWORD addr, size_t n, int records = 1, DWORD step = 0x100)
 {
@@ -53,7 +50,6 @@ protected:
     int other_requests = 0;
     BYTE data[DOWNLOAD_PIECE_SIZE];
     DWORD total = 0;
-
     void SetUp() override
     {
         ASSERT_TRUE(getcwd(old_cwd, sizeof old_cwd) && !chdir(scratch.path().c_str()));
@@ -80,21 +76,6 @@ protected:
         Delete_Temp_Files(); // the map holds its segment files until then
         log_level = LOG_NORMAL;
         ASSERT_EQ(chdir(old_cwd), 0);
-    }
-    // Processes the text as prog.hex (or a binary image at addr); returns what was printed.
-    std::string Run(const std::string &text, BYTE format = 0, DWORD addr = 0,
-                    const char *name = "prog.hex")
-    {
-        scratch.write("PROG.HEX", text);
-        snprintf(filepath_str, sizeof filepath_str, "%s", name);
-        file_format = format;
-        program_addr = addr;
-        status = 0x1234;
-        log_level = LOG_OHREC | LOG_OHSEG | LOG_OHSORT;
-        std::string out = Stdout_Of([&] { Process_Program_File(&status); });
-        file_format = 0;
-        log_level = LOG_TERSE;
-        return out;
     }
     // "index:start+size ..." in map order; checks each segment file's name, mode and bytes.
     std::string Segments()
@@ -134,13 +115,20 @@ protected:
     {
         for (const CASE &c : cases) {
             if (c.how == GONE) { // the later cases stay in the lost folder
-                ASSERT_TRUE(mkdir("gone", 0700) == 0 && chdir("gone") == 0 &&
-                            rmdir("../gone") == 0);
+                ASSERT_TRUE(mkdir("gone", 0700) == 0 && chdir("gone") == 0 && !rmdir("../gone"));
             }
             const std::string path = c.how & GONE      ? scratch.file("PROG.HEX")
                                      : c.how & MISSING ? "missing.hex"
                                                        : "prog.hex";
-            std::string out = Run(c.text, c.how & BIN, c.addr, path.c_str());
+            scratch.write("PROG.HEX", c.text);
+            snprintf(filepath_str, sizeof filepath_str, "%s", path.c_str());
+            file_format = c.how & BIN;
+            program_addr = c.addr;
+            status = 0x1234;
+            log_level = LOG_OHREC | LOG_OHSEG | LOG_OHSORT;
+            std::string out = Stdout_Of([&] { Process_Program_File(&status); });
+            file_format = 0;
+            log_level = LOG_TERSE;
             EXPECT_EQ(status, c.segments.empty() ? E_REPORTED : E_OK) << out;
             EXPECT_EQ(Segments(), c.segments) << out;
             EXPECT_NE(out.find(c.said), std::string::npos) << c.said << "\n--- in ---\n" << out;
@@ -230,7 +218,8 @@ TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
         snprintf(name, sizeof name, TEMP_FILE_NAME_FMT, n, std::to_string(getpid()).c_str());
         EXPECT_EQ(symlink("victim", name), 0);
     }
-    Run(Data(0, 4) + Data(0x100, 4) + Data(0x200, 4) + HEX_END);
+    Check_All({{Data(0, 4) + Data(0x100, 4) + Data(0x200, 4) + HEX_END, 0, 0,
+                "0:0+4 1:100+4 2:200+4", ""}});
     EXPECT_NE(strchr(seg_map_tbl[0].filepath_str, '-'), nullptr); // it took other names
     scratch.write("seg000.1.~~~", "stale");
     ASSERT_EQ(mkfifo("fifo.~~~", 0600), 0); // no run leaves one: not a leftover

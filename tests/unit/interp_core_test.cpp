@@ -1,5 +1,4 @@
-// The interpreter in-process (so the sanitizer build sees it): user file names, the escape decoder
-// and the argument reader of the debug commands.
+// User file names, escapes and debug command arguments in-process, where the sanitizers look.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,8 +72,7 @@ std::string Read_Args(const std::vector<std::string> &words, int hex_args, BYTE 
     return got;
 }
 
-// A number converts from a word's start (0x allowed, saturating past 32 bits); the next word is
-// taken only when the one before converted.
+// Numbers from a word's start (0x allowed, saturating); the next word only after a number.
 TEST(DebugArgs, NumbersConvertFromTheStartOfAWordAndTheNextWordIsTakenOnlyAfterOne)
 {
     EXPECT_EQ(Read_Args({"0X20000", "12G4", "0X", "123456789", "-1"}, 5),

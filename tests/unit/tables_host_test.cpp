@@ -11,16 +11,11 @@
 
 namespace {
 // Packed fields are read by value, never bound to a reference.
-template <typename T> T V(T v)
-{
-    return v;
-}
+const auto V = [](auto v) { return v; };
 
 class Tables : public testing::Test {
 protected:
     WORD status = 0;
-    bool linked = false;
-
     void SetUp() override
     {
         Reset_Flash_Table_Images();
@@ -32,7 +27,6 @@ protected:
     void TearDown() override
     {
         verify_flash = 0;
-        if (!linked) return;
         Shutdown_Message_Link(&status);
         Mem_Port_Remove();
     }
@@ -41,7 +35,6 @@ protected:
         Mem_Port_Install(0);
         Init_Message_Link(0, 9600, &status);
         Mem_Port_Monitor(respond);
-        linked = true;
     }
     void Board_Monitor() // the virtual board's monitor, for the board vboard::Mem_Init chose
     {
@@ -84,8 +77,7 @@ TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
     Monitor([](const Bytes &req) {
         Bytes resp = req;
         if (req.size() <= 2 || req[0] != COMPARE_RAM_CMD) return resp;
-        resp[1] = BYTE(compare_status);
-        resp[2] = BYTE(compare_status >> 8);
+        memcpy(&resp[1], &compare_status, 2);
         return resp;
     });
     const struct {
@@ -185,8 +177,7 @@ TEST_F(Tables, TablesRoundTripAndACutMapIsCompletedOnlyFromItsOwnEntries)
     }
 }
 
-// A board's flash part selects its blocks, with a real-mode window ending at the first megabyte's
-// top (none for the two top blocks).
+// A board's flash part selects its blocks; real-mode windows end at 1 MB, none for the top two.
 TEST_F(Tables, EachBoardsFlashPartSelectsAMapOfTheBoardsOwnBlocks)
 {
     const DWORD real_from[] = {0, 0x03F80000, 0x03F80000, 0x03FC0000, 0x03FC0000};
