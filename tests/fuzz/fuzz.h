@@ -1,16 +1,13 @@
-// Fuzz entry points, shared by the libFuzzer programs (make fuzz) and the corpus replay test: each
-// runs one input through the host code and aborts with a line on stderr when it breaks a rule.
+// Fuzz entries of the libFuzzer programs and the corpus replay: a broken rule aborts with a line.
 #ifndef FUZZ_H
 #define FUZZ_H
 
 #include <fcntl.h>
 #include <unistd.h>
-
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-
 #include "CONIO.h"
 #include "FLCOMMON.h"
 
@@ -43,24 +40,15 @@ inline bool Console_Without_Signals()
     return true;
 }
 
-// While alive: the host code's output goes to /dev/null (to stderr when FUZZ_SHOW is set, to see
-// what an input does), the working directory is a private scratch directory and the log level may
-// change. The first use points standard input at /dev/null, so no prompt or key poll waits.
+// While alive: output to /dev/null (stderr with FUZZ_SHOW), cwd and log level private, no stdin.
 struct Fuzz_Quiet {
     int saved_out = -1, old_dir = open(".", O_RDONLY | O_DIRECTORY);
     const WORD saved_level = log_level;
-    static bool Stdin_From_Null()
-    {
-        int in = open("/dev/null", O_RDONLY);
-        bool ok = dup2(in, 0) == 0;
-        close(in);
-        return ok;
-    }
     Fuzz_Quiet()
     {
         static char scratch[] = "/tmp/torvex-fuzz-XXXXXX";
         static const bool ready = mkdtemp(scratch) && atexit([] { rmdir(scratch); }) == 0 &&
-                                  Stdin_From_Null() && Console_Without_Signals();
+                                  freopen("/dev/null", "r", stdin) && Console_Without_Signals();
         fflush(stdout);
         saved_out = dup(1);
         const int null_out = open("/dev/null", O_WRONLY);

@@ -1,15 +1,8 @@
-// The command line path for words that need no board: one line, cleaned as the prompt cleans it
-// when the first byte says so, through the line processing (options, escapes, help, checkhex and
-// command files of names that do not exist, refusals; with the link marked up, commands against a
-// silent in-memory line). Left out: dos, term and echo (they hand over the console or run until a
-// key) and names with a path. Every text setting must stay terminated.
+// A typed line (flags: cleaned, debug on, link up) processed; every text setting stays ended.
 #include <strings.h>
-
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
-
 #include "FLDATA.h"
 #include "MSG.h"
 #include "flashu.h"
@@ -18,7 +11,6 @@
 #include "mem_port.h"
 
 namespace {
-
 // Settings and state a line may change, put back after each input.
 struct SAVED {
     void *at;
@@ -45,7 +37,6 @@ bool Harmless(std::string line)
             if (strcasecmp(w, banned) == 0) return false;
     return line.find('/') == std::string::npos;
 }
-
 } // namespace
 
 int Fuzz_Line(const uint8_t *data, size_t size)
@@ -55,12 +46,10 @@ int Fuzz_Line(const uint8_t *data, size_t size)
     const BYTE flags = data[0];
     std::string text(reinterpret_cast<const char *>(data) + 1,
                      std::min<size_t>(size - 1, INPUT_LINE_SIZE - 1));
-    text.resize(strlen(text.c_str()));
     if (flags & 1) Drop_Control_Chars(&text[0]);
     text.resize(strlen(text.c_str()));
     if (!Harmless(text)) return 0;
-    std::unique_ptr<char[]> line(new char[text.size() + 1]); // no room past the line
-    memcpy(line.get(), text.c_str(), text.size() + 1);
+    std::vector<char> line(text.c_str(), text.c_str() + text.size() + 1); // no room past the line
     WORD s;
     Mem_Port_Install(0);
     Reset_Flash_Table_Images();
@@ -71,7 +60,7 @@ int Fuzz_Line(const uint8_t *data, size_t size)
         Init_Message_Link(0, 9600, &s);
         link_up = 1;
     }
-    Process_Input_Line(line.get());
+    Process_Input_Line(line.data());
     for (const char *field : {prompt_str, filepath_str, prog_name_str, version_str, group_name_str,
                               system_name_str, cmd_filepath_str})
         FUZZ_CHECK(memchr(field, '\0', TEXT_FIELD_SIZE), "a text setting lost its end");

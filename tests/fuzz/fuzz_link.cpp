@@ -1,15 +1,8 @@
-// The message link and whole command exchanges against a hostile peer on the in-memory port
-// (virtual clock). The input holds up to eight host actions, then the peer's tape: its next
-// reaction each time the host has sent a whole frame or a control byte (silence, raw bytes, ACK,
-// NAK, CAN, answers built from the request, resized, corrupted or late, frames of any length, a
-// hang-up). Every frame the host sends must be well formed and none may go out more than three
-// times in a row on one opening of the line; the sanitizers watch every buffer (the callers'
-// buffers here are heap blocks of exactly the size passed).
+// Host actions against a hostile peer: frames well formed, none sent over three times in a row.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <memory>
-
 #include "COMMS.h"
 #include "FLDATA.h"
 #include "HCMDFMT.h"
@@ -19,7 +12,6 @@
 #include "mem_port.h"
 
 namespace {
-
 struct TAPE {
     const uint8_t *p, *end;
     BYTE Byte() { return p < end ? *p++ : 0; }
@@ -33,8 +25,7 @@ struct TAPE {
 
 BYTE pattern[4096];
 
-// The host's output, split strictly into control bytes and whole frames (calls_seen: of the port's
-// call log).
+// The host's output, split strictly into control bytes and whole frames.
 struct HOST_OUTPUT {
     Bytes partial, last_frame, request;
     int repeats = 0;
@@ -42,10 +33,7 @@ struct HOST_OUTPUT {
     BYTE seq = 0;
 } host;
 
-DWORD Le32(const BYTE *p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | DWORD(p[3]) << 24;
-}
+const auto Le32 = [](const BYTE *p) { return p[0] | p[1] << 8 | p[2] << 16 | DWORD(p[3]) << 24; };
 
 void Check_Frame(const Bytes &f)
 {
@@ -62,8 +50,7 @@ void Check_Frame(const Bytes &f)
     host.request = Bytes(f.begin() + 4, f.end() - 9);
 }
 
-// The request as the answer: read data as asked, resized, status and three bytes from the tape,
-// read sum right.
+// The request as the answer: read data as asked, resized, spoiled from the tape, read sum right.
 Bytes Answer()
 {
     Bytes a = host.request;
@@ -136,8 +123,7 @@ void Host_Wrote(const BYTE *bytes, size_t count)
     }
 }
 
-// One action: kind, address or allowance, size. A line that hung up is opened again, its cut frame
-// forgotten.
+// One action: kind, address or allowance, size; a line that hung up is opened again.
 void Act(TAPE *action)
 {
     WORD s = 0, w1, w2;
@@ -151,8 +137,7 @@ void Act(TAPE *action)
     DWORD addr = action->Take<DWORD>(), n = action->Take<WORD>() % (CMD_MAX_DATA + 64);
     std::unique_ptr<BYTE[]> buf(new BYTE[n]);
     memcpy(buf.get(), pattern, n);
-    // The other wrappers run within the whole exchanges; odd sizes ask init for a baud change,
-    // program for verify.
+    // Odd sizes ask init for a baud change, program for verify.
     switch (what % 13) {
     case 0:
         w1 = Rx_Message(buf.get(), WORD(n), WORD(addr), &s);
@@ -184,7 +169,6 @@ void Act(TAPE *action)
     case 12: Erase_All_Flash_Memory(&s); break;
     }
 }
-
 } // namespace
 
 int Fuzz_Link(const uint8_t *data, size_t size)

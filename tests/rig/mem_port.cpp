@@ -1,14 +1,11 @@
 #include "mem_port.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <numeric>
 #include <utility>
-
 #include "SERPORT.h"
 
 namespace {
-
 MEM_PORT_STATE state;
 
 void Deliver_Due()
@@ -28,10 +25,7 @@ struct MEM_OPS {
         return !fail;
     }
     static bool Hung() { return state.now >= state.hang_up_at; }
-    static void Call(const std::string &name)
-    {
-        state.calls += (state.calls.empty() ? "" : " ") + name;
-    }
+    static void Call(const std::string &n) { state.calls += (state.calls.empty() ? "" : " ") + n; }
     static void Advance(DWORD ms)
     {
         state.waits++;
@@ -52,9 +46,8 @@ struct MEM_OPS {
     static bool Setup(int, WORD, WORD, int *err) { return Ok_Unless(state.fail_setup, err); }
     static bool Set_State(int, DWORD baud, int *err)
     {
-        if (!Ok_Unless(state.fail_set_state, err)) return false;
-        Call("set " + std::to_string(baud));
-        return true;
+        if (!state.fail_set_state) Call("set " + std::to_string(baud));
+        return Ok_Unless(state.fail_set_state, err);
     }
     static bool Purge(int, int which, int *err)
     {
@@ -111,10 +104,7 @@ struct MEM_OPS {
         Advance(Hung() ? 1 : ready ? 0 : std::min(ms, next - state.now));
         return Ok_Unless(Hung(), err);
     }
-    static bool Wait_Readable(int, DWORD ms, int *err)
-    {
-        return Wait_Until(ms, !state.rx.empty(), err);
-    }
+    static bool Wait_Readable(int, DWORD t, int *e) { return Wait_Until(t, !state.rx.empty(), e); }
     static bool Wait_Writable(int, DWORD ms, int *err) { return Wait_Until(ms, false, err); }
     static DWORD Now() { return state.now; }
     static void Sleep(DWORD ms) { Advance(ms); }
@@ -131,7 +121,6 @@ const SERPORT_OPS_STRUCT mem_ops = {
     MEM_OPS::Queue_Counts, MEM_OPS::Now,       MEM_OPS::Wait_Readable, MEM_OPS::Wait_Writable,
     MEM_OPS::Sleep,        MEM_OPS::Drain,
 };
-
 } // namespace
 
 MEM_PORT_STATE &Mem_Port()
@@ -163,8 +152,6 @@ void Mem_Port_Deliver_At(DWORD at, const Bytes &b)
     Deliver_Due();
 }
 
-// ---- frames ---------------------------------------------------------------------
-
 DWORD Mem_Sum(const Bytes &bytes)
 {
     return std::accumulate(bytes.begin(), bytes.end(), DWORD(0));
@@ -172,13 +159,9 @@ DWORD Mem_Sum(const Bytes &bytes)
 
 Bytes Mem_Frame(BYTE seq, const Bytes &data)
 {
-    WORD size = static_cast<WORD>(data.size() + 13);
-    Bytes f(4 + data.size());
-    f[0] = 0x02;
-    f[1] = static_cast<BYTE>(size);
-    f[2] = static_cast<BYTE>(size >> 8);
-    f[3] = seq;
-    std::copy(data.begin(), data.end(), f.begin() + 4);
+    const WORD size = static_cast<WORD>(data.size() + 13);
+    Bytes f = {0x02, static_cast<BYTE>(size), static_cast<BYTE>(size >> 8), seq};
+    f.insert(f.end(), data.begin(), data.end());
     DWORD sum = Mem_Sum(f);
     for (DWORD v : {sum, ~sum})
         for (int bit = 0; bit < 32; bit += 8) f.push_back(static_cast<BYTE>(v >> bit));

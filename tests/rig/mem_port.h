@@ -1,18 +1,13 @@
-// In-memory serial peer with a virtual clock, installed behind the serial
-// driver's platform table. Waits advance the clock instead of sleeping, so a
-// 60 s allowance costs no real time; bytes the host writes go to a peer
-// callback, bytes for the host are queued now or at a virtual time.
+// In-memory serial peer behind the driver's platform table; waits advance a virtual clock.
 #ifndef MEM_PORT_H
 #define MEM_PORT_H
 
 #include <gtest/gtest.h>
-
 #include <deque>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
-
 #include "CTCOMMON.h"
 #include "MSG.h"
 
@@ -35,8 +30,7 @@ struct MEM_PORT_STATE {
 };
 
 MEM_PORT_STATE &Mem_Port();
-// Resets the state, installs the in-memory table with the clock at start_ms;
-// Remove puts the POSIX table back.
+// Resets the state and installs the in-memory table; Remove puts the POSIX table back.
 void Mem_Port_Install(DWORD start_ms = 0);
 void Mem_Port_Remove();
 void Mem_Port_Deliver(const Bytes &bytes);
@@ -45,11 +39,9 @@ void Mem_Port_Deliver_At(DWORD at_ms, const Bytes &bytes);
 // Independent frame encoder for expectations: header, data, trailer.
 Bytes Mem_Frame(BYTE seq, const Bytes &data);
 DWORD Mem_Sum(const Bytes &bytes);
-// Splits the host's byte stream into frames (bytes outside frames are
-// skipped) and hands each whole frame to the callback.
+// Hands each whole frame the host sends to the callback (bytes outside frames are skipped).
 void Mem_Port_On_Frames(std::function<void(const Bytes &frame)> on_frame);
-// A monitor: ACKs every frame and answers with respond(request data) as the
-// next frame; an empty answer sends nothing after the ACK.
+// A monitor: ACKs every frame and answers respond(request data) as a frame unless it is empty.
 void Mem_Port_Monitor(std::function<Bytes(const Bytes &request)> respond);
 
 // What f printed on standard output.

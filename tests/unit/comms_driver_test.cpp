@@ -1,14 +1,10 @@
-// Serial driver over the in-memory peer with a virtual clock (time-outs, queues, open/close, each
-// failure's status and explanation; a hang-up mid-exchange shows end to end), terminal emulation
-// on it, then the driver over a real pseudo-terminal reached through TORVEX_COM1.
+// Serial driver and terminal emulation on the in-memory peer, then the driver on a real pty.
 #include <gtest/gtest.h>
-
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
-
 #include "COMMS.h"
 #include "CONIO.h"
 #include "FLCOMMON.h"
@@ -18,7 +14,6 @@
 #include "mem_port.h"
 
 namespace {
-
 // "count status clock" after a driver call that sets the status it is given.
 std::string After(const std::function<unsigned(WORD *)> &call)
 {
@@ -29,6 +24,11 @@ std::string After(const std::function<unsigned(WORD *)> &call)
     return t;
 }
 #define AFTER(call) After([&](WORD *status) { return unsigned(call); })
+#define AFTER_VOID(call)                                                                           \
+    After([&](WORD *status) {                                                                      \
+        call;                                                                                      \
+        return 0u;                                                                                 \
+    })
 
 WORD Open(WORD port = 0, DWORD baud = 9600)
 {
@@ -94,18 +94,10 @@ TEST_F(CommsDriver, SendGivesUpWhenOutputStopsMoving)
     EXPECT_EQ(AFTER(Tx_Data("ab", 2, 0xFFFF, status)), "2 0 0");
     Mem_Port().hold_output = true; // accepted, never drained: a time-out
     EXPECT_EQ(AFTER(Tx_Data("xyz", 3, 5, status)), "0 0x1 151");
-    EXPECT_EQ(After([&](WORD *status) {
-                  Comms_Write_Char(&ch, status); // a second at most
-                  return 0u;
-              }),
-              "0 0 1152");
+    EXPECT_EQ(AFTER_VOID(Comms_Write_Char(&ch, status)), "0 0 1152"); // a second at most
     testing::internal::CaptureStdout();
     EXPECT_EQ(AFTER(Tx_Data("ab", 2, 0xFFFF, status)), "0 0xfa 6153");
-    EXPECT_EQ(After([](WORD *status) {
-                  Comms_FlushFileBuffers(status);
-                  return 0u;
-              }),
-              "0 0xfa 11154");
+    EXPECT_EQ(AFTER_VOID(Comms_FlushFileBuffers(status)), "0 0xfa 11154");
     Mem_Port().hold_output = false;
     Mem_Port().out_queued = 0;
     Mem_Port().no_write_room = true; // at once, no retransmission
@@ -125,8 +117,7 @@ TEST_F(CommsDriver, SendGivesUpWhenOutputStopsMoving)
               Bytes({'a', 'b', 'x', 'y', 'z', 'k', 'a', 'b'}));
 }
 
-// Unknown ports are refused; what is queued leaves before the line is set back, re-opened at
-// another rate or closed, and what cannot leave is discarded after 5 s rather than held.
+// Unknown ports are refused; what is queued leaves before a close or re-open, or after 5 s goes.
 TEST_F(CommsDriver, OpenDrainsBeforeEveryCloseAndRefusesUnknownPorts)
 {
     for (WORD bad : {WORD(4), WORD(NOCOMMS), WORD(NO_PORT)}) // refused, the program goes on
@@ -157,20 +148,19 @@ TEST_F(CommsDriver, EachFailingOpenStepIsExplainedAndLeavesThePortClosed)
 {
     setenv("TORVEX_COM3", "/dev/null", 1); // a real device, open to all: no group would help
     const std::string com3 = "COM3 is /dev/null: ", eio = com3 + "Input/output error\n";
-    typedef MEM_PORT_STATE M;
     struct {
         int open_errno;
-        bool M::*step;
+        bool MEM_PORT_STATE::*step;
         WORD status;
         std::string said;
     } cases[] = {
         {EACCES, nullptr, E_OPEN_COM, com3 + "Permission denied\n"},
         {EWOULDBLOCK, nullptr, E_OPEN_COM, // the lock is held by another program
          com3 + "Device or resource busy (in use by another program)\n"},
-        {0, &M::fail_get_state, E_GET_STATE, eio},
-        {0, &M::fail_setup, E_SETUP_COMM, eio},
-        {0, &M::fail_set_state, E_SET_STATE, eio},
-        {0, &M::fail_purge, E_PURGE, eio},
+        {0, &MEM_PORT_STATE::fail_get_state, E_GET_STATE, eio},
+        {0, &MEM_PORT_STATE::fail_setup, E_SETUP_COMM, eio},
+        {0, &MEM_PORT_STATE::fail_set_state, E_SET_STATE, eio},
+        {0, &MEM_PORT_STATE::fail_purge, E_PURGE, eio},
     };
     for (const auto &c : cases) {
         Mem_Port_Install(0);
@@ -182,15 +172,15 @@ TEST_F(CommsDriver, EachFailingOpenStepIsExplainedAndLeavesThePortClosed)
 }
 
 // A terminal port that hangs up is told once; one that fails to open still gets the target's port
-// opened again, one port at a time (the way back at the target's rate shows end to end). The
-// keyboard has ended (it may have before this test), which ends the session after a first look.
+// opened again, one port at a time. The keyboard has ended, so the session ends at a first look.
 TEST(TerminalPorts, HungUpPortIsToldOnceAndTheTargetPortIsReopenedAfterAFailure)
 {
     Mem_Port_Install(0);
     log_level = LOG_NORMAL;
     const int saved_stdin = dup(STDIN_FILENO);
     int p[2];
-    ASSERT_TRUE(pipe(p) == 0 && close(p[1]) == 0 && dup2(p[0], STDIN_FILENO) == STDIN_FILENO);
+    ASSERT_TRUE(pipe(p) == 0 && close(p[1]) == 0 && dup2(p[0], STDIN_FILENO) == STDIN_FILENO &&
+                close(p[0]) == 0);
     setenv("TORVEX_COM1", "/mem/com1", 1);
     setenv("TORVEX_COM2", "/mem/com2", 1);
     vt_comm_port = 1;
@@ -220,7 +210,6 @@ TEST(TerminalPorts, HungUpPortIsToldOnceAndTheTargetPortIsReopenedAfterAFailure)
     link_up = 0;
     dup2(saved_stdin, STDIN_FILENO);
     close(saved_stdin);
-    close(p[0]);
     unsetenv("TORVEX_COM1");
     unsetenv("TORVEX_COM2");
 }
@@ -234,8 +223,7 @@ bool Locked_By_Someone(const std::string &path)
     return locked;
 }
 
-// Over a real pseudo-terminal (the test holds the master side): exclusive while open, and
-// silence costs no CPU (a peer that hangs up is the end-to-end hang-up test's).
+// Over a real pseudo-terminal (the test holds the master side).
 TEST(CommsPty, ExclusiveWhileOpenAndSilenceWaitsBlocked)
 {
     Serport_Install(nullptr);
@@ -256,5 +244,4 @@ TEST(CommsPty, ExclusiveWhileOpenAndSilenceWaitsBlocked)
     close(master);
     unsetenv("TORVEX_COM1");
 }
-
 } // namespace

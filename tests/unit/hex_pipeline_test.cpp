@@ -1,10 +1,7 @@
-// Program files into sorted private segment files (the hex record reader through them; the
-// block reader over large files is the end-to-end runs'), download into the work area (virtual
-// clock), the progress printer.
+// Program files into sorted private segment files, download into the work area, progress.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include "FLDATA.h"
 #include "HCMDFMT.h"
 #include "flashu.h"
@@ -14,7 +11,6 @@
 #include "run_torvex.h"
 
 namespace {
-
 // The record with the last digit of its checksum changed.
 std::string Bad(std::string rec)
 {
@@ -23,10 +19,7 @@ std::string Bad(std::string rec)
 }
 
 // The byte every test puts at an address, so any segment file can be checked.
-BYTE At(DWORD a)
-{
-    return (BYTE)(a * 7 + (a >> 8) + (a >> 16) * 3 + (a >> 24));
-}
+const auto At = [](DWORD a) { return BYTE(a * 7 + (a >> 8) + (a >> 16) * 3 + (a >> 24)); };
 
 std::string Data(DWORD addr, size_t n, int records = 1, DWORD step = 0x100)
 {
@@ -45,14 +38,7 @@ std::string Hex(DWORD v)
     return b;
 }
 
-std::string Linear(WORD upper)
-{
-    return Hex_Record(4, 0, {(BYTE)(upper >> 8), (BYTE)upper});
-}
-
-// Each test runs in a fresh directory (segment files go to the current one), with a monitor that
-// answers write RAM requests with the given statuses (then 0) on a virtual clock and takes nothing
-// else.
+// In a fresh directory, a monitor answering write RAM with `answers` (then 0) on a virtual clock.
 class Pipeline : public Mem_Link_Test {
 protected:
     Scratch_Dir scratch;
@@ -64,7 +50,6 @@ protected:
     int other_requests = 0;
     BYTE data[DOWNLOAD_PIECE_SIZE];
     DWORD total = 0;
-
     void SetUp() override
     {
         ASSERT_TRUE(getcwd(old_cwd, sizeof old_cwd) && !chdir(scratch.path().c_str()));
@@ -77,8 +62,7 @@ protected:
             memcpy(&writes.back(), req.data(), std::min(req.size(), sizeof(WRITE_RAM_CMD_STRUCT)));
             times.push_back(Mem_Port().now);
             WORD answer = writes.size() <= answers.size() ? answers[writes.size() - 1] : 0;
-            resp[1] = (BYTE)answer;
-            resp[2] = (BYTE)(answer >> 8);
+            memcpy(&resp[1], &answer, 2);
             return resp;
         });
         for (unsigned i = 0; i < sizeof data; i++) data[i] = At(i);
@@ -93,23 +77,7 @@ protected:
         log_level = LOG_NORMAL;
         ASSERT_EQ(chdir(old_cwd), 0);
     }
-    // Processes the text as prog.hex (or a binary image at addr); returns what was printed.
-    std::string Run(const std::string &text, BYTE format = 0, DWORD addr = 0,
-                    const char *name = "prog.hex")
-    {
-        scratch.write("PROG.HEX", text);
-        snprintf(filepath_str, sizeof filepath_str, "%s", name);
-        file_format = format;
-        program_addr = addr;
-        status = 0x1234;
-        log_level = LOG_OHREC | LOG_OHSEG | LOG_OHSORT;
-        std::string out = Stdout_Of([&] { Process_Program_File(&status); });
-        file_format = 0;
-        log_level = LOG_TERSE;
-        return out;
-    }
-    // "index:start+size ..." in map order; checks each segment's private file: name, mode and
-    // bytes.
+    // "index:start+size ..." in map order; checks each segment file's name, mode and bytes.
     std::string Segments()
     {
         std::string out;
@@ -147,13 +115,20 @@ protected:
     {
         for (const CASE &c : cases) {
             if (c.how == GONE) { // the later cases stay in the lost folder
-                ASSERT_TRUE(mkdir("gone", 0700) == 0 && chdir("gone") == 0 &&
-                            rmdir("../gone") == 0);
+                ASSERT_TRUE(mkdir("gone", 0700) == 0 && chdir("gone") == 0 && !rmdir("../gone"));
             }
             const std::string path = c.how & GONE      ? scratch.file("PROG.HEX")
                                      : c.how & MISSING ? "missing.hex"
                                                        : "prog.hex";
-            std::string out = Run(c.text, c.how & BIN, c.addr, path.c_str());
+            scratch.write("PROG.HEX", c.text);
+            snprintf(filepath_str, sizeof filepath_str, "%s", path.c_str());
+            file_format = c.how & BIN;
+            program_addr = c.addr;
+            status = 0x1234;
+            log_level = LOG_OHREC | LOG_OHSEG | LOG_OHSORT;
+            std::string out = Stdout_Of([&] { Process_Program_File(&status); });
+            file_format = 0;
+            log_level = LOG_TERSE;
             EXPECT_EQ(status, c.segments.empty() ? E_REPORTED : E_OK) << out;
             EXPECT_EQ(Segments(), c.segments) << out;
             EXPECT_NE(out.find(c.said), std::string::npos) << c.said << "\n--- in ---\n" << out;
@@ -170,8 +145,6 @@ protected:
     }
 };
 
-// Files into sorted segments ("index:start+size" each) and start vectors, or failures said
-// once, no map left.
 TEST_F(Pipeline, FilesBecomeSortedSegmentsWithTheirStartVector)
 {
     EXPECT_EQ(Hex_Record(0, 0x1234, {0xAB, 0xCD}), ":02123400ABCD40\n"); // the cases' writer
@@ -189,20 +162,20 @@ TEST_F(Pipeline, FilesBecomeSortedSegmentsWithTheirStartVector)
         "over #0\nWARNING!  Hex segments #1 and #3 overlap at 0x00000507-0x00000507: #3 is "
         "programmed over #1\nProcess hex start vector";
     Check_All({
-        // The progress line of a segment counts the record that ended it; the share is of the
-        // file's text.
+        // A segment's progress line counts the record that ended it; the share is of the text.
         {Data(0, 0x80, 4, 0x80) + Data(0x1000, 16) + HEX_END, 0, 0, "0:0+200 1:1000+10",
          "Read ...      Addr: 00000000 - 000001FF   Size: 512      Total: 528 (98% of file)\n"},
         // Overlaps (one of a single byte) are kept in map order and named once a pair, only they.
         {Data(0x100, 8) + Data(0x500, 8) + Data(0x100, 4) + Data(0x507, 16) + HEX_END, 0, 0,
          "0:100+8 2:100+4 1:500+8 3:507+10", overlaps},
-        {Linear(8) + Data(0x80010, 4) + Hex_Record(2, 0, {0x10, 0x00}) + Data(0x10020, 4) +
-             Linear(0) + Data(0x30, 4) + HEX_END,
+        {Hex_Record(4, 0, {0, 8}) + Data(0x80010, 4) + Hex_Record(2, 0, {0x10, 0x00}) +
+             Data(0x10020, 4) + Hex_Record(4, 0, {0, 0}) + Data(0x30, 4) + HEX_END,
          0, 0, "2:30+4 1:10020+4 0:80010+4",
          "type = 2, base = 0x0000, offset = 0x00010000, count = 0\n"},
         // A start of 0xFFFFFFFF is also the sort's "nothing found" mark.
-        {Linear(0xFFFF) + Data(~0u, 1) + Linear(0) + Data(0x100, 4) + HEX_END, 0, 0,
-         "1:100+4 0:FFFFFFFF+1", ""},
+        {Hex_Record(4, 0, {0xFF, 0xFF}) + Data(~0u, 1) + Hex_Record(4, 0, {0, 0}) + Data(0x100, 4) +
+             HEX_END,
+         0, 0, "1:100+4 0:FFFFFFFF+1", ""},
         {Data(0, 4, 20) + HEX_END, 0, 0, twenty.substr(1), ""},
         {vectors, 0, 0, "0:80+4",
          "WARNING!  Multiple start vectors found in hex file\n"
@@ -223,7 +196,7 @@ TEST_F(Pipeline, BadFilesFailOnceAndLeaveNoSegments)
         // A wrong checksum in a data, an address or the end record names its line.
         {Data(0, 4) + Bad(Data(4, 4)) + HEX_END, 0, 0, "",
          "FAILED!  Invalid checksum in hex file at line 2\n"},
-        {Data(0, 4) + "\r\n\r\n" + Bad(Linear(8)) + HEX_END, 0, 0, "",
+        {Data(0, 4) + "\r\n\r\n" + Bad(Hex_Record(4, 0, {0, 8})) + HEX_END, 0, 0, "",
          "Invalid checksum in hex file at line 4"},
         {Data(0, 4, 2) + Bad(HEX_END), 0, 0, "",
          "FAILED!  Invalid checksum in hex file at line 3\n"},
@@ -236,11 +209,8 @@ TEST_F(Pipeline, BadFilesFailOnceAndLeaveNoSegments)
     });
 }
 
-// Segment files are the run's own: links planted under the names it tries first are never followed,
-// and another run in the folder (its start-up and exit cleanups, its own pass over a file of the
-// same layout) neither takes nor deletes them, while it removes leftover files no run holds. The
-// download reads them alone: a file of a segment's name that is not the run's, or the run's cut
-// short, stops it at once.
+// Planted links are never followed; another run in the folder removes only leftovers no run
+// holds; a segment file not the run's own, or cut short, stops the download at once.
 TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
 {
     char name[40];
@@ -248,7 +218,8 @@ TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
         snprintf(name, sizeof name, TEMP_FILE_NAME_FMT, n, std::to_string(getpid()).c_str());
         EXPECT_EQ(symlink("victim", name), 0);
     }
-    Run(Data(0, 4) + Data(0x100, 4) + Data(0x200, 4) + HEX_END);
+    Check_All({{Data(0, 4) + Data(0x100, 4) + Data(0x200, 4) + HEX_END, 0, 0,
+                "0:0+4 1:100+4 2:200+4", ""}});
     EXPECT_NE(strchr(seg_map_tbl[0].filepath_str, '-'), nullptr); // it took other names
     scratch.write("seg000.1.~~~", "stale");
     ASSERT_EQ(mkfifo("fifo.~~~", 0600), 0); // no run leaves one: not a leftover
@@ -273,8 +244,7 @@ TEST_F(Pipeline, SegmentFilesArePrivateToTheRun)
     }
 }
 
-// Pieces are clipped to the block window (its contents and checksum are checked end to end); a
-// write the monitor refuses is sent once more after 750 ms, and a second refusal is reported once.
+// Pieces are clipped to the block window; a refused write is sent again after 750 ms, once.
 TEST_F(Pipeline, PiecesAreClippedToTheBlockWindowAndRetriedOnce)
 {
     Write(0xCFF00, 0x400, 0xD0000, 0x100); // over both ends of the window
@@ -297,8 +267,7 @@ TEST_F(Pipeline, PiecesAreClippedToTheBlockWindowAndRetriedOnce)
         "20000+100 20000+1 2FF00+100 20000+40 20000+40 21000+40 21000+40 = D0000-FFFFFFFF 241 241");
 }
 
-// Progress on a terminal is rewritten within its width (the share shrinks or goes, blanks cover
-// the rest) and kept at a block's end (into a pipe it comes in whole lines, end to end).
+// On a terminal the share shrinks or goes, blanks cover the rest, a block's end keeps its line.
 TEST(Progress, RewrittenWithinTheTerminalsWidth)
 {
     log_level = LOG_NORMAL; // whatever the tests before left
@@ -314,5 +283,4 @@ TEST(Progress, RewrittenWithinTheTerminalsWidth)
               "\r5 (25%)\r10 (50%)\n\r15 (75%)\r20      \n\n");
     progress_columns = PROGRESS_ASK;
 }
-
 } // namespace

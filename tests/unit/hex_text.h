@@ -3,10 +3,9 @@
 #define HEX_TEXT_H
 
 #include <algorithm>
-#include <cstdlib>
+#include <cstdio>
 #include <string>
 #include <vector>
-
 #include "OH86_DEC.h"
 
 inline std::string Hex_Record(BYTE type, WORD offset, const std::vector<BYTE> &data)
@@ -14,14 +13,11 @@ inline std::string Hex_Record(BYTE type, WORD offset, const std::vector<BYTE> &d
     OH86_RECORD_STRUCT rec = {type, (BYTE)data.size(), offset, 0, {}};
     if (data.size() > OH86_MAX_DATA) return "record too long";
     std::copy(data.begin(), data.end(), rec.bData);
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *f = open_memstream(&buf, &len);
+    char text[4 * OH86_MAX_DATA] = {};
+    FILE *f = fmemopen(text, sizeof text - 1, "w");
     Send_OH86_Record(f, &rec);
     fclose(f);
-    std::string out(buf, len);
-    free(buf);
-    return out;
+    return text;
 }
 
 const char *const HEX_END = ":00000001FF\n";

@@ -1,19 +1,13 @@
-// The interpreter in-process (so the sanitizer build sees it): user file names, the escape decoder
-// and the argument reader of the debug commands (random lines are the command line fuzz target's;
-// the vocabulary and the log levels show in the end-to-end transcripts).
+// User file names, escapes and debug command arguments in-process, where the sanitizers look.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include "flashu.h"
 #include "flashu_debug.h"
 #include "run_torvex.h"
 
 namespace {
-
-// Each component of a typed name is matched exactly first, then without case (the first in
-// sorted order); only regular files are read.
+// Each component matches exactly first, then without case (the first sorted); only regular files.
 TEST(UserFiles, ResolvedPerComponentAndOnlyRegularFilesRead)
 {
     Scratch_Dir dir;
@@ -36,8 +30,7 @@ TEST(UserFiles, ResolvedPerComponentAndOnlyRegularFilesRead)
         EXPECT_FALSE(File_Found((base + no).c_str())) << no;
 }
 
-// A typed line keeps its printable characters; a tab becomes a blank, and DEL, other controls
-// and the key sequences of the arrow keys go.
+// A tab becomes a blank; DEL, other controls and the arrow keys' sequences go.
 TEST(TypedLines, ControlCharactersAndKeySequencesAreDropped)
 {
     char line[] = "a\x7F"
@@ -60,20 +53,17 @@ TEST(DecodeHex, EscapesBecomeTheirBytesWithinTheArgumentsLength)
         Decode_Hex(d, c.src);
         EXPECT_EQ(std::string(d, c.len), std::string(c.out, c.len)) << c.src;
     }
-    Decode_Hex(d80,
-               std::string(79, '\\').c_str()); // the longest argument decodes within its own length
+    Decode_Hex(d80, std::string(79, '\\').c_str()); // the longest argument, within its length
     EXPECT_EQ(std::string(d80), std::string(40, '\\'));
 }
 
-// Reads hex_args hex arguments from the words after a command word, then the data argument; a
-// value left alone for want of a number shows as "-".
+// Reads hex_args hex arguments after a command word, then the data; an unread value shows "-".
 std::string Read_Args(const std::vector<std::string> &words, int hex_args, BYTE *data = nullptr)
 {
     ARG_STRUCT rest[MAX_ARGS] = {};
     for (size_t i = 1; i < words.size(); i++)
         snprintf(rest[i - 1].arg_str, ARG_STR_SIZE, "%s", words[i].c_str());
-    std::string first = words[0].substr(0, words[0].find_first_of("=+")),
-                got; // the parser's name of the word
+    std::string first = words[0].substr(0, words[0].find_first_of("=+")), got; // as parsed
     DEBUG_ARG_READER r;
     Init_Arg_Reader(&r, first.c_str(), WORD(words.size() - 1), rest);
     for (DWORD v = 0xDEAD; hex_args-- > 0; v = 0xDEAD)
@@ -82,8 +72,7 @@ std::string Read_Args(const std::vector<std::string> &words, int hex_args, BYTE 
     return got;
 }
 
-// A number converts when the text begins with one (0x prefix allowed, saturating past 32 bits);
-// a later argument moves on to the next word only when the one before it converted.
+// Numbers from a word's start (0x allowed, saturating); the next word only after a number.
 TEST(DebugArgs, NumbersConvertFromTheStartOfAWordAndTheNextWordIsTakenOnlyAfterOne)
 {
     EXPECT_EQ(Read_Args({"0X20000", "12G4", "0X", "123456789", "-1"}, 5),
@@ -92,17 +81,13 @@ TEST(DebugArgs, NumbersConvertFromTheStartOfAWordAndTheNextWordIsTakenOnlyAfterO
     EXPECT_TRUE(Parse_Dec_Number("99999999999", &v) && v == 0xFFFFFFFF &&
                 !Parse_Dec_Number("X5", &v));
     EXPECT_EQ(Read_Args({"1000=X", "10+Y"}, 2), "4096 16 "); // the second word is read whole
-    EXPECT_EQ(Read_Args({"QQ", "20", "30"}, 3),
-              "- 32 48 "); // the second argument from the second word
-    // writeram 1000 zz 0102: the size keeps its value and the data is ZZ; past the decoded text
-    // and its zero the buffer keeps its bytes.
+    EXPECT_EQ(Read_Args({"QQ", "20", "30"}, 3), "- 32 48 "); // the second from the second word
+    // writeram 1000 zz 0102: the size stays, the data is ZZ, past its zero the buffer is kept.
     BYTE data[DEBUG_DATA_SIZE];
     std::fill(data, data + DEBUG_DATA_SIZE, 0xEE);
     EXPECT_EQ(Read_Args({"1000", "ZZ", "0102"}, 2, data), "4096 - ");
     EXPECT_EQ(std::vector<BYTE>(data, data + 4), (std::vector<BYTE>{'Z', 'Z', 0, 0xEE}));
-    EXPECT_EQ(Read_Args({"1000", "3", "\\X01-\\XFF"}, 2, data),
-              "4096 3 "); // an escape ends at a non-digit
+    EXPECT_EQ(Read_Args({"1000", "3", "\\X01-\\XFF"}, 2, data), "4096 3 "); // ends at a non-digit
     EXPECT_EQ(std::vector<BYTE>(data, data + 4), (std::vector<BYTE>{0x01, '-', 0xFF, 0}));
 }
-
 } // namespace

@@ -1,12 +1,6 @@
-// Message link and the target command wrappers over the in-memory peer: exact frames, the
-// sender's retries with all ten counters, the receiver's handling of good, defective and absent
-// frames (random input is the link fuzz target's); refusals of cancelled, short and
-// unproven answers; the virtual board resending its answers and refusing
-// defective frames and write data.
+// Message link and command wrappers on the in-memory peer, and the virtual board's link.
 #include <gtest/gtest.h>
-
 #include <cstring>
-
 #include "COMMS.h"
 #include "FLCOMMON.h"
 #include "HCMDFMT.h"
@@ -14,7 +8,6 @@
 #include "vboard.h"
 
 namespace {
-
 typedef Mem_Link_Test MsgLink;
 
 // The n-th whole frame the host sends gets replies[n].
@@ -34,11 +27,9 @@ Bytes With(Bytes f, int at, BYTE v)
 
 TEST_F(MsgLink, SenderRetriesThreeTimesWithinTheAllowanceAndCountsEveryReply)
 {
-    const Bytes abc = {0x02, 0x10, 0, 0,    0x61, 0x62, 0x63, 0x38,
-                       0x01, 0,    0, 0xC7, 0xFE, 0xFF, 0xFF, 0x03};
+    const Bytes abc = Mem_Frame(0, {'a', 'b', 'c'});
     const Bytes ack = {MSG_ACK}, nak = {MSG_NAK};
-    // early: queued before the send, never taken as the reply. Counters: no_timeout msg flush
-    // total_timeout ack nak spurious retry bad_status rx_timeout.
+    // early: queued before the send, never the reply. Counters in COMMS_STATUS_STRUCT order.
     struct {
         Bytes early;
         std::vector<Bytes> replies;
@@ -91,8 +82,7 @@ TEST_F(MsgLink, ReceiverAcksGoodFramesNaksBadOnesAndPollsThroughSilence)
     const Bytes too_long = With(abc, 1, 26), abc_data(abc.begin() + 4, abc.end()); // size +10
     const Bytes PPNP = {MSG_POLL, MSG_POLL, MSG_NAK, MSG_POLL};
     const Bytes A = {MSG_ACK}, NNA = {MSG_NAK, MSG_NAK, MSG_ACK}, ok = Mem_Frame(1, {'o', 'k'});
-    // The stream's last part arrives at virtual time `at`, the others at once; replies: what the
-    // receiver sent; stored: the buffer afterwards (the rest untouched); ms: the time it took.
+    // The last part arrives at `at`; replies: what the receiver sent; stored: the buffer after.
     struct {
         std::vector<Bytes> stream;
         DWORD at;
@@ -112,8 +102,7 @@ TEST_F(MsgLink, ReceiverAcksGoodFramesNaksBadOnesAndPollsThroughSilence)
         {{Mem_Frame(0, Bytes(MSG_MAX_DATA, 2))}, 0, 15, 300, NONE, TIME, {}, {}, 0},
         {{{0x55, 0x66, 0x77}, Mem_Frame(0, {'q'})}, 0, 1, 150, NONE, TIME, {}, {}, 0},
         {{Bytes{MSG_CAN}}, 0, 4, 6000, NONE, OK, {}, {}, 0},
-        // A frame broken off is given up after 1 s and its resend taken; without one the
-        // receive ends 2 s on.
+        // A frame broken off is given up after 1 s and its resend taken, else ends 2 s on.
         {{too_long, abc}, 1500, 16, 6000, 3, OK, A, abc_data, 1500},
         {{no_end, abc}, 1500, 3, 6000, 3, OK, A, {'a', 'b', 'c'}, 1500},
         {{no_end}, 0, 3, 6000, NONE, TIME, Bytes(3, MSG_POLL), {'a', 'b', 'c'}, 3005},
@@ -137,8 +126,7 @@ TEST_F(MsgLink, ReceiverAcksGoodFramesNaksBadOnesAndPollsThroughSilence)
 
 typedef Mem_Link_Test Wrappers;
 
-// A cancelled or short answer must not pass for an init: the markers stay, the boot address is
-// not touched; a link that failed to open (a status on the way in) sends nothing.
+// A cancelled or short answer is no init (markers stay); a link that failed to open sends nothing.
 TEST_F(Wrappers, InitTakesOnlyAWholeAnswer)
 {
     WORD id = 0, ver = 0, s = 0;
@@ -173,15 +161,7 @@ TEST_F(Wrappers, InitTakesOnlyAWholeAnswer)
     EXPECT_TRUE(s == E_REPORTED && Mem_Port().tx.empty());
 }
 
-// Fewer bytes than asked, their checksum right: the rest of the buffer would stay stale.
-void Shorten_To_Four(READ_RAM_CMD_STRUCT *r, size_t *n)
-{
-    *n = r->cmd_data_size = 4;
-    r->data_checksum = 0 + 7 + 14 + 21;
-}
-
-// A monitor holding `memory` answers read RAM honestly; each case then spoils the record or
-// the count of data bytes it carries. Nothing unproven may reach the caller's exact-size buffer.
+// An honest monitor's read RAM answer, spoiled per case: nothing unproven reaches the buffer.
 TEST_F(Wrappers, ReadRamTakesOnlyProvenData)
 {
     Bytes memory(5000);
@@ -205,8 +185,13 @@ TEST_F(Wrappers, ReadRamTakesOnlyProvenData)
          "Read RAM response claims 8 data bytes; 8 asked, 4 received\n"},
         // too long: skipped
         {8, [](R *r, size_t *n) { *n = r->cmd_data_size = 32; }, E_TIME, 0, ""},
-        {8, Shorten_To_Four, E_REPORTED, 0,
-         "Read RAM response claims 4 data bytes; 8 asked, 4 received\n"},
+        // fewer bytes than asked, their checksum right: the rest of the buffer would stay stale
+        {8,
+         [](R *r, size_t *n) {
+             *n = r->cmd_data_size = 4;
+             r->data_checksum = 0 + 7 + 14 + 21;
+         },
+         E_REPORTED, 0, "Read RAM response claims 4 data bytes; 8 asked, 4 received\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -227,8 +212,7 @@ TEST_F(Wrappers, ReadRamTakesOnlyProvenData)
             expect(memory.begin(), memory.begin() + c.stored);
         WORD s = 0;
         EXPECT_EQ(Stdout_Of([&] { Read_RAM(0x20000, c.asked, out.data(), &s); }), c.said);
-        EXPECT_EQ(s, c.status);
-        EXPECT_EQ(request_size, 15u); // the answer tells how much was asked
+        EXPECT_EQ(std::make_pair(s, request_size), std::make_pair(c.status, size_t(15)));
         expect.resize(out.size(), 0xEE);
         EXPECT_EQ(out, expect);
     }
@@ -254,20 +238,14 @@ struct Board_Line {
     }
 };
 
-Bytes Init_Frame()
-{
-    Bytes init(sizeof(INIT_CMD_STRUCT), 0);
-    init[0] = INIT_CMD;
-    return Mem_Frame(5, init);
-}
+const Bytes init_frame = Mem_Frame(5, With(Bytes(sizeof(INIT_CMD_STRUCT)), 0, INIT_CMD));
 
-// The board's side: an answer not acknowledged in time or refused is sent again, three sends in
-// all; a poll after that still gets it; an acknowledged answer is never sent again.
+// An answer not acknowledged or refused is sent three times in all, then only on a poll.
 TEST(BoardLink, AnswerIsResentOnNakOrSilenceThreeSendsInAll)
 {
     using vboard::ACK_WAIT_US;
     Board_Line board;
-    board.Send(Init_Frame());
+    board.Send(init_frame);
     Bytes out = board.Take();
     ASSERT_EQ(out.size(), 1 + 13 + sizeof(INIT_CMD_STRUCT));
     const Bytes frame(out.begin() + 1, out.end());
@@ -284,22 +262,21 @@ TEST(BoardLink, AnswerIsResentOnNakOrSilenceThreeSendsInAll)
                 vboard::Link_Counts()->give_ups == 1);
     board.Send({MSG_POLL});
     EXPECT_EQ(board.Take(), frame);
-    board.Send(Init_Frame());
+    board.Send(init_frame);
     board.Take();
     board.Send({MSG_ACK});
     board.Advance(2 * ACK_WAIT_US);
     EXPECT_TRUE(board.Take().empty());
 }
 
-// A frame whose complement is wrong gets a NAK, one without its end character nothing, one broken
-// off is given up after the gap and the next taken; write RAM data that does not add up to its
-// checksum, or is shorter than its count, is refused and not stored.
+// A wrong complement gets a NAK, a missing end nothing, a frame broken off is dropped after the
+// gap; write data off its checksum or shorter than its count is refused and not stored.
 TEST(BoardLink, DefectiveFramesAndUnprovenWriteDataAreRefused)
 {
-    const Bytes init = Init_Frame(), cut(init.begin(), init.begin() + 8);
+    const Bytes cut(init_frame.begin(), init_frame.begin() + 8);
     for (const auto &[frame, reply] :
-         {std::make_pair(With(init, -2, init.end()[-2] ^ 1), Bytes{MSG_NAK}),
-          std::make_pair(With(init, -1, 0), Bytes{})}) {
+         {std::make_pair(With(init_frame, -2, init_frame.end()[-2] ^ 1), Bytes{MSG_NAK}),
+          std::make_pair(With(init_frame, -1, 0), Bytes{})}) {
         Board_Line board;
         board.Send(frame);
         EXPECT_EQ(board.Take(), reply);
@@ -307,7 +284,7 @@ TEST(BoardLink, DefectiveFramesAndUnprovenWriteDataAreRefused)
     Board_Line board;
     board.Send(cut);
     board.Advance(vboard::FRAME_GAP_US + 1);
-    board.Send(init);
+    board.Send(init_frame);
     EXPECT_EQ(board.Take().size(), 1 + 13 + sizeof(INIT_CMD_STRUCT));
     for (auto [sum, length] : {std::make_pair(7, 4), std::make_pair(6, 3)}) {
         WRITE_RAM_CMD_STRUCT w = {WRITE_RAM_CMD, 0, 4, 0x20000, DWORD(sum), {1, 2, 3, 0}};
@@ -321,5 +298,4 @@ TEST(BoardLink, DefectiveFramesAndUnprovenWriteDataAreRefused)
         EXPECT_EQ(Bytes(ram, ram + 4), Bytes(4, 0));
     }
 }
-
 } // namespace

@@ -1,11 +1,7 @@
-// Dense logic on the host copies of the flash tables: the built-in maps against the virtual
-// board's blocks and the look-ups over them, verify after programming, directory and boot program
-// operations, flash part identification.
+// The host copies of the flash tables: maps and look-ups, verify, directory and boot program.
 #include <gtest/gtest.h>
-
 #include <cstring>
 #include <tuple>
-
 #include "FLDATA.h"
 #include "HCMDFMT.h"
 #include "flashu.h"
@@ -14,43 +10,31 @@
 #include "vboard.h"
 
 namespace {
-
 // Packed fields are read by value, never bound to a reference.
-template <typename T> T V(T v)
-{
-    return v;
-}
+const auto V = [](auto v) { return v; };
 
 class Tables : public testing::Test {
 protected:
     WORD status = 0;
-    bool linked = false;
-
     void SetUp() override
     {
         Reset_Flash_Table_Images();
         log_level = LOG_NORMAL;
         target_prog_version = 0x0251;
-        Load_Board(1);
+        board_id = 1;
+        Init_Device_Map_Table();
     }
     void TearDown() override
     {
         verify_flash = 0;
-        if (!linked) return;
         Shutdown_Message_Link(&status);
         Mem_Port_Remove();
-    }
-    static void Load_Board(WORD board)
-    {
-        board_id = board;
-        Init_Device_Map_Table();
     }
     void Monitor(std::function<Bytes(const Bytes &)> respond) // the link up to a scripted monitor
     {
         Mem_Port_Install(0);
         Init_Message_Link(0, 9600, &status);
         Mem_Port_Monitor(respond);
-        linked = true;
     }
     void Board_Monitor() // the virtual board's monitor, for the board vboard::Mem_Init chose
     {
@@ -63,8 +47,7 @@ protected:
             return Bytes(resp, resp + n);
         });
     }
-    // Runs a directory operation on the named program (adds it when op is null); returns what it
-    // printed.
+    // Runs a directory operation on the named program (null: adds it); returns what it printed.
     std::string Run(void (*op)(WORD *), const std::string &name)
     {
         snprintf(prog_name_str, sizeof prog_name_str, "%s", name.c_str());
@@ -87,16 +70,14 @@ TEST_F(Tables, BlockLookupsTryTheRealModeWindowFirstAndCountBlockEnds)
     EXPECT_EQ(Lookup_Device_Map_Index(0x03FFC400, 4), NO_DEV_INDEX);
 }
 
-// With verify on, the monitor compares each programmed block with the work area; only a match (or
-// verify off) counts as programmed and is stamped; a compare the monitor refuses is no success.
+// Only a match (or verify off) counts as programmed and is stamped; a refused compare fails.
 TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
 {
     static WORD compare_status;
     Monitor([](const Bytes &req) {
         Bytes resp = req;
         if (req.size() <= 2 || req[0] != COMPARE_RAM_CMD) return resp;
-        resp[1] = BYTE(compare_status);
-        resp[2] = BYTE(compare_status >> 8);
+        memcpy(&resp[1], &compare_status, 2);
         return resp;
     });
     const struct {
@@ -165,10 +146,8 @@ TEST_F(Tables, SetbootFoldsOffsetsAbove0xFFF0IntoTheSegmentWithAWarning)
     EXPECT_EQ(V(boot_tbl.boot_flags) | V(boot_tbl.boot_base) | V(boot_tbl.boot_offset), 0u);
 }
 
-// Tables never read (the board's flash is blank) are not written; written ones read back with the
-// system name. A monitor below 2.50 keeps only the first 20 entries of board 4's map; the host
-// fills in the rest from its built-in map when those entries are the built-in ones, and only then
-// (entry 0 included).
+// Tables never read are not written; written ones read back. Below monitor 2.50 board 4's map
+// keeps 20 entries; the host completes it only when those are its built-in ones (entry 0 too).
 TEST_F(Tables, TablesRoundTripAndACutMapIsCompletedOnlyFromItsOwnEntries)
 {
     target_prog_version = 0x0250;
@@ -198,9 +177,7 @@ TEST_F(Tables, TablesRoundTripAndACutMapIsCompletedOnlyFromItsOwnEntries)
     }
 }
 
-// Each board's own flash part, as its monitor reports it, selects that board and its map (a part
-// of no board is refused end to end): the board's own blocks, and a real-mode window putting the
-// first megabyte's top on the flash's top, none for the two top blocks.
+// A board's flash part selects its blocks; real-mode windows end at 1 MB, none for the top two.
 TEST_F(Tables, EachBoardsFlashPartSelectsAMapOfTheBoardsOwnBlocks)
 {
     const DWORD real_from[] = {0, 0x03F80000, 0x03F80000, 0x03FC0000, 0x03FC0000};
@@ -210,7 +187,8 @@ TEST_F(Tables, EachBoardsFlashPartSelectsAMapOfTheBoardsOwnBlocks)
         WORD n = 0, manufacturer = 0, device = 0;
         const vboard::FLASH_BLOCK *b = vboard::Mem_Blocks(&n);
         vboard::Mem_Flash_Codes(&manufacturer, &device);
-        Load_Board(board == 1 ? 4 : 1);
+        board_id = board == 1 ? 4 : 1;
+        Init_Device_Map_Table();
         Stdout_Of(Init_Flash_Tables);
         ASSERT_TRUE(board_id == board && number_device_map_entries == n) << board;
         EXPECT_EQ(V(device_map_tbl[n].flash_id), FLASH_ID_END);
@@ -225,5 +203,4 @@ TEST_F(Tables, EachBoardsFlashPartSelectsAMapOfTheBoardsOwnBlocks)
         }
     }
 }
-
 } // namespace
