@@ -1,7 +1,4 @@
-// Whole transcripts of the interpreter driven through its standard input, FLASHOPT and arguments:
-// line parser, dispatcher, options, command files, help; then with the virtual board on-line (which
-// starts erased: init lays down fresh tables): the dispatcher, the debug commands and the link echo
-// test; last on a real terminal.
+// Whole transcripts of the interpreter off-line, then with the virtual board, then on a terminal.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -26,12 +23,7 @@ const std::string END_OF_INPUT = PROMPT + "\n"; // what end of input at the prom
 Torvex_Result Run_Lines(const std::string &lines, const std::string &cwd = "",
                         const std::vector<std::string> &args = {}, const Env &env = {})
 {
-    Torvex_Run run;
-    run.stdin_text = lines;
-    run.args = args;
-    run.env = env;
-    run.cwd = cwd;
-    return Run_Torvex(run);
+    return Run_Torvex({lines, false, {}, args, env, cwd});
 }
 
 // The options display with the given rows ("Port=COM2|Group=X") changed from their start-up values.
@@ -89,9 +81,7 @@ void Expect_Session(const std::vector<Step> &steps, const std::string &cwd = "",
     EXPECT_EQ(r.exit_code, status);
 }
 
-// Unknown words run a command file of their name or suggest a near word; debug words need ???;
-// commands that need the board are refused off-line; a port that will not open lists the ports
-// present.
+// Unknown words run command files or suggest a word; off-line commands are refused.
 TEST(CliSession, UnknownWordsRunCommandFilesAndOffLineCommandsAreRefused)
 {
     Scratch_Dir dir;
@@ -136,8 +126,7 @@ TEST(CliSession, UnknownWordsRunCommandFilesAndOffLineCommandsAreRefused)
                     {"TORVEX_DEV_DIR", dir.file("dev")}});
 }
 
-// Segments split at ';', comments end the line, a failed segment skips the rest; log=arg traces
-// how a line is cut into segments and words (20 words at most).
+// A failed segment skips the rest of its line; log=arg traces segments and words (20 at most).
 TEST(CliParser, SegmentsSplitAtSemicolonsCommentsEndTheLineAndTheTraceShowsTheWords)
 {
     std::string words = "options", trace = "Cmd arg #0 = 'OPTIONS', name = 'OPTIONS', value = ''\n";
@@ -182,8 +171,7 @@ TEST(CliParser, SegmentsSplitAtSemicolonsCommentsEndTheLineAndTheTraceShowsTheWo
     });
 }
 
-// Refused lines run none of their segments; lines just within the limits run; typed control
-// characters and key sequences are dropped, a tab is a blank.
+// Refused lines run no segment; typed control characters and key sequences are dropped.
 TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
 {
     const std::string p72(72, 'B'), c75(75, 'C');
@@ -269,9 +257,7 @@ TEST(CliOptions, EachOptionConfirmsAValueInRangeAndRefusesOneOutside)
         dir.path(), {}, "READY> \n");
 }
 
-// Echo at NORMAL not at TERSE, CR LF and no last newline, chaining, exit inside a file, over-long
-// file lines refused whole, a file naming itself ended by Esc; temporary files cleared, others
-// kept.
+// Echo at NORMAL, chaining, exit, over-long lines, Esc ending a loop; temporary files cleared.
 TEST(CliCmdFile, FilesEchoTheirLinesChainAndStopAtExitEscOrAnOverlongLine)
 {
     Scratch_Dir dir;
@@ -345,8 +331,7 @@ TEST(CliCmdFile, StartUpOrderAndExitBeforeThePrompt)
               std::string::npos);
 }
 
-// The help texts from the command line: no question, the debug list once the first ??? has
-// enabled the commands.
+// From the command line help asks nothing; the debug list shows once ??? enabled it.
 TEST(CliHelp, AsksToShowOptionsOnlyAtThePromptAndTakesTheWholeNextLine)
 {
     const std::string o = Run_Lines("", "", {"help;???;???;q"}).out;
@@ -356,9 +341,7 @@ TEST(CliHelp, AsksToShowOptionsOnlyAtThePromptAndTakesTheWholeNextLine)
               1u)
         << o;
 
-    // From a script the answer is the whole next line (y, yes: yes; n, no, ESC: no; anything else,
-    // a command or the end of input too: the default), and the answer taken is shown; the lines
-    // taken never run.
+    // From a script the whole next line answers (y/yes, n/no/ESC, else the default); never run.
     auto r = Run_Lines("help\nn\nh\nYES\n?\ngr=x\nhelp\n\x1bgr=y\nhelp\n");
     const std::string q = "\nDisplay command options? [y]: ", opts = "\n\nOptions   Possible";
     EXPECT_TRUE(Count(r.out, q + "n\n" + DEBUG_HINT + "\n" + PROMPT) == 2 &&
@@ -368,12 +351,8 @@ TEST(CliHelp, AsksToShowOptionsOnlyAtThePromptAndTakesTheWholeNextLine)
         << r.out;
 }
 
-// With the board on-line (its tables rebuilt by the first init, which fails, and so the run): a
-// command among program's words runs before the download and ends its words (the group never
-// becomes LATE); a second init with table changes pending asks first: no sends nothing and keeps
-// the directory, yes reads the board's never-written tables again and the directory comes back
-// empty; a command whose words take the link down leaves program refused; a command after exit on
-// its line runs, and a link it brings up is shut down at the end of input.
+// A command among program's words runs first and ends them; init with changes pending asks; a
+// command after exit on its line runs, and the link it brings up is shut down at the end.
 TEST(CliBoard, CommandsAmongProgramWordsRunFirstAndReinitAsksBeforeDroppingChanges)
 {
     RIG_RESULT r = Run_Typed(
@@ -442,7 +421,7 @@ std::string Read_Ram(unsigned addr, const Bytes &bytes)
     return s;
 }
 
-// An echo's heading and clean score lines as a log gets them; count 0: ESC after one pass.
+// An echo's heading and score lines; count 0: ESC after one pass.
 std::string Echo(const std::string &head, unsigned long count)
 {
     std::string s = "Echo " + head + " ...\n\n" + (count ? "" : "\n"); // ESC's line end first
@@ -482,7 +461,6 @@ std::string FAILED(const std::string &why)
 std::vector<std::pair<std::string, std::string>> Debug_Steps()
 {
     return {
-        // The fresh tables go to flash, so that a later init finds them in order.
         {"shutdown",
          "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\n"},
         {"init", "Establish link to target system on COM1 at 9600 baud ...\n" + ON_LINE +
@@ -490,8 +468,7 @@ std::vector<std::pair<std::string, std::string>> Debug_Steps()
         {"setram 3000 10 \\x5a", "Set 16 bytes to 0x5A at 0x00003000\n"},
         {"readram 3000 8", Read_Ram(0x3000, Bytes(8, 0x5A))},
         {"writeram 1000 8 ab\\x7f", "Write 8 bytes to absolute location 0x00001000\n"},
-        // Letters arrive upper-cased, \x7F is one byte; after the data and its zero go the bytes
-        // the buffer held from the read before.
+        // Upper-cased, \x7F one byte; after the data and its zero, what the buffer held.
         {"readram 1000", Read_Ram(0x1000, {'A', 'B', 0x7F, 0, 0x5A, 0x5A, 0x5A, 0x5A})},
         {"copyram 2000 1000 8", "Copy 8 bytes from 0x00001000 to 0x00002000\n"},
         {"compram 2000 1000", "Compare 8 bytes from 0x00002000 to 0x00001000\nArrays match\n"},
@@ -567,8 +544,7 @@ TEST(DebugCommands, EachCommandReachesTheBoardAndShowsWhatItDid)
     for (size_t i = 0; i < steps.size(); i++)
         EXPECT_EQ(out[i + 2], steps[i].second) << steps[i].first;
 
-    // After writeram, only the echo passes write: through the work area at 0x20000, at most 1024
-    // bytes at once.
+    // After writeram only echo writes: through the work area at 0x20000, 1024 bytes at most.
     std::string writes;
     for (const TRACE_EVENT &e : Events(r.trace, "rx_frame"))
         if (e.Str("name") == "write_ram") writes += " " + e.Str("addr") + "+" + e.Str("len");
@@ -577,8 +553,7 @@ TEST(DebugCommands, EachCommandReachesTheBoardAndShowsWhatItDid)
               "131072+1024");
 }
 
-// Takes what fd prints (carriage returns dropped) into *got until done() holds; false after ms or
-// at its end.
+// Takes fd's output (CR dropped) into *got until done(); false after ms or at its end.
 bool Pump(int fd, std::string *got, const std::function<bool()> &done, int ms = 5000)
 {
     char buf[512];
@@ -591,8 +566,7 @@ bool Pump(int fd, std::string *got, const std::function<bool()> &done, int ms = 
     return true;
 }
 
-// TORVEX on a terminal of its own (the test types on its master side), the board on COM1, and on
-// COM2 a second pseudo-terminal where the test plays the peer.
+// TORVEX on a terminal of its own, the board on COM1, the test as the peer on COM2.
 class OnATerminal : public ::testing::Test {
 protected:
     BOARD_PROC board;
@@ -643,10 +617,8 @@ protected:
     }
 };
 
-// Lines are read in canonical mode, keys in non-canonical no-echo mode only while one is awaited;
-// Ctrl-C at a question answers no; term passes bytes raw both ways, ESC (not sent) ends it with
-// the target link still up; SIGTERM at a question ends the session with status 2, the terminal
-// put back.
+// Keys are read raw only while one is awaited; term passes bytes raw both ways; SIGTERM at a
+// question ends with status 2, the terminal put back.
 TEST_F(OnATerminal, KeyModesTermAndSignalsPutTheTerminalBack)
 {
     Type("help\n");
@@ -656,8 +628,7 @@ TEST_F(OnATerminal, KeyModesTermAndSignalsPutTheTerminalBack)
     Type("log=v ; debug ; init com1\nterm com2\n");
     ASSERT_TRUE(Shows(console, &out, "Type ESC to exit ...\n\n")) << out;
     EXPECT_EQ(Mode(0), 0u);
-    // 100 bytes at once, a zero byte at offset 10: the first piece of 79 prints up to the zero,
-    // the second piece prints the last 21.
+    // 100 bytes, a zero at 10: the first piece of 79 prints up to the zero, then the last 21.
     std::string burst;
     for (int i = 0; i < 100; i++) burst += char(i == 10 ? 0 : 'a' + i % 26);
     ASSERT_EQ(write(peer, burst.data(), burst.size()), 100);

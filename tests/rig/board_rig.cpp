@@ -30,13 +30,6 @@ std::string Read_Whole(const std::string &path)
     return ss.str();
 }
 
-bool Write_Whole(const std::string &path, const std::string &data)
-{
-    return bool(std::ofstream(path, std::ios::binary)
-                    .write(data.data(), std::streamsize(data.size()))
-                    .flush());
-}
-
 // The board's first line on stdout within ms: READY once it listens.
 bool Wait_Ready(int fd, int ms, std::string *seen)
 {
@@ -98,7 +91,8 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     b->image = b->dir + "/flash.img";
     b->err_file = b->dir + "/board.err";
     if (!initial_image.empty())
-        Write_Whole(b->image, std::string(initial_image.begin(), initial_image.end()));
+        std::ofstream(b->image, std::ios::binary)
+            << std::string(initial_image.begin(), initial_image.end());
     std::vector<std::string> all = {TORVEX_BIN_DIR "/torvex-target", "--link", b->link};
     all.insert(all.end(), {"--trace", b->trace, "--image", b->image, "--console", b->console});
     all.insert(all.end(), args.begin(), args.end());
@@ -153,15 +147,12 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
     BOARD_PROC b;
     r.started = Board_Start(&b, s.board_args, &r.error, s.initial_image);
     if (r.started) {
-        Torvex_Run run;
-        run.stdin_text = s.stdin_text;
-        run.keep_stdin_open = s.keep_stdin_open;
-        run.events = s.events;
-        run.cwd = b.dir + "/work";
-        run.timeout_ms = s.timeout_ms;
-        run.env = {{"TORVEX_COM1", b.link}};
+        const Torvex_Run run{s.stdin_text, s.keep_stdin_open,         s.events,
+                             {},           {{"TORVEX_COM1", b.link}}, b.dir + "/work",
+                             s.timeout_ms};
         mkdir(run.cwd.c_str(), 0755);
-        for (const auto &f : s.files) Write_Whole(run.cwd + "/" + f.first, f.second);
+        for (const auto &f : s.files)
+            std::ofstream(run.cwd + "/" + f.first, std::ios::binary) << f.second;
         termios primed, now;
         bool primed_ok = Line_Settings(b.link, &primed, true);
         // The board prints to its console before it answers, so all is there at the end.
@@ -188,12 +179,7 @@ RIG_RESULT Run_Typed(const std::string &typed, const std::vector<std::string> &b
                      const std::vector<uint8_t> &image,
                      const std::map<std::string, std::string> &files)
 {
-    RIG_SETUP s;
-    s.board_args = board_args;
-    s.initial_image = image;
-    s.stdin_text = typed;
-    s.files = files;
-    RIG_RESULT r = Run_Session(s);
+    RIG_RESULT r = Run_Session({board_args, image, typed, false, {}, files});
     EXPECT_TRUE(r.started && !r.timed_out) << r.error << r.out;
     return r;
 }

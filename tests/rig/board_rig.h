@@ -1,8 +1,5 @@
-// End-to-end rig. Run_Session starts torvex-target on a private link in a scratch directory, runs
-// torvex in <dir>/work with TORVEX_COM1 pointing at it, the given files and a scripted stdin, stops
-// the board (flushing its image) and returns TORVEX's output, the board's trace, flash and console.
-// Tests that drive torvex themselves use Board_Start, point TORVEX_COM1 at b.link, and end with
-// Board_Cleanup. TORVEX_RIG_KEEP=1 keeps the scratch directories for a look afterwards.
+// End-to-end rig: torvex-target on a private link, torvex in <dir>/work with TORVEX_COM1 at it.
+// TORVEX_RIG_KEEP=1 keeps the scratch directories for a look afterwards.
 #ifndef BOARD_RIG_H
 #define BOARD_RIG_H
 
@@ -33,13 +30,11 @@ struct TRACE_EVENT {
 
 struct BOARD_PROC {
     pid_t pid = -1;
-    // The scratch directory, holding com1 (link), com2 (console), trace.jsonl, flash.img and
-    // board.err.
+    // The scratch directory and com1 (link), com2 (console), trace.jsonl, flash.img, board.err
     std::string dir, link, console, trace, image, err_file;
 };
 
-// Starts torvex-target with extra options (--link, --trace, --image and --console are supplied) and
-// waits for READY; initial_image, when given, is its flash.
+// Starts torvex-target with extra options and waits for READY; initial_image is its flash.
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
                  const std::vector<uint8_t> &initial_image = {});
 void Board_Stop(BOARD_PROC *b); // SIGTERM and wait; the image is written on the way out
@@ -65,7 +60,7 @@ struct RIG_RESULT {
     std::vector<uint8_t> image;           // the board's flash, lowest block first, its top at 64 M
     std::string console;                  // what the board's console printed
     std::vector<std::string> files_after; // names left in the working directory
-    // The board line's settings (primed before TORVEX ran) back, no exclusive flag.
+    // The line's primed settings back, no exclusive flag.
     bool link_restored = false;
 };
 
@@ -76,7 +71,7 @@ RIG_RESULT Run_Typed(const std::string &typed, const std::vector<std::string> &b
                      const std::map<std::string, std::string> &files = {});
 
 std::vector<TRACE_EVENT> Events(const std::vector<TRACE_EVENT> &trace, const std::string &ev);
-// How many requests of that name (init, write_ram, ...) the board took.
+// How many requests of that name the board took.
 size_t Sent(const RIG_RESULT &r, const std::string &name);
 // len bytes of the image at physical address addr (empty when outside).
 std::vector<uint8_t> Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len);
