@@ -136,63 +136,59 @@ TEST(CliParser, SegmentsSplitAtSemicolonsCommentsEndTheLineAndTheTraceShowsTheWo
         trace += "Cmd arg #" + n + " = '" + n + "', name = '" + n + "', value = ''\n";
     }
     const std::string up = "OPTIONS" + words.substr(7), report = Options_Report();
-    Expect_Session({
-        {"options;", Seg(report) + "\n", true},
-        {";options", "\n" + Seg(report), true},
-        {"options; ", Seg(report) + NAME_MISSING + "\n", true},
-        {"// nothing here", "\n\n", true},
-        {"", "", true},
-        {"gr=x // a comment; port=com1", "Group name set to X\n"},
-        {"port=com1 port=com9 ; gr=y",
-         "Port set to COM1\nVT Port set to COM1\n" + BAD_PORT + "Not run: GR=Y\n"},
-        {"port", "Option PORT value not specified!\n"},
-        {"gr=a = options", "Group name set to A\n" + NAME_MISSING},
-        {"log=arg", "Log level set to DEBUG ARG\n"},
-        {" ",
-         "Input line = ' '\nInput #args = 1\nInput arg #0 = ' '\n\nCmd input = ' '\n"
-         "Cmd #args = 65535\n" +
-             NAME_MISSING + "\n",
-         true},
-        {"port+com3 name=a=b;=x",
-         "Input line = 'PORT+COM3 NAME=A=B;=X'\nInput #args = 2\n"
-         "Input arg #0 = 'PORT+COM3 NAME=A=B'\nInput arg #1 = '=X'\n\n"
-         "Cmd input = 'PORT+COM3 NAME=A=B'\nCmd #args = 2\n"
-         "Cmd arg #0 = 'PORT+COM3', name = 'PORT', value = 'COM3'\n"
-         "Cmd arg #1 = 'NAME=A=B', name = 'NAME', value = 'A=B'\nPort set to COM3\n"
-         "Program name set to A=B\n\nCmd input = '=X'\nCmd #args = 1\n"
-         "Cmd arg #0 = '=X', name = '', value = 'X'\n" +
-             NAME_MISSING + "\n",
-         true},
-        {words,
-         "Input line = '" + up + "'\nInput #args = 1\nInput arg #0 = '" + up +
-             "'\n\nCmd input = '" + up + "'\nCmd #args = 20\n" + trace +
-             Options_Report("Group=A|Log=DEBUG ARG|Name=A=B|Port=COM3|VT Port=COM1") + "\n",
-         true},
-    });
+    Expect_Session(
+        {{"options;", Seg(report) + "\n", true},
+         {";options", "\n" + Seg(report), true},
+         {"options; ", Seg(report) + NAME_MISSING + "\n", true},
+         {"// nothing here", "\n\n", true},
+         {"", "", true},
+         {"gr=x // a comment; port=com1", "Group name set to X\n"},
+         {"port=com1 port=com9 ; gr=y",
+          "Port set to COM1\nVT Port set to COM1\n" + BAD_PORT + "Not run: GR=Y\n"},
+         {"port", "Option PORT value not specified!\n"},
+         {"gr=a = options", "Group name set to A\n" + NAME_MISSING},
+         {"log=arg", "Log level set to DEBUG ARG\n"},
+         {" ",
+          "Input line = ' '\nInput #args = 1\nInput arg #0 = ' '\n\nCmd input = ' '\n"
+          "Cmd #args = 65535\n" +
+              NAME_MISSING + "\n",
+          true},
+         {"port+com3 name=a=b;=x",
+          "Input line = 'PORT+COM3 NAME=A=B;=X'\nInput #args = 2\n"
+          "Input arg #0 = 'PORT+COM3 NAME=A=B'\nInput arg #1 = '=X'\n\n"
+          "Cmd input = 'PORT+COM3 NAME=A=B'\nCmd #args = 2\n"
+          "Cmd arg #0 = 'PORT+COM3', name = 'PORT', value = 'COM3'\n"
+          "Cmd arg #1 = 'NAME=A=B', name = 'NAME', value = 'A=B'\nPort set to COM3\n"
+          "Program name set to A=B\n\nCmd input = '=X'\nCmd #args = 1\n"
+          "Cmd arg #0 = '=X', name = '', value = 'X'\n" +
+              NAME_MISSING + "\n",
+          true},
+         {words,
+          "Input line = '" + up + "'\nInput #args = 1\nInput arg #0 = '" + up +
+              "'\n\nCmd input = '" + up + "'\nCmd #args = 20\n" + trace +
+              Options_Report("Group=A|Log=DEBUG ARG|Name=A=B|Port=COM3|VT Port=COM1") + "\n",
+          true}});
 }
 
 // Refused lines run no segment; typed control characters and key sequences are dropped.
 TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
 {
     const std::string p72(72, 'B'), c75(75, 'C');
-    Expect_Session(
-        {
-            {"port=com1;prompt=" + std::string(238, 'A'),
-             "Input line longer than 254 characters, line ignored!\n", true},
-            {"port=com1" + std::string(20, ';'),
-             "More than 20 commands in one line, line ignored!\n", true},
-            {"port=com1;prompt=" + std::string(73, 'B'),
-             "Command longer than 79 characters, line ignored!\n", true},
-            {"port=com1;" + std::string(76, 'C'),
-             "Command name longer than 75 characters, line ignored!\n", true},
-            {"port=com1" + std::string(19, ';'),
-             Seg("Port set to COM1\nVT Port set to COM1\n") + std::string(19, '\n'), true},
-            {c75, "Invalid command/option " + c75 + "!\n"},
-            {"port=com3\r", "Port set to COM3\n"},
-            {"\x1b[Ad\x1bi\x01r\t\xff\x7f", NOT_ON_LINE},
-            {"prompt=" + std::string(72, 'b'), "Prompt set to " + p72 + "\n"},
-        },
-        "", {}, p72 + " \n");
+    Expect_Session({{"port=com1;prompt=" + std::string(238, 'A'),
+                     "Input line longer than 254 characters, line ignored!\n", true},
+                    {"port=com1" + std::string(20, ';'),
+                     "More than 20 commands in one line, line ignored!\n", true},
+                    {"port=com1;prompt=" + std::string(73, 'B'),
+                     "Command longer than 79 characters, line ignored!\n", true},
+                    {"port=com1;" + std::string(76, 'C'),
+                     "Command name longer than 75 characters, line ignored!\n", true},
+                    {"port=com1" + std::string(19, ';'),
+                     Seg("Port set to COM1\nVT Port set to COM1\n") + std::string(19, '\n'), true},
+                    {c75, "Invalid command/option " + c75 + "!\n"},
+                    {"port=com3\r", "Port set to COM3\n"},
+                    {"\x1b[Ad\x1bi\x01r\t\xff\x7f", NOT_ON_LINE},
+                    {"prompt=" + std::string(72, 'b'), "Prompt set to " + p72 + "\n"}},
+                   "", {}, p72 + " \n");
 
     auto r = Run_Lines("options\n", "", std::vector<std::string>(30, "port=com2"),
                        {{"FLASHOPT", std::string(255, ';')}});
@@ -209,51 +205,48 @@ TEST(CliOptions, EachOptionConfirmsAValueInRangeAndRefusesOneOutside)
         dir.write(f, "x");
     const std::string hex = "File format set to HEX\n";
     Expect_Session(
-        {
-            {"port=com2", "Port set to COM2\nVT Port set to COM2\n"},
-            {"port=com1", "Port set to COM1\n"},
-            {"port=com5", BAD_PORT},
-            {"port=nocomms", "Port set to NOCOMMS\n"},
-            {"vtport=com4", "VT Port set to COM4\n"},
-            {"baud=19.2k", BAD_RATE},
-            {"baud=19200", "Baud rate set to 19200\n"},
-            {"baud=fast", BAD_CHARS},
-            {"baud=115200x", "Baud rate set to 115200\n"},
-            {"baud=4294977896", BAD_RATE},
-            {"vtbaud=300", "VT baud rate set to 300\n"},
-            {"format=elf", "Invalid file format!\n"},
-            {"file=nothing", "File NOTHING.HEX or NOTHING.BIN not found!\n"},
-            {"file=app", hex + "Program file set to APP.HEX\nProgram name set to APP\n"},
-            {"format=bin", "File format set to BIN\n"},
-            {"file=app",
-             "File format set to BIN\nProgram file set to APP.BIN\nProgram name set to APP\n"},
-            {"file=app.v2.bin", "File format set to BIN\nProgram file set to APP.V2.BIN\nProgram "
-                                "name set to APP.V2\n"},
-            {"file=tool", hex + "Program file set to TOOL.HEX\nProgram name set to TOOL\n"},
-            {"file=sub/prog", hex + "Program file set to SUB/PROG.HEX\nProgram name set to PROG\n"},
-            {"name=abcdefgh", "Program name set to ABCDEFGH\n"},
-            {"name=abcdefghi", "Program name too long!\n"},
-            {"ver=1.2.3", "Program version set to 1.2.3\n"},
-            {"version=1.2.34", "Program version too long!\n"},
-            {"gr=0123456789", "Group name set to 0123456789\n"},
-            {"group=0123456789a", "Group name too long!\n"},
-            {"addr=8000", "Address set to 0x00008000\n"},
-            {"addr=g", "Invalid hex characters in address!\n"},
-            {"addr=fffffff0", "Address set to 0xFFFFFFF0\n"},
-            {"addr=0x1f", "Address set to 0x0000001F\n"},
-            {"addr=123456789", "Address too large!  Enter 0 to FFFFFFFF\n"},
-            {"log=ohrec", "Log level set to DEBUG OHREC\n"},
-            {"log=download", "Log level set to DEBUG OHREC DOWNLOAD\n"},
-            {"log=debug", "Log level set to DEBUG\n"},
-            {"log=verb", "Invalid log level!  Type terse, normal, or verbose\n"},
-            {"log=n", "Log level set to NORMAL\n"},
-            {"log=ohseg", "Log level set to DEBUG OHSEG\n"},
-            {"options",
-             Options_Report("Addr=0x0000001F|Baud=115200|File=SUB/PROG.HEX|"
-                            "Group=0123456789|Log=DEBUG OHSEG|Name=ABCDEFGH|Port=NOCOMMS|"
-                            "VT Baud=300|VT Port=COM4|Version=1.2.3")},
-            {"prompt=ready>", "Prompt set to READY>\n"},
-        },
+        {{"port=com2", "Port set to COM2\nVT Port set to COM2\n"},
+         {"port=com1", "Port set to COM1\n"},
+         {"port=com5", BAD_PORT},
+         {"port=nocomms", "Port set to NOCOMMS\n"},
+         {"vtport=com4", "VT Port set to COM4\n"},
+         {"baud=19.2k", BAD_RATE},
+         {"baud=19200", "Baud rate set to 19200\n"},
+         {"baud=fast", BAD_CHARS},
+         {"baud=115200x", "Baud rate set to 115200\n"},
+         {"baud=4294977896", BAD_RATE},
+         {"vtbaud=300", "VT baud rate set to 300\n"},
+         {"format=elf", "Invalid file format!\n"},
+         {"file=nothing", "File NOTHING.HEX or NOTHING.BIN not found!\n"},
+         {"file=app", hex + "Program file set to APP.HEX\nProgram name set to APP\n"},
+         {"format=bin", "File format set to BIN\n"},
+         {"file=app",
+          "File format set to BIN\nProgram file set to APP.BIN\nProgram name set to APP\n"},
+         {"file=app.v2.bin", "File format set to BIN\nProgram file set to APP.V2.BIN\nProgram "
+                             "name set to APP.V2\n"},
+         {"file=tool", hex + "Program file set to TOOL.HEX\nProgram name set to TOOL\n"},
+         {"file=sub/prog", hex + "Program file set to SUB/PROG.HEX\nProgram name set to PROG\n"},
+         {"name=abcdefgh", "Program name set to ABCDEFGH\n"},
+         {"name=abcdefghi", "Program name too long!\n"},
+         {"ver=1.2.3", "Program version set to 1.2.3\n"},
+         {"version=1.2.34", "Program version too long!\n"},
+         {"gr=0123456789", "Group name set to 0123456789\n"},
+         {"group=0123456789a", "Group name too long!\n"},
+         {"addr=8000", "Address set to 0x00008000\n"},
+         {"addr=g", "Invalid hex characters in address!\n"},
+         {"addr=fffffff0", "Address set to 0xFFFFFFF0\n"},
+         {"addr=0x1f", "Address set to 0x0000001F\n"},
+         {"addr=123456789", "Address too large!  Enter 0 to FFFFFFFF\n"},
+         {"log=ohrec", "Log level set to DEBUG OHREC\n"},
+         {"log=download", "Log level set to DEBUG OHREC DOWNLOAD\n"},
+         {"log=debug", "Log level set to DEBUG\n"},
+         {"log=verb", "Invalid log level!  Type terse, normal, or verbose\n"},
+         {"log=n", "Log level set to NORMAL\n"},
+         {"log=ohseg", "Log level set to DEBUG OHSEG\n"},
+         {"options", Options_Report("Addr=0x0000001F|Baud=115200|File=SUB/PROG.HEX|"
+                                    "Group=0123456789|Log=DEBUG OHSEG|Name=ABCDEFGH|Port=NOCOMMS|"
+                                    "VT Baud=300|VT Port=COM4|Version=1.2.3")},
+         {"prompt=ready>", "Prompt set to READY>\n"}},
         dir.path(), {}, "READY> \n");
 }
 
@@ -272,35 +265,32 @@ TEST(CliCmdFile, FilesEchoTheirLinesChainAndStopAtExitEscOrAnOverlongLine)
                              {"keep.~~", ""}})
         dir.write(f.first, f.second);
     Expect_Session(
-        {
-            {"setup",
-             Seg(Processing("SETUP.FLC")) + "SETUP.FLC CMD: gr=one\n" +
-                 Seg("Group name set to ONE\n") + "SETUP.FLC CMD: \nSETUP.FLC CMD: ver=2\n" +
-                 Seg("Program version set to 2\n"),
-             true},
-            {"first",
-             Seg(Processing("FIRST.FLC")) + "FIRST.FLC CMD: gr=a1\n" +
-                 Seg("Group name set to A1\n") + "FIRST.FLC CMD: second\n" +
-                 Seg(Processing("SECOND.FLC")) + "SECOND.FLC CMD: name=fromb\n" +
-                 Seg("Program name set to FROMB\n") + "SECOND.FLC CMD: nosuch\n" +
-                 Seg("Invalid command/option NOSUCH!\n"),
-             true},
-            {"long",
-             Seg(Processing("LONG.FLC")) +
-                 "LONG.FLC line longer than 254 characters, line ignored!\n"
-                 "LONG.FLC CMD: gr=ok\n" +
-                 Seg("Group name set to OK\n"),
-             true},
-            {"loop\n\x1b"
-             "gr=b",
-             Seg(Processing("LOOP.FLC")) + "\nCommand file LOOP.FLC stopped\n" + PROMPT +
-                 Seg("Group name set to B\n"),
-             true},
-            {"log=t", "Log level set to TERSE\n"},
-            {"setup", Seg("") + Seg("Group name set to ONE\n") + Seg("Program version set to 2\n"),
-             true},
-            {"run\nnever read", Seg("") + Seg("Group name set to X\n") + Seg(""), true},
-        },
+        {{"setup",
+          Seg(Processing("SETUP.FLC")) + "SETUP.FLC CMD: gr=one\n" +
+              Seg("Group name set to ONE\n") + "SETUP.FLC CMD: \nSETUP.FLC CMD: ver=2\n" +
+              Seg("Program version set to 2\n"),
+          true},
+         {"first",
+          Seg(Processing("FIRST.FLC")) + "FIRST.FLC CMD: gr=a1\n" + Seg("Group name set to A1\n") +
+              "FIRST.FLC CMD: second\n" + Seg(Processing("SECOND.FLC")) +
+              "SECOND.FLC CMD: name=fromb\n" + Seg("Program name set to FROMB\n") +
+              "SECOND.FLC CMD: nosuch\n" + Seg("Invalid command/option NOSUCH!\n"),
+          true},
+         {"long",
+          Seg(Processing("LONG.FLC")) +
+              "LONG.FLC line longer than 254 characters, line ignored!\n"
+              "LONG.FLC CMD: gr=ok\n" +
+              Seg("Group name set to OK\n"),
+          true},
+         {"loop\n\x1b"
+          "gr=b",
+          Seg(Processing("LOOP.FLC")) + "\nCommand file LOOP.FLC stopped\n" + PROMPT +
+              Seg("Group name set to B\n"),
+          true},
+         {"log=t", "Log level set to TERSE\n"},
+         {"setup", Seg("") + Seg("Group name set to ONE\n") + Seg("Program version set to 2\n"),
+          true},
+         {"run\nnever read", Seg("") + Seg("Group name set to X\n") + Seg(""), true}},
         dir.path(), {}, "");
     EXPECT_TRUE(!dir.exists("old.~~~") && dir.exists("keep.~~"));
 }
@@ -375,15 +365,13 @@ TEST(CliBoard, CommandsAmongProgramWordsRunFirstAndReinitAsksBeforeDroppingChang
                                     "Vector=F000:FFF0")),
               std::string::npos)
         << o;
-    const std::string tail = "FLASH CMD: \nFile format set to HEX\nProgram file set to "
-                             "APP.HEX\nProgram name set to APP\n"
-                             "Start shutdown ...\nUpdate flash tables ...\nFlash tables "
-                             "OK\nShutdown complete\nTarget system not on-line!\n\n"
-                             "FLASH CMD: \n\nGroup name set to AFTER\n\nPort set to "
-                             "COM1\nEstablish link to target system on COM1 at 9600 "
-                             "baud ...\nTarget system on-line (id = 1, version = 2.51)\nFlash "
-                             "tables OK\nInitialization complete\n\n"
-                             "Start shutdown ...\nShutdown complete\n";
+    const std::string tail =
+        PROMPT +
+        "\nFile format set to HEX\nProgram file set to APP.HEX\nProgram name set to APP\n" +
+        "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\n" +
+        NOT_ON_LINE + "\n" + PROMPT + "\n" + Seg("Group name set to AFTER\n") +
+        "Port set to COM1\nEstablish link to target system on COM1 at 9600 baud ...\n" + ON_LINE +
+        "Flash tables OK\nInitialization complete\n\nStart shutdown ...\nShutdown complete\n";
     EXPECT_EQ(o.substr(o.size() - std::min(o.size(), tail.size())), tail);
 }
 

@@ -351,12 +351,16 @@ std::string Init_Head(const std::string &baud, bool verbose = false)
            "Establish link to target system on COM1 at " + baud + " baud ...\n";
 }
 
-// The start of a session, then one prompt and segment per typed line.
-std::string Transcript(const std::vector<std::string> &segments)
+// One prompt and segment per typed line; Transcript: from the start of a session.
+std::string Segs(const std::vector<std::string> &segments)
 {
-    std::string s = Cli_Start();
+    std::string s;
     for (const std::string &seg : segments) s += PROMPT + Seg(seg);
     return s;
+}
+std::string Transcript(const std::vector<std::string> &segments)
+{
+    return Cli_Start() + Segs(segments);
 }
 
 TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
@@ -562,22 +566,15 @@ TEST(SessionEnd, SignalsAndLostOutputWriteTheTablesAndRestoreTheLine)
     }
 }
 
-// A session's typed lines, what it printed (looked for), and the table reads it made.
-struct UNWRITTEN_CASE {
-    std::vector<std::string> board;
-    Bytes image;
-    std::string in, said;
-    size_t reads;
-};
-
 // Tables never written: the flash stays as it was and the line is put back.
-RIG_RESULT Expect_Unwritten(const UNWRITTEN_CASE &c)
+RIG_RESULT Expect_Unwritten(const std::vector<std::string> &board, const Bytes &image,
+                            const std::string &typed, const std::string &said, size_t reads)
 {
-    RIG_RESULT r = Run_Typed(c.in, c.board, c.image);
-    EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
-    EXPECT_EQ(Sent(r, "read_ram"), c.reads) << r.out;
+    RIG_RESULT r = Run_Typed(typed, board, image);
+    EXPECT_NE(r.out.find(said), std::string::npos) << r.out;
+    EXPECT_EQ(Sent(r, "read_ram"), reads) << r.out;
     EXPECT_EQ(Sent(r, "write_ram") + Sent(r, "erase_flash") + Sent(r, "shutdown"), 0u);
-    EXPECT_TRUE(r.exit_code == 1 && r.image == c.image && r.link_restored);
+    EXPECT_TRUE(r.exit_code == 1 && r.image == image && r.link_restored);
     return r;
 }
 
@@ -600,14 +597,12 @@ TEST(SessionEnd, TablesThatFailACheckAreRebuiltAndNeverWritten)
         SCOPED_TRACE(c.why);
         Bytes image = Image_With(3, t);
         Put_Bytes(image, c.addr, &c.value, 4);
-        RIG_RESULT r = Expect_Unwritten({{},
-                                         image,
-                                         "log=v\ninit com1\nabort\ny\n",
-                                         PROMPT +
-                                             Seg(Init_Head("9600", true) + ON_LINE +
-                                                 "Read flash tables ...\n" + c.why + REBUILT) +
-                                             PROMPT + "\nTables in flash memory",
-                                         c.reads});
+        RIG_RESULT r = Expect_Unwritten({}, image, "log=v\ninit com1\nabort\ny\n",
+                                        PROMPT +
+                                            Seg(Init_Head("9600", true) + ON_LINE +
+                                                "Read flash tables ...\n" + c.why + REBUILT) +
+                                            PROMPT + "\nTables in flash memory",
+                                        c.reads);
         // The monitor itself checks the boot table's flag and version only.
         EXPECT_EQ(Count(r.console, "tables are not valid"), c.addr < SYS_ADDR ? 1u : 0u);
     }
@@ -622,47 +617,40 @@ TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
     t.sys.directory_tbl.first_phys_addr = 0x03FFC000; // in the 16 K block above the table block
     Bytes apart = Image_With(3, t);
     Put_Bytes(apart, 0x03FFC000, t.dir, sizeof t.dir);
-    const std::string outside =
-        Seg("Start shutdown ...\nFlash table at 0x03FFC000 (700 bytes) lies outside its "
-            "flash block at 0x03FFA000 - tables not written\n");
-    Expect_Unwritten({{},
-                      apart,
-                      "init com1\nboard=kestrel\nboard=pellar\nsystem=other\nexit\nshutdown\n"
-                      "abort\ny\n",
-                      PROMPT + Seg("Invalid board name!\n") + PROMPT +
-                          Seg("Board set to PELLAR\n") + PROMPT +
-                          Seg("System name set to OTHER\n") + PROMPT + outside + PROMPT + outside +
-                          PROMPT + "\nTables in flash memory",
-                      4});
-    Expect_Unwritten({{"--fail", "read_ram:4"},
-                      kept,
-                      "init com1\nprogram app ; exit\nexit\n",
-                      ON_LINE +
-                          "\nOperation FAILED!  Target system not responding\n\nFlash tables not "
-                          "read: link taken down, perform init command again\n\n" +
-                          PROMPT + Seg(NOT_ON_LINE + "Not run: EXIT\n") + PROMPT + "\n\n",
-                      4});
-    Expect_Unwritten({{"--fail", "get_flash_id"},
-                      Bytes(0x100000, 0xFF),
-                      "init com1\nsystem=x\nexit\n",
-                      "\nFlash tables not read: link taken down, perform init command again\n\n" +
-                          PROMPT + Seg(NOT_ON_LINE) + PROMPT + "\n\n",
-                      1});
+    const std::string outside = "Start shutdown ...\nFlash table at 0x03FFC000 (700 bytes) lies "
+                                "outside its flash block at 0x03FFA000 - tables not written\n";
+    Expect_Unwritten({}, apart,
+                     "init com1\nboard=kestrel\nboard=pellar\nsystem=other\nexit\nshutdown\n"
+                     "abort\ny\n",
+                     Segs({"Invalid board name!\n", "Board set to PELLAR\n",
+                           "System name set to OTHER\n", outside, outside}) +
+                         PROMPT + "\nTables in flash memory",
+                     4);
+    Expect_Unwritten({"--fail", "read_ram:4"}, kept, "init com1\nprogram app ; exit\nexit\n",
+                     ON_LINE +
+                         "\nOperation FAILED!  Target system not responding\n\nFlash tables not "
+                         "read: link taken down, perform init command again\n\n" +
+                         PROMPT + Seg(NOT_ON_LINE + "Not run: EXIT\n") + PROMPT + "\n\n",
+                     4);
+    Expect_Unwritten({"--fail", "get_flash_id"}, Bytes(0x100000, 0xFF),
+                     "init com1\nsystem=x\nexit\n",
+                     "\nFlash tables not read: link taken down, perform init command again\n\n" +
+                         PROMPT + Seg(NOT_ON_LINE) + PROMPT + "\n\n",
+                     1);
     Expect_Unwritten(
-        {{"--silent"},
-         Bytes(0x100000, 0xFF),
-         "log=v\nbaud=38400\ninit\ninit com1\nsystem=bench\nmap\nterm com1\n\x1b",
-         PROMPT + Seg("Target comms port not specified!\n") + PROMPT +
-             Seg(Init_Head("38.4K", true) +
-                 "Re-synch with target system at 9600 baud ...\n\nInitialize host/target comms "
-                 "FAILED!  Target system not responding\n\nReset target system and perform init "
-                 "command again\n") +
-             PROMPT + Seg(NOT_ON_LINE) + PROMPT + Seg(NOT_ON_LINE) + PROMPT +
-             Seg("VT Port set to COM1\nInitialize VT session ...\nStart VT session on COM1 at "
-                 "9600 baud.  Type ESC to exit ...\n\n\n\nShutdown VT communications link "
-                 "...\nEnd terminal emulation\n") +
-             PROMPT + "\n",
-         0});
+        {"--silent"}, Bytes(0x100000, 0xFF),
+        "log=v\nbaud=38400\ninit\ninit com1\nsystem=bench\nmap\nterm com1\n\x1b",
+        Segs({"Target comms port not specified!\n",
+              Init_Head("38.4K", true) +
+                  "Re-synch with target system at 9600 baud ...\n\nInitialize host/target comms "
+                  "FAILED!  Target system not responding\n\nReset target system and perform init "
+                  "command again\n",
+              NOT_ON_LINE, NOT_ON_LINE,
+              "VT Port set to COM1\nInitialize VT session ...\nStart VT session on COM1 at "
+              "9600 baud.  Type ESC to exit ...\n\n\n\nShutdown VT communications link "
+              "...\nEnd terminal emulation\n"}) +
+            PROMPT + "\n",
+        0);
     RIG_RESULT r = Run_Typed("init com1\nsystem=new\n", {"--fail", "shutdown"}, kept);
     EXPECT_NE(r.out.find("End of input: flash tables up to date on the target, but the link was "
                          "not shut down\n"),

@@ -84,12 +84,8 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
         *error = "cannot make a scratch directory or a pipe";
         return false;
     }
-    b->dir = tmpl;
-    b->link = b->dir + "/com1";
-    b->console = b->dir + "/com2";
-    b->trace = b->dir + "/trace.jsonl";
-    b->image = b->dir + "/flash.img";
-    b->err_file = b->dir + "/board.err";
+    const std::string d = tmpl;
+    *b = {-1, d, d + "/com1", d + "/com2", d + "/trace.jsonl", d + "/flash.img", d + "/board.err"};
     if (!initial_image.empty())
         std::ofstream(b->image, std::ios::binary)
             << std::string(initial_image.begin(), initial_image.end());
