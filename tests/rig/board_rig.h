@@ -16,15 +16,8 @@
 // One line of the board's trace: a flat JSON object.
 struct TRACE_EVENT {
     std::map<std::string, std::string> fields; // numbers kept as their digits
-
-    std::string Str(const std::string &key) const
-    {
-        return fields.count(key) ? fields.at(key) : "";
-    }
-    long long Num(const std::string &key) const
-    {
-        return fields.count(key) ? strtoll(Str(key).c_str(), nullptr, 10) : -1;
-    }
+    std::string Str(const std::string &k) const { return fields.count(k) ? fields.at(k) : ""; }
+    long long Num(const std::string &k) const { return strtoll(Str(k).c_str(), nullptr, 10); }
     bool Is(const std::string &ev) const { return Str("ev") == ev; }
 };
 
