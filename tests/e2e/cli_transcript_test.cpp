@@ -317,8 +317,7 @@ TEST(CliCmdFile, StartUpOrderAndExitBeforeThePrompt)
 
     dir.write("app.hex", ":0400000001020304F2\n:00000001FF\n"); // checkhex puts the log level back
     auto chk = Run_Lines("checkhex app\noptions\n", dir.path());
-    EXPECT_NE(chk.out.find(Seg(Options_Report("File=APP.HEX|Name=APP")) + END_OF_INPUT),
-              std::string::npos);
+    EXPECT_EQ(Count(chk.out, Seg(Options_Report("File=APP.HEX|Name=APP")) + END_OF_INPUT), 1u);
 }
 
 // From the command line help asks nothing; the debug list shows once ??? enabled it.

@@ -409,9 +409,9 @@ TEST(TablesE2e, OldMonitorOnBoard4KeepsItsTablesAcrossSessionsAndAFullFlashImage
     RIG_RESULT r =
         Run_Typed("init com1\nprogram app.bin addr=3e00000\nprogram full addr=3e00000\nexit\n", old,
                   {}, files);
-    EXPECT_NE(r.out.find("Program would overwrite the flash tables at 0x03FFA000-0x03FFA019!\n"),
-              std::string::npos);
-    EXPECT_NE(r.out.find("16 MBit Boot Block Flash detected (x8)\n"), std::string::npos);
+    EXPECT_EQ(Count(r.out, "Program would overwrite the flash tables at 0x03FFA000-0x03FFA019!"),
+              1u);
+    EXPECT_EQ(Count(r.out, "16 MBit Boot Block Flash detected (x8)\n"), 1u);
     EXPECT_EQ(Sent(r, "erase_flash"), 2u); // APP's block and the table block
     // The rebuilt map is written cut to 20 entries, its size 680.
     TABLE_SET t = Fresh_Tables(4, 680);
@@ -426,8 +426,7 @@ TEST(TablesE2e, OldMonitorOnBoard4KeepsItsTablesAcrossSessionsAndAFullFlashImage
                               "program two.bin addr=3f40000\nsystem=new\nexit\n",
                               fast, r.image, files);
     EXPECT_TRUE(Sent(r2, "init") == 1 && Sent(r2, "change_baud") == 0);
-    EXPECT_NE(r2.out.find(Seg("Device Manufacturers Code = 0x0101, Device ID = 0x00C4\n")),
-              std::string::npos);
+    EXPECT_EQ(Count(r2.out, Seg("Device Manufacturers Code = 0x0101, Device ID = 0x00C4\n")), 1u);
     EXPECT_EQ(Count(r2.out, "29LV160T"), 35u + 1); // the whole map, then TWO's block
     EXPECT_EQ(Directory(r2),
               "APP   3E00000-3E00002 3 141 0:0 now\nTWO   3F40000-3F40002 3 15A 0:0 now\n");
@@ -528,18 +527,15 @@ TEST(SessionEnd, SignalsAndLostOutputWriteTheTablesAndRestoreTheLine)
         {SIGTERM, false, false}, {SIGHUP, false, false}, {SIGTERM, true, false}, {0, false, true}};
     for (const auto &e : ends) {
         SCOPED_TRACE(e.sig + 100 * e.twice);
-        RIG_SETUP s;
-        s.board_args = {"--pace", "--baud", "38400"};
+        RIG_SETUP s{
+            {"--pace", "--baud", "38400"}, {}, "baud=38400\ninit com1\nprogram big\ndir\n", true};
         s.files["big.hex"] = hex + HEX_END;
-        s.stdin_text = "baud=38400\ninit com1\nprogram big\ndir\n";
-        s.keep_stdin_open = true;
         s.events = {{"Process flash blocks ...\n", SIGINT},
                     {"Name      Group", SIGINT},
                     {hint + PROMPT, e.sig, e.lose_output, e.lose_output ? "dir\n" : ""}};
         if (e.twice) s.events.push_back({"Start shutdown ...\n", SIGTERM});
         RIG_RESULT r = Run_Session(s);
-        EXPECT_NE(r.out.find("User aborted command\n\n\nFLASH CMD: \nFlash directory"),
-                  std::string::npos)
+        EXPECT_EQ(Count(r.out, "User aborted command\n\n\nFLASH CMD: \nFlash directory"), 1u)
             << r.out;
         EXPECT_TRUE(r.exit_code == 2 && r.link_restored);
         for (const std::string &f : r.files_after) EXPECT_EQ(f.find(".~~~"), std::string::npos);
@@ -641,9 +637,9 @@ TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
             PROMPT + "\n",
         0);
     RIG_RESULT r = Run_Typed("init com1\nsystem=new\n", {"--fail", "shutdown"}, kept);
-    EXPECT_NE(r.out.find("End of input: flash tables up to date on the target, but the link was "
-                         "not shut down\n"),
-              std::string::npos);
+    EXPECT_EQ(Count(r.out, "End of input: flash tables up to date on the target, but the link "
+                           "was not shut down\n"),
+              1u);
     // The names of directory entries 0 and 2.
     EXPECT_TRUE(Flash_At(r, DIR_ADDR + 1, 4) == Bytes({'N', 'E', 'W', 0}) && r.link_restored);
     EXPECT_EQ(Flash_At(r, DIR_ADDR + 141, 5), Bytes({'K', 'E', 'E', 'P', 0}));
@@ -671,10 +667,8 @@ TEST(SessionEnd, HangUpEndsTheExchangeAtOnceAndTakesTheTargetOffLine)
          "Write/Read ...  Count: 1        Mismatch: 0     Errors: 1     Status: 00FB\n"},
     };
     for (const auto &c : cases) {
-        RIG_SETUP s;
+        RIG_SETUP s{{"--hang-up-on", c.command}, {}, c.typed + std::string("dir\nexit\n")};
         s.files["hello.hex"] = Read_Source_File("examples/hello.hex");
-        s.board_args = {"--hang-up-on", c.command};
-        s.stdin_text = c.typed + std::string("dir\nexit\n");
         s.timeout_ms = 10000;
         double cpu_before = Children_Cpu(); // TORVEX's and the board's
         RIG_RESULT r = Run_Session(s);
