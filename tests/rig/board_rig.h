@@ -35,13 +35,13 @@ void Board_Cleanup(BOARD_PROC *b);
 std::vector<uint8_t> Board_Image(const BOARD_PROC &b);
 
 struct RIG_SETUP {
-    std::vector<std::string> board_args;      // extra torvex-target options
-    std::vector<uint8_t> initial_image;       // board flash to start from; empty: erased
-    std::string stdin_text;                   // typed at the prompt; EOF follows
-    bool keep_stdin_open = false;             // unless this is true
-    std::vector<Torvex_Event> events;         // signals and such, see run_torvex.h
-    std::map<std::string, std::string> files; // put into the working directory first
-    int timeout_ms = 30000;                   // torvex is killed after this
+    std::vector<std::string> board_args;           // extra torvex-target options
+    std::vector<uint8_t> initial_image;            // board flash to start from; empty: erased
+    std::string stdin_text;                        // typed at the prompt; EOF follows
+    bool keep_stdin_open = false;                  // unless this is true
+    std::vector<Torvex_Event> events = {};         // signals and such, see run_torvex.h
+    std::map<std::string, std::string> files = {}; // put into the working directory first
+    int timeout_ms = 30000;                        // torvex is killed after this
 };
 
 struct RIG_RESULT {
