@@ -340,8 +340,7 @@ TEST(CliHelp, AsksToShowOptionsOnlyAtThePromptAndTakesTheWholeNextLine)
         << r.out;
 }
 
-// A command among program's words runs first and ends them; init with changes pending asks; a
-// command after exit on its line runs, and the link it brings up is shut down at the end.
+// A command among program's words runs first; a command after exit on its line runs too.
 TEST(CliBoard, CommandsAmongProgramWordsRunFirstAndReinitAsksBeforeDroppingChanges)
 {
     RIG_RESULT r = Run_Typed(
@@ -388,8 +387,7 @@ std::vector<std::string> Line_Outputs(const std::string &out)
     return lines;
 }
 
-// A read RAM display: lines of 16 bytes, hex columns with a gap after the eighth, then the bytes
-// as text.
+// A read RAM display: 16 bytes a line in hex, a gap after the eighth, then as text.
 std::string Read_Ram(unsigned addr, const Bytes &bytes)
 {
     char cell[80], hex[] = "0123456789ABCDEF";
@@ -499,8 +497,6 @@ std::vector<std::pair<std::string, std::string>> Debug_Steps()
         {"clrstatus", "Comms status cleared\n"},
         {"readram 0 4", Read_Ram(0, Bytes(4, 0))},
         {"status", Status_Report(1, 1)},
-        {"clrstatus", "Comms status cleared\n"},
-        {"status", Status_Report(0, 0)},
         {"echo 16 5", Echo("16 bytes of data 5 time(s)", 5)},
         {"status", Status_Report(10, 10)}, // the fill not counted
         {"echo 65536 2", Echo("1024 bytes of data 2 time(s)", 2)},
@@ -604,8 +600,7 @@ protected:
     }
 };
 
-// Keys are read raw only while one is awaited; term passes bytes raw both ways; SIGTERM at a
-// question ends with status 2, the terminal put back.
+// Keys are read raw only while awaited, term raw both ways; SIGTERM puts the terminal back.
 TEST_F(OnATerminal, KeyModesTermAndSignalsPutTheTerminalBack)
 {
     Type("help\n");

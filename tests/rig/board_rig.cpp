@@ -41,9 +41,7 @@ bool Wait_Ready(int fd, int ms, std::string *seen)
     return seen->compare(0, 6, "READY ") == 0;
 }
 
-// The line's settings now, false while its exclusive flag is on; primed, first set as a previous
-// user might have left them (canonical input, CR to NL: not TORVEX's raw mode; the rate stays, the
-// board takes it for the host's).
+// The line's settings, false while exclusive; primed first to canonical input and CR to NL.
 bool Line_Settings(const std::string &link, termios *t, bool prime)
 {
     int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), excl = 1;
