@@ -16,7 +16,6 @@
 
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
 using Env = std::vector<std::pair<std::string, std::string>>;
 const std::string END_OF_INPUT = PROMPT + "\n"; // what end of input at the prompt prints
 
@@ -31,9 +30,8 @@ std::string Options_Report(const std::string &changes = "")
 {
     std::map<std::string, std::string> changed;
     std::istringstream in(changes),
-        rows("Addr=0x00000000|Baud=9600|Board=PELLAR/KESTREL|File=|"
-             "Format=HEX|Group=|Log=NORMAL|Name=|Port=|Prompt=FLASH CMD:|"
-             "System=TARGET|Vector=0000:0000|VT Baud=9600|VT Port=|"
+        rows("Addr=0x00000000|Baud=9600|Board=PELLAR/KESTREL|File=|Format=HEX|Group=|Log=NORMAL|"
+             "Name=|Port=|Prompt=FLASH CMD:|System=TARGET|Vector=0000:0000|VT Baud=9600|VT Port=|"
              "Version=|Verify=OFF");
     for (std::string kv; std::getline(in, kv, '|');)
         changed[kv.substr(0, kv.find('='))] = kv.substr(kv.find('=') + 1);

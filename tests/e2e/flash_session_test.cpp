@@ -21,7 +21,6 @@
 
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
 const DWORD FLASH = 0x03F00000, BOOT_ADDR = 0x03FFA000; // where the monitor keeps the boot table
 const DWORD SYS_ADDR = BOOT_ADDR + 0x400, MAP_ADDR = BOOT_ADDR + 0x800,
             DIR_ADDR = BOOT_ADDR + 0x1000;
@@ -690,13 +689,13 @@ TEST(BoardProcess, RefusesBadOptionsEchoesItsConsoleAndWritesItsImageOnSigint)
                {{"--board", "4"}, 0x100000, "image"},         // 1 M image, 2 M flash
                {{"--link", file}, 0, "not a symbolic link"}}; // the last --link wins
     for (const auto &c : bad) {
-        EXPECT_FALSE(Board_Start(&b, c.args, &err, std::vector<uint8_t>(c.image, 0xFF)));
+        EXPECT_FALSE(Board_Start(&b, c.args, &err, Bytes(c.image, 0xFF)));
         EXPECT_NE(err.find(c.says), std::string::npos) << err;
         Board_Cleanup(&b);
     }
     struct stat st;
     EXPECT_TRUE(lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) << "the file is left alone";
-    std::vector<uint8_t> image(0x80000, 0xFF); // board 1: 512 K
+    Bytes image(0x80000, 0xFF); // board 1: 512 K
     image[0x1234] = 0x12;
     ASSERT_TRUE(Board_Start(&b, {"--board", "1"}, &err, image)) << err;
     const std::string reset = "\r\nBoot monitor V2.51 - flash 03F80000-03FFFFFF\r\n"

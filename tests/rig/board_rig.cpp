@@ -5,8 +5,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -74,7 +72,7 @@ std::vector<TRACE_EVENT> Board_Trace(const BOARD_PROC &b)
 } // namespace
 
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
-                 const std::vector<uint8_t> &initial_image)
+                 const Bytes &initial_image)
 {
     char tmpl[] = "/tmp/torvex_rig_XXXXXX";
     int pout[2];
@@ -129,7 +127,7 @@ void Board_Cleanup(BOARD_PROC *b)
     b->dir.clear();
 }
 
-std::vector<uint8_t> Board_Image(const BOARD_PROC &b)
+Bytes Board_Image(const BOARD_PROC &b)
 {
     std::string s = Read_Whole(b.image);
     return {s.begin(), s.end()};
@@ -170,8 +168,7 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
 }
 
 RIG_RESULT Run_Typed(const std::string &typed, const std::vector<std::string> &board_args,
-                     const std::vector<uint8_t> &image,
-                     const std::map<std::string, std::string> &files)
+                     const Bytes &image, const std::map<std::string, std::string> &files)
 {
     RIG_RESULT r = Run_Session({board_args, image, typed, false, {}, files});
     EXPECT_TRUE(r.started && !r.timed_out) << r.error << r.out;
@@ -200,7 +197,7 @@ size_t Count(const std::string &text, const std::string &what)
     return n;
 }
 
-std::vector<uint8_t> Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len)
+Bytes Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len)
 {
     uint64_t first = 0x04000000 - r.image.size(), off = addr - first;
     if (addr < first || off + len > r.image.size()) return {};

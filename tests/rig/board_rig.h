@@ -6,12 +6,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "run_torvex.h"
+
+typedef std::vector<uint8_t> Bytes;
 
 // One line of the board's trace: a flat JSON object.
 struct TRACE_EVENT {
@@ -29,14 +28,14 @@ struct BOARD_PROC {
 
 // Starts torvex-target with extra options and waits for READY; initial_image is its flash.
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
-                 const std::vector<uint8_t> &initial_image = {});
+                 const Bytes &initial_image = {});
 void Board_Stop(BOARD_PROC *b); // SIGTERM and wait; the image is written on the way out
 void Board_Cleanup(BOARD_PROC *b);
-std::vector<uint8_t> Board_Image(const BOARD_PROC &b);
+Bytes Board_Image(const BOARD_PROC &b);
 
 struct RIG_SETUP {
     std::vector<std::string> board_args;           // extra torvex-target options
-    std::vector<uint8_t> initial_image;            // board flash to start from; empty: erased
+    Bytes initial_image;                           // board flash to start from; empty: erased
     std::string stdin_text;                        // typed at the prompt; EOF follows
     bool keep_stdin_open = false;                  // unless this is true
     std::vector<Torvex_Event> events = {};         // signals and such, see run_torvex.h
@@ -50,7 +49,7 @@ struct RIG_RESULT {
     int exit_code = -1;     // -1 when killed
     bool timed_out = false;
     std::vector<TRACE_EVENT> trace;
-    std::vector<uint8_t> image;           // the board's flash, lowest block first, its top at 64 M
+    Bytes image;                          // the board's flash, lowest block first, its top at 64 M
     std::string console;                  // what the board's console printed
     std::vector<std::string> files_after; // names left in the working directory
     // The line's primed settings back, no exclusive flag.
@@ -60,14 +59,13 @@ struct RIG_RESULT {
 RIG_RESULT Run_Session(const RIG_SETUP &setup);
 // The common case, checked to have started and ended in time.
 RIG_RESULT Run_Typed(const std::string &typed, const std::vector<std::string> &board_args = {},
-                     const std::vector<uint8_t> &image = {},
-                     const std::map<std::string, std::string> &files = {});
+                     const Bytes &image = {}, const std::map<std::string, std::string> &files = {});
 
 std::vector<TRACE_EVENT> Events(const std::vector<TRACE_EVENT> &trace, const std::string &ev);
 // How many requests of that name the board took.
 size_t Sent(const RIG_RESULT &r, const std::string &name);
 // len bytes of the image at physical address addr (empty when outside).
-std::vector<uint8_t> Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len);
+Bytes Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len);
 // A file of the source tree, e.g. "examples/hello.hex".
 std::string Read_Source_File(const std::string &rel_path);
 // What fd delivers until want bytes came or it stayed silent for quiet_ms.
