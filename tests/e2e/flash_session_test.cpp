@@ -40,9 +40,14 @@ std::string Str(const Bytes &b)
     return std::string(b.begin(), b.end());
 }
 
-unsigned Sum(const Bytes &b, size_t from = 0)
+// The sum of the parts' bytes in hex, as a directory entry's checksum.
+std::string Sum_Hex(const std::vector<Bytes> &parts)
 {
-    return std::accumulate(b.begin() + from, b.end(), 0u);
+    unsigned sum = 0;
+    for (const Bytes &b : parts) sum = std::accumulate(b.begin(), b.end(), sum);
+    char s[16];
+    snprintf(s, sizeof s, "%X", sum);
+    return s;
 }
 
 // A hex file of a raw image at addr, made by GNU objcopy or by srecord (records of 255 bytes).
@@ -114,13 +119,6 @@ std::string Up_To_Prompt(const std::string &out, const std::string &start)
 {
     size_t from = std::min(out.find(start), out.size());
     return out.substr(from, out.find(PROMPT, from) - from);
-}
-
-std::string Hex_Of(unsigned v)
-{
-    char b[16];
-    snprintf(b, sizeof b, "%X", v);
-    return b;
 }
 
 struct TABLE_SET {
@@ -202,7 +200,7 @@ TEST(Program, FilesLandByteForByteWithTheirDirectoryEntries)
     Scratch_Dir outside;
     const Bytes span = Pattern(0x2000, 2), app = Pattern(3000, 1);
     const Bytes low = Pattern(0x80, 3), high = Pattern(0xC0, 4), over = Pattern(0x10, 10),
-                edge = Pattern(0x2000, 5);
+                edge = Pattern(0x2000, 5), kept(edge.begin() + 0xF00, edge.end());
     outside.write("span.bin", Str(span));
     // Segments in one block, the highest first, the last one over the middle of another.
     const std::string two = Hex_Record(4, 0, {0, 14}) + Hex_Record(0, 0x8000, high) +
@@ -234,19 +232,18 @@ TEST(Program, FilesLandByteForByteWithTheirDirectoryEntries)
                              "1/3FE0000:150 1/3F00000:1100 1/3F90000:40 1/3F90000:40 "
                              "1/3F90000:40 1/3F90000:40 ");
     for (int i = 5; i <= 8; i++) std::fill_n(model.begin() + 0x90000 + i * 0x100, 0x40, i);
-    const std::pair<uint32_t, Bytes> placed[] = {
-        {0xC0000, app},  {0xCF000, span}, {0xE0100, low},
-        {0xE0140, over}, {0xE8000, high}, {0, Bytes(edge.begin() + 0xF00, edge.end())}};
+    const std::pair<uint32_t, Bytes> placed[] = {{0xC0000, app},  {0xCF000, span}, {0xE0100, low},
+                                                 {0xE0140, over}, {0xE8000, high}, {0, kept}};
     for (const auto &[at, b] : placed) std::copy(b.begin(), b.end(), model.begin() + at);
     EXPECT_EQ(Flash_Mismatch(r, model), "");
     const std::string rest = " 0:0 now\n", p = " TOOLS 1.2 3F90";
     EXPECT_EQ(Directory(r),
-              "APP TOOLS 1.2 C0000-C0BB7 BB8 " + Hex_Of(Sum(app)) +
-                  " C000:0 now\nSPAN TOOLS 1.2 CF000-D0FFF 2000 " + Hex_Of(Sum(span)) + rest +
-                  "TWO TOOLS 1.2 E0100-E80BF 150 " + Hex_Of(Sum(low) + Sum(high) + Sum(over)) +
-                  rest + "EDGE TOOLS 1.2 3F00000-3F010FF 1100 " + Hex_Of(Sum(edge, 0xF00)) + rest +
-                  "P5" + p + "500-3F9053F 40 140" + rest + "P6" + p + "600-3F9063F 40 180" + rest +
-                  "P7" + p + "700-3F9073F 40 1C0" + rest + "P8" + p + "800-3F9083F 40 200" + rest);
+              "APP TOOLS 1.2 C0000-C0BB7 BB8 " + Sum_Hex({app}) +
+                  " C000:0 now\nSPAN TOOLS 1.2 CF000-D0FFF 2000 " + Sum_Hex({span}) + rest +
+                  "TWO TOOLS 1.2 E0100-E80BF 150 " + Sum_Hex({low, high, over}) + rest +
+                  "EDGE TOOLS 1.2 3F00000-3F010FF 1100 " + Sum_Hex({kept}) + rest + "P5" + p +
+                  "500-3F9053F 40 140" + rest + "P6" + p + "600-3F9063F 40 180" + rest + "P7" + p +
+                  "700-3F9073F 40 1C0" + rest + "P8" + p + "800-3F9083F 40 200" + rest);
 }
 
 // Refusals said once before anything is sent; checkhex shows segments; no segment file left.
@@ -324,9 +321,9 @@ TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
     model[0xE8010] = 0x0F;
     EXPECT_EQ(Flash_Mismatch(r, model), "");
     EXPECT_EQ(Directory(r),
-              "TABLE   D0000-D4E1F 4E20 " + Hex_Of(Sum(table)) +
+              "TABLE   D0000-D4E1F 4E20 " + Sum_Hex({table}) +
                   " 0:0 now\nBAD   E8000-E80FF 100 0 0:0 now\nAPP   C0000-C0BB7 BB8 " +
-                  Hex_Of(Sum(app)) + " C000:0 now\n");
+                  Sum_Hex({app}) + " C000:0 now\n");
 }
 
 const std::string REBUILT =
@@ -655,11 +652,9 @@ TEST(SessionEnd, HangUpEndsTheExchangeAtOnceAndTakesTheTargetOffLine)
         "Target system not on-line!\n\nFLASH CMD: \n\n";
     struct {
         const char *command, *typed, *score;
-    } cases[] = {
-        {"erase_flash", "init com1\nprogram hello\n", ""},
-        {"write_ram", "debug\ninit com1\necho 16 0\n",
-         "Write/Read ...  Count: 1        Mismatch: 0     Errors: 1     Status: 00FB\n"},
-    };
+    } cases[] = {{"erase_flash", "init com1\nprogram hello\n", ""},
+                 {"write_ram", "debug\ninit com1\necho 16 0\n",
+                  "Write/Read ...  Count: 1        Mismatch: 0     Errors: 1     Status: 00FB\n"}};
     for (const auto &c : cases) {
         RIG_SETUP s{{"--hang-up-on", c.command}, {}, c.typed + std::string("dir\nexit\n")};
         s.files["hello.hex"] = Read_Source_File("examples/hello.hex");
