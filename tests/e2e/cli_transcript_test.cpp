@@ -60,6 +60,11 @@ const std::string DEBUG_HINT =
 const std::string FROM_ENV =
     std::string(TORVEX_SIGNON) + "Process environment variable FLASHOPT ...\n";
 
+std::string FAILED(const std::string &why)
+{
+    return "\nOperation FAILED!  " + why + "\n\n";
+}
+
 std::string Processing(const std::string &path)
 {
     return "Process " + path + " flash command file ...\n";
@@ -107,17 +112,15 @@ TEST(CliSession, UnknownWordsRunCommandFilesAndOffLineCommandsAreRefused)
         {"init com2 baud=fast", "Port set to COM2\nVT Port set to COM2\n" + BAD_CHARS},
         {"chk app.dat", "File APP.DAT not found!\n"},
         {"dos", "Type EXIT to return to TORVEX program ...\nin the shell\n"},
-        {"map;options", NOT_ON_LINE + "Not run: OPTIONS\n"}};
+        {"map;options", NOT_ON_LINE + "Not run: OPTIONS\n"},
+        {"init com3",
+         "Port set to COM3\nEstablish link to target system on COM3 at 9600 baud ...\nCOM3 is " +
+             none + ": No such file or directory\nSerial ports present:\n  " + by_id + " -> " +
+             dir.file("dev/ttyUSB0") + "\nset TORVEX_COM3=" + by_id + " and start TORVEX again\n" +
+             FAILED("Couldn't open COM")}};
     for (const char *line : {"dir", "program app", "sb app", "del app", "nb", "sh", "rt pellar",
                              "system=abc", "board=pellar", "vector=f000:fff0"})
         steps.push_back({line, NOT_ON_LINE});
-    steps.push_back(
-        {"init com3", "Port set to COM3\nEstablish link to target system on COM3 at "
-                      "9600 baud ...\nCOM3 is " +
-                          none + ": No such file or directory\nSerial ports present:\n  " + by_id +
-                          " -> " + dir.file("dev/ttyUSB0") + "\nset TORVEX_COM3=" + by_id +
-                          " and start TORVEX again\n\nOperation FAILED!  Couldn't open "
-                          "COM\n\n"});
     Expect_Session(steps, dir.path(),
                    {{"SHELL", dir.file("shell.sh")},
                     {"TORVEX_COM3", none},
@@ -435,11 +438,6 @@ std::string Status_Report(unsigned long msgs, unsigned long acks)
     return s;
 }
 
-std::string FAILED(const std::string &why)
-{
-    return "\nOperation FAILED!  " + why + "\n\n";
-}
-
 // Each typed debug line and what it prints; the board starts erased.
 std::vector<std::pair<std::string, std::string>> Debug_Steps()
 {
@@ -457,8 +455,8 @@ std::vector<std::pair<std::string, std::string>> Debug_Steps()
         {"compram 2000 1000", "Compare 8 bytes from 0x00002000 to 0x00001000\nArrays match\n"},
         // The mismatch fails the line: the readram after it never runs.
         {"compram 3000 1000 8 ; readram 0",
-         "Compare 8 bytes from 0x00003000 to 0x00001000\nArrays don't match!\n"
-         "\nOperation FAILED!  ERROR 008B\n\nNot run: READRAM 0\n"},
+         "Compare 8 bytes from 0x00003000 to 0x00001000\nArrays don't match!\n" +
+             FAILED("ERROR 008B") + "Not run: READRAM 0\n"},
         {"writeio 300 2 1234", "Write 4660 (00001234H) as 2 bytes to output port 0x00000300\n"},
         {"readio 300 2",
          "Read 2 bytes from input port 0x00000300.\nInput value is 4660 (00001234H)\n"},
@@ -490,8 +488,9 @@ std::vector<std::pair<std::string, std::string>> Debug_Steps()
          "Erase base 0x03F00000, block 0x03FF0000, 16384 bytes.\n" +
              FAILED("Invalid message parameter")},
         {"readram 3ff0000 10", Read_Ram(0x3FF0000, Bytes(16, 0xA5))},
-        {"eflash da 3f00000 3ff0001 8000", "Erase base 0x03F00000, block 0x03FF0001, 32768 bytes.\n"
-                                           "\nOperation FAILED!  Invalid message parameter\n\n"},
+        {"eflash da 3f00000 3ff0001 8000",
+         "Erase base 0x03F00000, block 0x03FF0001, 32768 bytes.\n" +
+             FAILED("Invalid message parameter")},
         {"clrstatus", "Comms status cleared\n"},
         {"readram 0 4", Read_Ram(0, Bytes(4, 0))},
         {"status", Status_Report(1, 1)},
@@ -631,8 +630,7 @@ TEST_F(OnATerminal, KeyModesTermAndSignalsPutTheTerminalBack)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
     EXPECT_TRUE(Shows(console, &out, "SIGTERM: ending the session\n")) << out;
     EXPECT_EQ(Mode(COOKED), COOKED);
-    Pump(
-        peer, &at_peer, [] { return false; }, 100);
+    at_peer += Read_Fd(peer, 100);
     EXPECT_EQ(at_peer, "hello");
     EXPECT_EQ(out.find("hello"), std::string::npos) << out; // keys not echoed
 }
