@@ -1,8 +1,5 @@
-// Sessions of torvex against the virtual board that change its flash, which is checked byte for
-// byte afterwards: program files (hex files made by GNU objcopy and srecord too), the flash tables
-// read, rebuilt, edited and written back, every way a session ends, and the board process itself.
-// Board 3 unless said: flash from 0x03F00000, real mode 0xC0000 at 0x03FC0000, the tables block at
-// 0x03FFA000.
+// Sessions that change the board's flash, checked byte for byte. Board 3 unless said: flash from
+// 0x03F00000, real mode 0xC0000 at 0x03FC0000, the tables block at 0x03FFA000.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -24,7 +21,6 @@
 
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
 const DWORD FLASH = 0x03F00000, BOOT_ADDR = 0x03FFA000; // where the monitor keeps the boot table
 const DWORD SYS_ADDR = BOOT_ADDR + 0x400, MAP_ADDR = BOOT_ADDR + 0x800,
             DIR_ADDR = BOOT_ADDR + 0x1000;
@@ -44,31 +40,31 @@ std::string Str(const Bytes &b)
     return std::string(b.begin(), b.end());
 }
 
-unsigned Sum(const Bytes &b, size_t from = 0)
+// The sum of the parts' bytes in hex, as a directory entry's checksum.
+std::string Sum_Hex(const std::vector<Bytes> &parts)
 {
-    return std::accumulate(b.begin() + from, b.end(), 0u);
+    unsigned sum = 0;
+    for (const Bytes &b : parts) sum = std::accumulate(b.begin(), b.end(), sum);
+    char s[16];
+    snprintf(s, sizeof s, "%X", sum);
+    return s;
 }
 
-// A hex file of a raw image placed at addr, made by GNU objcopy or by srecord (records of 255
-// bytes).
+// A hex file of a raw image at addr, made by GNU objcopy or by srecord (records of 255 bytes).
 std::string Tool_Hex(const Bytes &image, uint32_t addr, bool srec_cat = false)
 {
     Scratch_Dir d;
     d.write("i.bin", Str(image));
-    const std::string at = std::to_string(addr), in = d.file("i.bin");
+    const std::string at = std::to_string(addr), in = d.file("i.bin"), out = d.file("i.hex");
     const std::string cmd =
-        srec_cat ? "srec_cat " + in + " -binary -offset " + at + " -o - -intel -obs=255"
-                 : "objcopy -I binary -O ihex " + in + " --change-addresses " + at + " /dev/stdout";
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    char buf[4096];
-    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    EXPECT_TRUE(p && pclose(p) == 0) << cmd;
-    return out;
+        srec_cat ? "srec_cat " + in + " -binary -offset " + at + " -o " + out + " -intel -obs=255"
+                 : "objcopy -I binary -O ihex " + in + " --change-addresses " + at + " " + out;
+    EXPECT_EQ(system(cmd.c_str()), 0) << cmd;
+    std::ifstream hex(out);
+    return {std::istreambuf_iterator<char>(hex), {}};
 }
 
-// One "name group version first-last length checksum base:offset date" line per program, the date
-// "now" when within an hour of the present; a physical size not spanning first-last is marked.
+// One line per program; date "now" within an hour; a phys_size not spanning the range marked.
 std::string Directory(const RIG_RESULT &r)
 {
     FLASH_DIR_TBL dir;
@@ -91,8 +87,7 @@ std::string Directory(const RIG_RESULT &r)
     return out;
 }
 
-// "erases/block:bytes" per block programmed (tables aside), counting the erases and the write RAM
-// data the board took since the block before.
+// "erases/block:bytes" per block programmed (tables aside), counted since the block before.
 std::string Programmed(const RIG_RESULT &r)
 {
     std::string out;
@@ -104,8 +99,7 @@ std::string Programmed(const RIG_RESULT &r)
         if (!e.Is("program") || e.Num("block") == BOOT_ADDR) continue;
         snprintf(b, sizeof b, "%lld/%llX:%llX ", erases, e.Num("block"), bytes);
         out += b;
-        bytes = 0;
-        erases = 0;
+        bytes = erases = 0;
     }
     return out;
 }
@@ -125,13 +119,6 @@ std::string Up_To_Prompt(const std::string &out, const std::string &start)
 {
     size_t from = std::min(out.find(start), out.size());
     return out.substr(from, out.find(PROMPT, from) - from);
-}
-
-std::string Hex_Of(unsigned v)
-{
-    char b[16];
-    snprintf(b, sizeof b, "%X", v);
-    return b;
 }
 
 struct TABLE_SET {
@@ -207,16 +194,13 @@ const char *const LANDED_SAID[] = {
     "(50%)\nProgram 29LV800T",
     "\nOperation FAILED!  User aborted command\n\n"};
 
-// Hex files by GNU objcopy and binaries, one named by its full path, land byte for byte: each
-// block erased and programmed once, each byte sent once, each directory entry summing what was
-// programmed. Two segments in one block share one save and both work-area places; the piece
-// straddling the lowest block's start is clipped; escape during a download aborts it.
+// Each block erased and programmed once, each byte sent once, entries summing what landed.
 TEST(Program, FilesLandByteForByteWithTheirDirectoryEntries)
 {
     Scratch_Dir outside;
     const Bytes span = Pattern(0x2000, 2), app = Pattern(3000, 1);
-    Bytes low = Pattern(0x80, 3), high = Pattern(0xC0, 4), over = Pattern(0x10, 10);
-    Bytes edge = Pattern(0x2000, 5);
+    const Bytes low = Pattern(0x80, 3), high = Pattern(0xC0, 4), over = Pattern(0x10, 10),
+                edge = Pattern(0x2000, 5), kept(edge.begin() + 0xF00, edge.end());
     outside.write("span.bin", Str(span));
     // Segments in one block, the highest first, the last one over the middle of another.
     const std::string two = Hex_Record(4, 0, {0, 14}) + Hex_Record(0, 0x8000, high) +
@@ -248,26 +232,21 @@ TEST(Program, FilesLandByteForByteWithTheirDirectoryEntries)
                              "1/3FE0000:150 1/3F00000:1100 1/3F90000:40 1/3F90000:40 "
                              "1/3F90000:40 1/3F90000:40 ");
     for (int i = 5; i <= 8; i++) std::fill_n(model.begin() + 0x90000 + i * 0x100, 0x40, i);
-    const std::pair<uint32_t, Bytes> placed[] = {
-        {0xC0000, app},  {0xCF000, span}, {0xE0100, low},
-        {0xE0140, over}, {0xE8000, high}, {0, Bytes(edge.begin() + 0xF00, edge.end())}};
+    const std::pair<uint32_t, Bytes> placed[] = {{0xC0000, app},  {0xCF000, span}, {0xE0100, low},
+                                                 {0xE0140, over}, {0xE8000, high}, {0, kept}};
     for (const auto &[at, b] : placed) std::copy(b.begin(), b.end(), model.begin() + at);
     EXPECT_EQ(Flash_Mismatch(r, model), "");
     const std::string rest = " 0:0 now\n", p = " TOOLS 1.2 3F90";
     EXPECT_EQ(Directory(r),
-              "APP TOOLS 1.2 C0000-C0BB7 BB8 " + Hex_Of(Sum(app)) +
-                  " C000:0 now\nSPAN TOOLS 1.2 CF000-D0FFF 2000 " + Hex_Of(Sum(span)) + rest +
-                  "TWO TOOLS 1.2 E0100-E80BF 150 " + Hex_Of(Sum(low) + Sum(high) + Sum(over)) +
-                  rest + "EDGE TOOLS 1.2 3F00000-3F010FF 1100 " + Hex_Of(Sum(edge, 0xF00)) + rest +
-                  "P5" + p + "500-3F9053F 40 140" + rest + "P6" + p + "600-3F9063F 40 180" + rest +
-                  "P7" + p + "700-3F9073F 40 1C0" + rest + "P8" + p + "800-3F9083F 40 200" + rest);
-    EXPECT_EQ(Flash_At(r, BOOT_ADDR, 4), TABLES_MAGIC);
+              "APP TOOLS 1.2 C0000-C0BB7 BB8 " + Sum_Hex({app}) +
+                  " C000:0 now\nSPAN TOOLS 1.2 CF000-D0FFF 2000 " + Sum_Hex({span}) + rest +
+                  "TWO TOOLS 1.2 E0100-E80BF 150 " + Sum_Hex({low, high, over}) + rest +
+                  "EDGE TOOLS 1.2 3F00000-3F010FF 1100 " + Sum_Hex({kept}) + rest + "P5" + p +
+                  "500-3F9053F 40 140" + rest + "P6" + p + "600-3F9063F 40 180" + rest + "P7" + p +
+                  "700-3F9073F 40 1C0" + rest + "P8" + p + "800-3F9083F 40 200" + rest);
 }
 
-// Files that break a rule (no free directory entry, too many segments, a bad checksum, nothing
-// inside the flash, a name in use) are refused, said once, before anything is sent; checkhex shows
-// the segments of a srecord file (records across 64 KB boundaries) and of a binary; neither
-// leaves a segment file behind.
+// Refusals said once before anything is sent; checkhex shows segments; no segment file left.
 TEST(Program, RefusedFilesSendNothingAndLeaveNoSegmentFiles)
 {
     TABLE_SET t = Fresh_Tables(3);
@@ -307,10 +286,7 @@ TEST(Program, RefusedFilesSendNothingAndLeaveNoSegmentFiles)
     EXPECT_EQ(Sent(r, "erase_flash"), 1u);
 }
 
-// Programs that would overwrite a stored program or the tables are refused before anything is
-// sent; delete then program replaces one. verify=on catches bits the board leaves unprogrammed
-// (its flash fault at 0x03FE8010, in the second half of its block); verify=off reports success
-// over them as it always did.
+// verify=on catches the board's flash fault at 0x03FE8010; verify=off reports success over it.
 TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
 {
     Bytes table = Pattern(20000, 10), app = Pattern(3000, 1), model(0x100000, 0xFF);
@@ -331,8 +307,7 @@ TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
           "Programming APP.HEX (hex)"})
         EXPECT_EQ(Count(r.out, said), 1u) << said << r.out;
     EXPECT_EQ(Count(r.out, "Flash programming complete"), 4u);
-    // Nothing crossed the wire for the refusals; each verify compares its block with the work
-    // area.
+    // Nothing sent for the refusals; each verify compares its block with the work area.
     EXPECT_EQ(Programmed(r),
               "1/3FD0000:4E20 1/3FD0000:4E20 1/3FE0000:100 1/3FE0000:100 1/3FC0000:BB8 ");
     std::string compares;
@@ -346,13 +321,9 @@ TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
     model[0xE8010] = 0x0F;
     EXPECT_EQ(Flash_Mismatch(r, model), "");
     EXPECT_EQ(Directory(r),
-              "TABLE   D0000-D4E1F 4E20 " + Hex_Of(Sum(table)) +
+              "TABLE   D0000-D4E1F 4E20 " + Sum_Hex({table}) +
                   " 0:0 now\nBAD   E8000-E80FF 100 0 0:0 now\nAPP   C0000-C0BB7 BB8 " +
-                  Hex_Of(Sum(app)) + " C000:0 now\n");
-    // The tables read back intact.
-    EXPECT_NE(Run_Typed("init com1\nexit\n", {}, r.image)
-                  .out.find("Flash tables OK\nInitialization complete\n"),
-              std::string::npos);
+                  Sum_Hex({app}) + " C000:0 now\n");
 }
 
 const std::string REBUILT =
@@ -366,26 +337,26 @@ std::string Init_Head(const std::string &baud, bool verbose = false)
            "Establish link to target system on COM1 at " + baud + " baud ...\n";
 }
 
-// The start of a session, then one prompt and segment per typed line.
-std::string Transcript(const std::vector<std::string> &segments)
+// One prompt and segment per typed line; Transcript: from the start of a session.
+std::string Segs(const std::vector<std::string> &segments)
 {
-    std::string s = Cli_Start();
+    std::string s;
     for (const std::string &seg : segments) s += PROMPT + Seg(seg);
     return s;
+}
+std::string Transcript(const std::vector<std::string> &segments)
+{
+    return Cli_Start() + Segs(segments);
 }
 
 TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
 {
     DWORD before = DWORD(time(nullptr));
     RIG_RESULT r = Run_Typed("init com1 ; map\nmap\nexit\n");
-    // Init fails (the tables were invalid), so the rest of its line is skipped, but the link
-    // stays up and map runs on the next line.
+    // Init fails (tables invalid): its line's rest skipped, the link up for the next line.
     EXPECT_EQ(Up_To_Prompt(r.out, "Port set"),
-              "Port set to COM1\nVT Port set to COM1\nEstablish link to target system on COM1 at "
-              "9600 baud ...\n" +
-                  ON_LINE + REBUILT + "Not run: MAP\n\n");
-    // Board 3's map: the top 16 K block numbered 34 of 35, then the table block 17 down to 0;
-    // blocks 12 to 16 have a real-mode window.
+              Init_Head("9600") + ON_LINE + REBUILT + "Not run: MAP\n\n");
+    // Board 3's map: top 16 K block 34 of 35, table block 17; 12 to 16 in real mode.
     EXPECT_EQ(Count(r.out, "29LV800T"), 19u);
     for (const char *row : {"Flash device map of PELLAR board (TARGET system):\n",
                             "29LV800T             -   03FFC000       16K   34   35  -",
@@ -402,9 +373,7 @@ TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
     Stamp(t, r, 17);
     EXPECT_GE(t.map[17].reprogram_date_time, before);
     EXPECT_EQ(r.image, Image_With(3, t));
-    // At 38400 against the board at 9600: the first inits reach the board as garbage, the one at
-    // 9600 is refused twice (resent with its number) and answered, then the board is moved up;
-    // the tables are read back and nothing is written, and goodbye returns the board to 9600.
+    // At 38400 against a 9600 board: garbage, two NAKs, re-synch; read back, nothing written.
     RIG_RESULT r2 =
         Run_Typed("log=v\nbaud=38400\ninit com1\nexit\n", {"--nak-first", "2"}, r.image);
     EXPECT_EQ(r2.out,
@@ -423,10 +392,7 @@ TEST(TablesE2e, BlankBoardRebuiltWrittenAtExitThenReadBackUnchanged)
     EXPECT_TRUE(r2.image == r.image && Sent(r2, "write_ram") == 0);
 }
 
-// An old monitor keeps 20 map entries, so board 4's table block (entry 33) is never in the map
-// read back: the host completes its copy from the built-in map, keeps tables and programs across
-// sessions and programs above entry 19. A full-flash image is refused before anything is sent;
-// the directory survives.
+// An old monitor keeps 20 map entries: the host completes board 4's map from the built-in one.
 TEST(TablesE2e, OldMonitorOnBoard4KeepsItsTablesAcrossSessionsAndAFullFlashImageIsRefused)
 {
     const std::vector<std::string> old = {"--board", "4", "--monitor-version", "0240"};
@@ -435,9 +401,9 @@ TEST(TablesE2e, OldMonitorOnBoard4KeepsItsTablesAcrossSessionsAndAFullFlashImage
     RIG_RESULT r =
         Run_Typed("init com1\nprogram app.bin addr=3e00000\nprogram full addr=3e00000\nexit\n", old,
                   {}, files);
-    EXPECT_NE(r.out.find("Program would overwrite the flash tables at 0x03FFA000-0x03FFA019!\n"),
-              std::string::npos);
-    EXPECT_NE(r.out.find("16 MBit Boot Block Flash detected (x8)\n"), std::string::npos);
+    EXPECT_EQ(Count(r.out, "Program would overwrite the flash tables at 0x03FFA000-0x03FFA019!"),
+              1u);
+    EXPECT_EQ(Count(r.out, "16 MBit Boot Block Flash detected (x8)\n"), 1u);
     EXPECT_EQ(Sent(r, "erase_flash"), 2u); // APP's block and the table block
     // The rebuilt map is written cut to 20 entries, its size 680.
     TABLE_SET t = Fresh_Tables(4, 680);
@@ -446,18 +412,14 @@ TEST(TablesE2e, OldMonitorOnBoard4KeepsItsTablesAcrossSessionsAndAFullFlashImage
     Bytes want = Image_With(4, t); // boot, system and device tables
     EXPECT_EQ(Flash_At(r, BOOT_ADDR, 0x1000), Bytes(want.end() - 0x6000, want.end() - 0x5000));
     // Then both at 38400 already: one init, no change of rate; getid names the part.
-    std::vector<std::string> fast = old;
-    fast.insert(fast.end(), {"--baud", "38400"});
+    const std::vector<std::string> fast = {"--board", "4",      "--monitor-version",
+                                           "0240",    "--baud", "38400"};
     RIG_RESULT r2 = Run_Typed("baud=38400\ninit com1\nmap\ndebug\ngetid 3ffa000\n"
                               "program two.bin addr=3f40000\nsystem=new\nexit\n",
                               fast, r.image, files);
-    EXPECT_NE(r2.out.find("Flash tables OK\nInitialization complete\n"), std::string::npos)
-        << r2.out;
     EXPECT_TRUE(Sent(r2, "init") == 1 && Sent(r2, "change_baud") == 0);
-    EXPECT_NE(r2.out.find(Seg("Device Manufacturers Code = 0x0101, Device ID = 0x00C4\n")),
-              std::string::npos);
+    EXPECT_EQ(Count(r2.out, Seg("Device Manufacturers Code = 0x0101, Device ID = 0x00C4\n")), 1u);
     EXPECT_EQ(Count(r2.out, "29LV160T"), 35u + 1); // the whole map, then TWO's block
-    EXPECT_NE(r2.out.find(EXIT_WRITTEN), std::string::npos) << r2.out;
     EXPECT_EQ(Directory(r2),
               "APP   3E00000-3E00002 3 141 0:0 now\nTWO   3F40000-3F40002 3 15A 0:0 now\n");
     EXPECT_EQ(Flash_At(r2, DIR_ADDR + 1, 4), Bytes({'N', 'E', 'W', 0})); // the system name
@@ -470,8 +432,11 @@ std::string Dir_Listing(const std::vector<std::string> &names_flags)
         "Flash directory of PELLAR board (BENCH system):\n\n"
         "                             File/Program    Strt/End  Log/Phy              \n"
         "Name      Group       Ver    Date/Time       Address      Size  Flg  Checksum\n";
-    for (int n : {8, 10, 5, 14, 8, 7, 3}) s += Rule_Run(n) + "  ";
-    s += Rule_Run(8) + "\n";
+    for (int n : {8, 10, 5, 14, 8, 7, 3, 8}) {
+        for (int i = 0; i < n; i++) s += "\xE2\x94\x80"; // U+2500
+        s += "  ";
+    }
+    s.replace(s.size() - 2, 2, "\n");
     for (size_t i = 0; i + 1 < names_flags.size(); i += 2) {
         char line[200];
         snprintf(line, sizeof line,
@@ -483,8 +448,7 @@ std::string Dir_Listing(const std::vector<std::string> &names_flags)
     return s;
 }
 
-// A setboot without a vector still moves the mark; noboot and deleting the boot program clear
-// the boot table; the boot program starts at exit's shutdown.
+// Setboot, noboot and delete edit the boot table; the boot program starts at exit's shutdown.
 TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
 {
     // Board 3 with APP (start F000:0100), BIG (a linear start) and NOVEC (none).
@@ -527,8 +491,7 @@ TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
     const std::string banner = "\r\nBoot monitor V2.51 - flash 03F00000-03FFFFFF\r\n";
     EXPECT_EQ(r.console, banner + "No boot program set\r\n" + banner +
                              "Starting boot program BIG at E801:FFF0 (directory entry 3)\r\n");
-    // The system table is as read and stays put; the device map goes along for the table
-    // block's stamp.
+    // The system table stays put; the device map goes along for the table block's stamp.
     EXPECT_EQ(Sent(r, "write_ram"), 3u);
     t.boot = {0xA1B2C3D4, 1, 0xE801, 0xFFF0, SYS_ADDR, 3, 9600, 1};
     t.dir[2].dir_flags = DIR_DELETED;
@@ -540,10 +503,7 @@ TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
     EXPECT_EQ(r.image, Image_With(3, t));
 }
 
-// On a blank board whose line is paced: Ctrl-C in the download of a 4 K hex file aborts that
-// command only, Ctrl-C at the prompt says how to leave; then SIGTERM, SIGHUP or a closed output
-// end the session as exit does (the rebuilt tables written), and a second signal in that shutdown
-// ends it at once. Every way out puts the line back and leaves no temporary file.
+// Ctrl-C aborts a download; signals or lost output end as exit does, the line put back.
 TEST(SessionEnd, SignalsAndLostOutputWriteTheTablesAndRestoreTheLine)
 {
     std::string hex = Hex_Record(2, 0, {0xD0, 0x00});
@@ -558,18 +518,15 @@ TEST(SessionEnd, SignalsAndLostOutputWriteTheTablesAndRestoreTheLine)
         {SIGTERM, false, false}, {SIGHUP, false, false}, {SIGTERM, true, false}, {0, false, true}};
     for (const auto &e : ends) {
         SCOPED_TRACE(e.sig + 100 * e.twice);
-        RIG_SETUP s;
-        s.board_args = {"--pace", "--baud", "38400"};
+        RIG_SETUP s{
+            {"--pace", "--baud", "38400"}, {}, "baud=38400\ninit com1\nprogram big\ndir\n", true};
         s.files["big.hex"] = hex + HEX_END;
-        s.stdin_text = "baud=38400\ninit com1\nprogram big\ndir\n";
-        s.keep_stdin_open = true;
         s.events = {{"Process flash blocks ...\n", SIGINT},
                     {"Name      Group", SIGINT},
                     {hint + PROMPT, e.sig, e.lose_output, e.lose_output ? "dir\n" : ""}};
         if (e.twice) s.events.push_back({"Start shutdown ...\n", SIGTERM});
         RIG_RESULT r = Run_Session(s);
-        EXPECT_NE(r.out.find("User aborted command\n\n\nFLASH CMD: \nFlash directory"),
-                  std::string::npos)
+        EXPECT_EQ(Count(r.out, "User aborted command\n\n\nFLASH CMD: \nFlash directory"), 1u)
             << r.out;
         EXPECT_TRUE(r.exit_code == 2 && r.link_restored);
         for (const std::string &f : r.files_after) EXPECT_EQ(f.find(".~~~"), std::string::npos);
@@ -585,28 +542,19 @@ TEST(SessionEnd, SignalsAndLostOutputWriteTheTablesAndRestoreTheLine)
     }
 }
 
-// A session's typed lines, what it printed (looked for), and the table reads it made.
-struct UNWRITTEN_CASE {
-    std::vector<std::string> board;
-    Bytes image;
-    std::string in, said;
-    size_t reads;
-};
-
-// Tables that are never written: exit is refused (or the link is down), abort leaves them, the
-// flash stays as it was and the line is put back.
-RIG_RESULT Expect_Unwritten(const UNWRITTEN_CASE &c)
+// Tables never written: the flash stays as it was and the line is put back.
+RIG_RESULT Expect_Unwritten(const std::vector<std::string> &board, const Bytes &image,
+                            const std::string &typed, const std::string &said, size_t reads)
 {
-    RIG_RESULT r = Run_Typed(c.in, c.board, c.image);
-    EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
-    EXPECT_EQ(Sent(r, "read_ram"), c.reads) << r.out;
+    RIG_RESULT r = Run_Typed(typed, board, image);
+    EXPECT_NE(r.out.find(said), std::string::npos) << r.out;
+    EXPECT_EQ(Sent(r, "read_ram"), reads) << r.out;
     EXPECT_EQ(Sent(r, "write_ram") + Sent(r, "erase_flash") + Sent(r, "shutdown"), 0u);
-    EXPECT_TRUE(r.exit_code == 1 && r.image == c.image && r.link_restored);
+    EXPECT_TRUE(r.exit_code == 1 && r.image == image && r.link_restored);
     return r;
 }
 
-// Each failed check of the tables read is said at verbose after the table reads up to it, and the
-// tables are rebuilt, never written unasked.
+// Each failed check is said after the reads up to it; the tables are rebuilt, never written.
 TEST(SessionEnd, TablesThatFailACheckAreRebuiltAndNeverWritten)
 {
     TABLE_SET t = Fresh_Tables(3);
@@ -625,23 +573,18 @@ TEST(SessionEnd, TablesThatFailACheckAreRebuiltAndNeverWritten)
         SCOPED_TRACE(c.why);
         Bytes image = Image_With(3, t);
         Put_Bytes(image, c.addr, &c.value, 4);
-        RIG_RESULT r = Expect_Unwritten({{},
-                                         image,
-                                         "log=v\ninit com1\nabort\ny\n",
-                                         PROMPT +
-                                             Seg(Init_Head("9600", true) + ON_LINE +
-                                                 "Read flash tables ...\n" + c.why + REBUILT) +
-                                             PROMPT + "\nTables in flash memory",
-                                         c.reads});
+        RIG_RESULT r = Expect_Unwritten({}, image, "log=v\ninit com1\nabort\ny\n",
+                                        PROMPT +
+                                            Seg(Init_Head("9600", true) + ON_LINE +
+                                                "Read flash tables ...\n" + c.why + REBUILT) +
+                                            PROMPT + "\nTables in flash memory",
+                                        c.reads);
         // The monitor itself checks the boot table's flag and version only.
         EXPECT_EQ(Count(r.console, "tables are not valid"), c.addr < SYS_ADDR ? 1u : 0u);
     }
 }
 
-// Tables that lie outside their block, were never read (the link went down in the read, or the
-// rebuild failed) or never came (a silent board, reported once with advice) are never written; a
-// term session off-line leaves the target port alone; a shutdown that fails after the tables were
-// written says so.
+// Tables outside their block, never read or never come are not written; a failed shutdown says so.
 TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
 {
     TABLE_SET t = Fresh_Tables(3);
@@ -650,51 +593,44 @@ TEST(SessionEnd, TablesThatCannotBeWrittenSafelyStayUnwritten)
     t.sys.directory_tbl.first_phys_addr = 0x03FFC000; // in the 16 K block above the table block
     Bytes apart = Image_With(3, t);
     Put_Bytes(apart, 0x03FFC000, t.dir, sizeof t.dir);
-    const std::string outside =
-        Seg("Start shutdown ...\nFlash table at 0x03FFC000 (700 bytes) lies outside its "
-            "flash block at 0x03FFA000 - tables not written\n");
-    Expect_Unwritten({{},
-                      apart,
-                      "init com1\nboard=kestrel\nboard=pellar\nsystem=other\nexit\nshutdown\n"
-                      "abort\ny\n",
-                      PROMPT + Seg("Invalid board name!\n") + PROMPT +
-                          Seg("Board set to PELLAR\n") + PROMPT +
-                          Seg("System name set to OTHER\n") + PROMPT + outside + PROMPT + outside +
-                          PROMPT + "\nTables in flash memory",
-                      4});
-    Expect_Unwritten({{"--fail", "read_ram:4"},
-                      kept,
-                      "init com1\nprogram app ; exit\nexit\n",
-                      ON_LINE +
-                          "\nOperation FAILED!  Target system not responding\n\nFlash tables not "
-                          "read: link taken down, perform init command again\n\n" +
-                          PROMPT + Seg(NOT_ON_LINE + "Not run: EXIT\n") + PROMPT + "\n\n",
-                      4});
-    Expect_Unwritten({{"--fail", "get_flash_id"},
-                      Bytes(0x100000, 0xFF),
-                      "init com1\nsystem=x\nexit\n",
-                      "\nFlash tables not read: link taken down, perform init command again\n\n" +
-                          PROMPT + Seg(NOT_ON_LINE) + PROMPT + "\n\n",
-                      1});
+    const std::string outside = "Start shutdown ...\nFlash table at 0x03FFC000 (700 bytes) lies "
+                                "outside its flash block at 0x03FFA000 - tables not written\n";
+    Expect_Unwritten({}, apart,
+                     "init com1\nboard=kestrel\nboard=pellar\nsystem=other\nexit\nshutdown\n"
+                     "abort\ny\n",
+                     Segs({"Invalid board name!\n", "Board set to PELLAR\n",
+                           "System name set to OTHER\n", outside, outside}) +
+                         PROMPT + "\nTables in flash memory",
+                     4);
+    Expect_Unwritten({"--fail", "read_ram:4"}, kept, "init com1\nprogram app ; exit\nexit\n",
+                     ON_LINE +
+                         "\nOperation FAILED!  Target system not responding\n\nFlash tables not "
+                         "read: link taken down, perform init command again\n\n" +
+                         PROMPT + Seg(NOT_ON_LINE + "Not run: EXIT\n") + PROMPT + "\n\n",
+                     4);
+    Expect_Unwritten({"--fail", "get_flash_id"}, Bytes(0x100000, 0xFF),
+                     "init com1\nsystem=x\nexit\n",
+                     "\nFlash tables not read: link taken down, perform init command again\n\n" +
+                         PROMPT + Seg(NOT_ON_LINE) + PROMPT + "\n\n",
+                     1);
     Expect_Unwritten(
-        {{"--silent"},
-         Bytes(0x100000, 0xFF),
-         "log=v\nbaud=38400\ninit\ninit com1\nsystem=bench\nmap\nterm com1\n\x1b",
-         PROMPT + Seg("Target comms port not specified!\n") + PROMPT +
-             Seg(Init_Head("38.4K", true) +
-                 "Re-synch with target system at 9600 baud ...\n\nInitialize host/target comms "
-                 "FAILED!  Target system not responding\n\nReset target system and perform init "
-                 "command again\n") +
-             PROMPT + Seg(NOT_ON_LINE) + PROMPT + Seg(NOT_ON_LINE) + PROMPT +
-             Seg("VT Port set to COM1\nInitialize VT session ...\nStart VT session on COM1 at "
-                 "9600 baud.  Type ESC to exit ...\n\n\n\nShutdown VT communications link "
-                 "...\nEnd terminal emulation\n") +
-             PROMPT + "\n",
-         0});
+        {"--silent"}, Bytes(0x100000, 0xFF),
+        "log=v\nbaud=38400\ninit\ninit com1\nsystem=bench\nmap\nterm com1\n\x1b",
+        Segs({"Target comms port not specified!\n",
+              Init_Head("38.4K", true) +
+                  "Re-synch with target system at 9600 baud ...\n\nInitialize host/target comms "
+                  "FAILED!  Target system not responding\n\nReset target system and perform init "
+                  "command again\n",
+              NOT_ON_LINE, NOT_ON_LINE,
+              "VT Port set to COM1\nInitialize VT session ...\nStart VT session on COM1 at "
+              "9600 baud.  Type ESC to exit ...\n\n\n\nShutdown VT communications link "
+              "...\nEnd terminal emulation\n"}) +
+            PROMPT + "\n",
+        0);
     RIG_RESULT r = Run_Typed("init com1\nsystem=new\n", {"--fail", "shutdown"}, kept);
-    EXPECT_NE(r.out.find("End of input: flash tables up to date on the target, but the link was "
-                         "not shut down\n"),
-              std::string::npos);
+    EXPECT_EQ(Count(r.out, "End of input: flash tables up to date on the target, but the link "
+                           "was not shut down\n"),
+              1u);
     // The names of directory entries 0 and 2.
     EXPECT_TRUE(Flash_At(r, DIR_ADDR + 1, 4) == Bytes({'N', 'E', 'W', 0}) && r.link_restored);
     EXPECT_EQ(Flash_At(r, DIR_ADDR + 141, 5), Bytes({'K', 'E', 'E', 'P', 0}));
@@ -707,8 +643,7 @@ double Children_Cpu()
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// The board hangs up while TORVEX waits for the answer to an erase (an allowance of two minutes)
-// or during an echo test: told once, no CPU burnt, the target off-line, exit at once.
+// A hang-up during an erase or an echo: told once, no CPU burnt, the target off-line.
 TEST(SessionEnd, HangUpEndsTheExchangeAtOnceAndTakesTheTargetOffLine)
 {
     const std::string tail =
@@ -717,16 +652,12 @@ TEST(SessionEnd, HangUpEndsTheExchangeAtOnceAndTakesTheTargetOffLine)
         "Target system not on-line!\n\nFLASH CMD: \n\n";
     struct {
         const char *command, *typed, *score;
-    } cases[] = {
-        {"erase_flash", "init com1\nprogram hello\n", ""},
-        {"write_ram", "debug\ninit com1\necho 16 0\n",
-         "Write/Read ...  Count: 1        Mismatch: 0     Errors: 1     Status: 00FB\n"},
-    };
+    } cases[] = {{"erase_flash", "init com1\nprogram hello\n", ""},
+                 {"write_ram", "debug\ninit com1\necho 16 0\n",
+                  "Write/Read ...  Count: 1        Mismatch: 0     Errors: 1     Status: 00FB\n"}};
     for (const auto &c : cases) {
-        RIG_SETUP s;
+        RIG_SETUP s{{"--hang-up-on", c.command}, {}, c.typed + std::string("dir\nexit\n")};
         s.files["hello.hex"] = Read_Source_File("examples/hello.hex");
-        s.board_args = {"--hang-up-on", c.command};
-        s.stdin_text = c.typed + std::string("dir\nexit\n");
         s.timeout_ms = 10000;
         double cpu_before = Children_Cpu(); // TORVEX's and the board's
         RIG_RESULT r = Run_Session(s);
@@ -737,14 +668,12 @@ TEST(SessionEnd, HangUpEndsTheExchangeAtOnceAndTakesTheTargetOffLine)
     }
 }
 
-// The board process refuses a bad board, an image of the wrong size and a plain file where the
-// link would go (the file left alone); its console prints the monitor's reset lines again to a
-// reader who clears them on opening (term does) and echoes keys; SIGINT (the rig stops it with
-// SIGTERM) removes both links and writes the image.
+// The board refuses bad options, replays reset lines, echoes keys; SIGINT writes its image.
 TEST(BoardProcess, RefusesBadOptionsEchoesItsConsoleAndWritesItsImageOnSigint)
 {
-    char file[] = "/tmp/vb_file_XXXXXX";
-    close(mkstemp(file));
+    Scratch_Dir dir;
+    dir.write("file", "");
+    const std::string file = dir.file("file");
     BOARD_PROC b;
     std::string err;
     const struct {
@@ -755,14 +684,13 @@ TEST(BoardProcess, RefusesBadOptionsEchoesItsConsoleAndWritesItsImageOnSigint)
                {{"--board", "4"}, 0x100000, "image"},         // 1 M image, 2 M flash
                {{"--link", file}, 0, "not a symbolic link"}}; // the last --link wins
     for (const auto &c : bad) {
-        EXPECT_FALSE(Board_Start(&b, c.args, &err, std::vector<uint8_t>(c.image, 0xFF)));
+        EXPECT_FALSE(Board_Start(&b, c.args, &err, Bytes(c.image, 0xFF)));
         EXPECT_NE(err.find(c.says), std::string::npos) << err;
         Board_Cleanup(&b);
     }
     struct stat st;
-    EXPECT_TRUE(lstat(file, &st) == 0 && S_ISREG(st.st_mode)) << "the file is left alone";
-    remove(file);
-    std::vector<uint8_t> image(0x80000, 0xFF); // board 1: 512 K
+    EXPECT_TRUE(lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) << "the file is left alone";
+    Bytes image(0x80000, 0xFF); // board 1: 512 K
     image[0x1234] = 0x12;
     ASSERT_TRUE(Board_Start(&b, {"--board", "1"}, &err, image)) << err;
     const std::string reset = "\r\nBoot monitor V2.51 - flash 03F80000-03FFFFFF\r\n"

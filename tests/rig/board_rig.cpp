@@ -5,8 +5,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -30,13 +28,6 @@ std::string Read_Whole(const std::string &path)
     return ss.str();
 }
 
-bool Write_Whole(const std::string &path, const std::string &data)
-{
-    return bool(std::ofstream(path, std::ios::binary)
-                    .write(data.data(), std::streamsize(data.size()))
-                    .flush());
-}
-
 // The board's first line on stdout within ms: READY once it listens.
 bool Wait_Ready(int fd, int ms, std::string *seen)
 {
@@ -48,9 +39,7 @@ bool Wait_Ready(int fd, int ms, std::string *seen)
     return seen->compare(0, 6, "READY ") == 0;
 }
 
-// The line's settings now, false while its exclusive flag is on; primed, first set as a previous
-// user might have left them (canonical input, CR to NL: not TORVEX's raw mode; the rate stays, the
-// board takes it for the host's).
+// The line's settings, false while exclusive; primed first to canonical input and CR to NL.
 bool Line_Settings(const std::string &link, termios *t, bool prime)
 {
     int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), excl = 1;
@@ -83,7 +72,7 @@ std::vector<TRACE_EVENT> Board_Trace(const BOARD_PROC &b)
 } // namespace
 
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
-                 const std::vector<uint8_t> &initial_image)
+                 const Bytes &initial_image)
 {
     char tmpl[] = "/tmp/torvex_rig_XXXXXX";
     int pout[2];
@@ -91,14 +80,11 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
         *error = "cannot make a scratch directory or a pipe";
         return false;
     }
-    b->dir = tmpl;
-    b->link = b->dir + "/com1";
-    b->console = b->dir + "/com2";
-    b->trace = b->dir + "/trace.jsonl";
-    b->image = b->dir + "/flash.img";
-    b->err_file = b->dir + "/board.err";
+    const std::string d = tmpl;
+    *b = {-1, d, d + "/com1", d + "/com2", d + "/trace.jsonl", d + "/flash.img", d + "/board.err"};
     if (!initial_image.empty())
-        Write_Whole(b->image, std::string(initial_image.begin(), initial_image.end()));
+        std::ofstream(b->image, std::ios::binary)
+            << std::string(initial_image.begin(), initial_image.end());
     std::vector<std::string> all = {TORVEX_BIN_DIR "/torvex-target", "--link", b->link};
     all.insert(all.end(), {"--trace", b->trace, "--image", b->image, "--console", b->console});
     all.insert(all.end(), args.begin(), args.end());
@@ -141,7 +127,7 @@ void Board_Cleanup(BOARD_PROC *b)
     b->dir.clear();
 }
 
-std::vector<uint8_t> Board_Image(const BOARD_PROC &b)
+Bytes Board_Image(const BOARD_PROC &b)
 {
     std::string s = Read_Whole(b.image);
     return {s.begin(), s.end()};
@@ -153,15 +139,12 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
     BOARD_PROC b;
     r.started = Board_Start(&b, s.board_args, &r.error, s.initial_image);
     if (r.started) {
-        Torvex_Run run;
-        run.stdin_text = s.stdin_text;
-        run.keep_stdin_open = s.keep_stdin_open;
-        run.events = s.events;
-        run.cwd = b.dir + "/work";
-        run.timeout_ms = s.timeout_ms;
-        run.env = {{"TORVEX_COM1", b.link}};
+        const Torvex_Run run{s.stdin_text, s.keep_stdin_open,         s.events,
+                             {},           {{"TORVEX_COM1", b.link}}, b.dir + "/work",
+                             s.timeout_ms};
         mkdir(run.cwd.c_str(), 0755);
-        for (const auto &f : s.files) Write_Whole(run.cwd + "/" + f.first, f.second);
+        for (const auto &f : s.files)
+            std::ofstream(run.cwd + "/" + f.first, std::ios::binary) << f.second;
         termios primed, now;
         bool primed_ok = Line_Settings(b.link, &primed, true);
         // The board prints to its console before it answers, so all is there at the end.
@@ -185,15 +168,9 @@ RIG_RESULT Run_Session(const RIG_SETUP &s)
 }
 
 RIG_RESULT Run_Typed(const std::string &typed, const std::vector<std::string> &board_args,
-                     const std::vector<uint8_t> &image,
-                     const std::map<std::string, std::string> &files)
+                     const Bytes &image, const std::map<std::string, std::string> &files)
 {
-    RIG_SETUP s;
-    s.board_args = board_args;
-    s.initial_image = image;
-    s.stdin_text = typed;
-    s.files = files;
-    RIG_RESULT r = Run_Session(s);
+    RIG_RESULT r = Run_Session({board_args, image, typed, false, {}, files});
     EXPECT_TRUE(r.started && !r.timed_out) << r.error << r.out;
     return r;
 }
@@ -220,7 +197,7 @@ size_t Count(const std::string &text, const std::string &what)
     return n;
 }
 
-std::vector<uint8_t> Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len)
+Bytes Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len)
 {
     uint64_t first = 0x04000000 - r.image.size(), off = addr - first;
     if (addr < first || off + len > r.image.size()) return {};

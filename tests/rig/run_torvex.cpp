@@ -8,15 +8,10 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-extern char **environ;
+const char *const TORVEX_SIGNON = "\nQuillet Bootloader Utility - V2.51\n\nSerial ports COM1..COM4 "
+                                  "are the devices named by TORVEX_COM1..TORVEX_COM4.\n\n";
 
-const char *const TORVEX_SIGNON =
-    "\nQuillet Bootloader Utility - V2.51\n\n"
-    "Serial ports COM1..COM4 are the devices named by TORVEX_COM1..TORVEX_COM4.\n"
-    "\n";
-
-// The input sits in the pipe before the program starts, so only its output needs watching; its
-// standard error is the test's, shown when a test fails.
+// The input sits whole in the pipe before the start, so only the output needs watching.
 Torvex_Result Run_Torvex(const Torvex_Run &run)
 {
     Torvex_Result res{"", -1, false};
@@ -38,18 +33,17 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
         std::vector<char *> argv{const_cast<char *>(TORVEX_BIN_DIR "/torvex")};
         for (const auto &a : run.args) argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        execve(argv[0], argv.data(), environ);
+        execv(argv[0], argv.data());
         _exit(127);
     }
     close(in_p[0]);
     close(out_p[1]);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(run.timeout_ms);
+    using namespace std::chrono;
+    auto deadline = steady_clock::now() + milliseconds(run.timeout_ms);
     size_t next = 0, from = 0;
     int out_fd = out_p[0];
     for (char buf[4096]; pid > 0 && out_fd >= 0;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
+        auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
         pollfd p{out_fd, POLLIN, 0};
         int ready = left > 0 ? poll(&p, 1, (int)left) : 0;
         res.timed_out = ready == 0;
@@ -73,7 +67,7 @@ Torvex_Result Run_Torvex(const Torvex_Run &run)
     int wstatus = 0;
     pid_t done = 0; // with its output closed, the program is only waited for
     while (pid > 0 && (done = waitpid(pid, &wstatus, WNOHANG)) == 0 && !res.timed_out)
-        res.timed_out = std::chrono::steady_clock::now() > deadline || poll(nullptr, 0, 5) < 0;
+        res.timed_out = steady_clock::now() > deadline || poll(nullptr, 0, 5) < 0;
     if (res.timed_out && done == 0) {
         kill(pid, SIGKILL);
         waitpid(pid, &wstatus, 0);

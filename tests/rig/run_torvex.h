@@ -1,5 +1,4 @@
-// Runs the built torvex program with a given standard input, arguments, environment and working
-// directory, and captures what it prints.
+// Runs the built torvex with a given input, arguments, environment and directory.
 #ifndef RUN_TORVEX_H
 #define RUN_TORVEX_H
 
@@ -17,8 +16,7 @@ struct Torvex_Result {
     bool timed_out;
 };
 
-// Done once TORVEX has printed `after` (looked for past the previous event's text): a signal sent,
-// its standard output closed, more input typed.
+// Done once TORVEX has printed `after` past the previous event's text.
 struct Torvex_Event {
     std::string after;
     int signal;
@@ -31,9 +29,8 @@ struct Torvex_Run {
     bool keep_stdin_open = false; // no end of input until TORVEX has ended
     std::vector<Torvex_Event> events;
     std::vector<std::string> args;
-    // Added to (or replacing) the inherited environment, which loses FLASHOPT.
-    std::vector<std::pair<std::string, std::string>> env;
-    std::string cwd; // empty: the caller's directory
+    std::vector<std::pair<std::string, std::string>> env; // over the inherited one, less FLASHOPT
+    std::string cwd;                                      // empty: the caller's directory
     int timeout_ms = 20000;
 };
 
@@ -65,8 +62,7 @@ private:
     std::string path_;
 };
 
-// The sign-on text printed at every start, and what the prompt loop prints: its start, the prompt,
-// and a typed line that runs one segment around its output.
+// The sign-on, the prompt loop's start and prompt, and one segment's output framed.
 extern const char *const TORVEX_SIGNON;
 inline std::string Cli_Start()
 {
@@ -78,13 +74,6 @@ inline const std::string NOT_ON_LINE = "Target system not on-line!\n";
 inline std::string Seg(const std::string &output)
 {
     return "\n" + output + "\n";
-}
-// A run of n rule characters (U+2500) as the tables of help, map and directory print them.
-inline std::string Rule_Run(int n)
-{
-    std::string s;
-    while (n-- > 0) s += "\xE2\x94\x80";
-    return s;
 }
 
 #endif
