@@ -469,10 +469,12 @@ TEST(TablesE2e, BootProgramDirectoryAndSystemNameReachTheBoard)
         "(start vector = E801:FFF0)\n";
     const std::string set_app =
         "Program name set to APP\nBoot program set to APP (start vector = F000:0100)\n";
-    // systbl shows the tables as read: the board, where the tables lie and their sizes.
+    // systbl: the board, where the tables lie and their sizes, and no boot vector left by the
+    // boot program deleted.
     const std::string systbl = Up_To_Prompt(r.out, "System Tables:");
-    for (const char *row : {"Boot Board Id      = 3\n", "Device Addr        = 0x03FFA800\n",
-                            "System Size        = 0x00000076 (118)\n"})
+    for (const char *row :
+         {"Boot Board Id      = 3\n", "Device Addr        = 0x03FFA800\n",
+          "System Size        = 0x00000076 (118)\n", "Boot Vector        = 0x0000:0x00000000\n"})
         EXPECT_EQ(Count(systbl, row), 1u) << row << systbl;
     EXPECT_EQ(
         r.out,
