@@ -25,8 +25,6 @@ const DWORD FLASH = 0x03F00000, BOOT_ADDR = 0x03FFA000; // where the monitor kee
 const DWORD SYS_ADDR = BOOT_ADDR + 0x400, MAP_ADDR = BOOT_ADDR + 0x800,
             DIR_ADDR = BOOT_ADDR + 0x1000;
 const Bytes TABLES_MAGIC = {0xD4, 0xC3, 0xB2, 0xA1};
-const std::string EXIT_WRITTEN =
-    "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\n";
 
 Bytes Pattern(size_t n, unsigned seed)
 {
@@ -311,9 +309,8 @@ TEST(Program, OverlapsAreRefusedAndVerifyCatchesAFlashFault)
     EXPECT_EQ(Programmed(r),
               "1/3FD0000:4E20 1/3FD0000:4E20 1/3FE0000:100 1/3FE0000:100 1/3FC0000:BB8 ");
     std::string compares;
-    for (const TRACE_EVENT &e : Events(r.trace, "rx_frame"))
-        if (e.Str("name") == "compare_ram")
-            compares += e.Str("dest") + "<" + e.Str("src") + ":" + e.Str("len") + " ";
+    for (const TRACE_EVENT &e : Events(r.trace, "rx_frame", "compare_ram"))
+        compares += e.Str("dest") + "<" + e.Str("src") + ":" + e.Str("len") + " ";
     EXPECT_EQ(compares, "66977792<131072:65536 66846720<131072:65536 67084288<131072:8192 ");
     std::copy(table.begin(), table.end(), model.begin() + 0xD0000);
     std::copy(app.begin(), app.end(), model.begin() + 0xC0000);

@@ -69,6 +69,17 @@ std::vector<TRACE_EVENT> Board_Trace(const BOARD_PROC &b)
     return out;
 }
 
+void Board_Stop(BOARD_PROC *b)
+{
+    if (b->pid <= 0) return;
+    kill(b->pid, SIGTERM);
+    for (int ms = 0; waitpid(b->pid, nullptr, WNOHANG) == 0; ms += 5) {
+        if (ms == 3000) kill(b->pid, SIGKILL); // it had its time to write the image
+        poll(nullptr, 0, 5);
+    }
+    b->pid = -1;
+}
+
 } // namespace
 
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
@@ -106,17 +117,6 @@ bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::strin
     *error = "board did not get ready: " + seen + Read_Whole(b->err_file);
     Board_Stop(b);
     return false;
-}
-
-void Board_Stop(BOARD_PROC *b)
-{
-    if (b->pid <= 0) return;
-    kill(b->pid, SIGTERM);
-    for (int ms = 0; waitpid(b->pid, nullptr, WNOHANG) == 0; ms += 5) {
-        if (ms == 3000) kill(b->pid, SIGKILL); // it had its time to write the image
-        poll(nullptr, 0, 5);
-    }
-    b->pid = -1;
 }
 
 void Board_Cleanup(BOARD_PROC *b)
@@ -175,19 +175,18 @@ RIG_RESULT Run_Typed(const std::string &typed, const std::vector<std::string> &b
     return r;
 }
 
-std::vector<TRACE_EVENT> Events(const std::vector<TRACE_EVENT> &trace, const std::string &ev)
+std::vector<TRACE_EVENT> Events(const std::vector<TRACE_EVENT> &trace, const std::string &ev,
+                                const std::string &name)
 {
     std::vector<TRACE_EVENT> out;
     for (const TRACE_EVENT &e : trace)
-        if (e.Is(ev)) out.push_back(e);
+        if (e.Is(ev) && (name.empty() || e.Str("name") == name)) out.push_back(e);
     return out;
 }
 
 size_t Sent(const RIG_RESULT &r, const std::string &name)
 {
-    size_t n = 0;
-    for (const TRACE_EVENT &e : r.trace) n += e.Is("rx_frame") && e.Str("name") == name;
-    return n;
+    return Events(r.trace, "rx_frame", name).size();
 }
 
 size_t Count(const std::string &text, const std::string &what)

@@ -29,8 +29,7 @@ struct BOARD_PROC {
 // Starts torvex-target with extra options and waits for READY; initial_image is its flash.
 bool Board_Start(BOARD_PROC *b, const std::vector<std::string> &args, std::string *error,
                  const Bytes &initial_image = {});
-void Board_Stop(BOARD_PROC *b); // SIGTERM and wait; the image is written on the way out
-void Board_Cleanup(BOARD_PROC *b);
+void Board_Cleanup(BOARD_PROC *b); // stops it: the image is written on the way out
 Bytes Board_Image(const BOARD_PROC &b);
 
 struct RIG_SETUP {
@@ -61,7 +60,9 @@ RIG_RESULT Run_Session(const RIG_SETUP &setup);
 RIG_RESULT Run_Typed(const std::string &typed, const std::vector<std::string> &board_args = {},
                      const Bytes &image = {}, const std::map<std::string, std::string> &files = {});
 
-std::vector<TRACE_EVENT> Events(const std::vector<TRACE_EVENT> &trace, const std::string &ev);
+// The trace's events ev, only those of that name unless it is empty.
+std::vector<TRACE_EVENT> Events(const std::vector<TRACE_EVENT> &trace, const std::string &ev,
+                                const std::string &name = "");
 // How many requests of that name the board took.
 size_t Sent(const RIG_RESULT &r, const std::string &name);
 // len bytes of the image at physical address addr (empty when outside).
@@ -70,6 +71,9 @@ Bytes Flash_At(const RIG_RESULT &r, uint32_t addr, uint32_t len);
 std::string Read_Source_File(const std::string &rel_path);
 // What fd delivers until want bytes came or it stayed silent for quiet_ms.
 std::string Read_Fd(int fd, int quiet_ms, size_t want = SIZE_MAX);
+// What exit prints when it writes changed tables.
+inline const std::string EXIT_WRITTEN =
+    "Start shutdown ...\nUpdate flash tables ...\nFlash tables OK\nShutdown complete\n";
 // How often text holds what.
 size_t Count(const std::string &text, const std::string &what);
 
