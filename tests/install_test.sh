@@ -1,7 +1,6 @@
 #!/bin/sh
-# What a user installs (`prefix` into a scratch prefix, `deb` the package, 77 without dpkg-deb)
-# runs from where it lands: --help and --version of both programs end at once.
-# Usage: install_test.sh prefix|deb BUILD_DIR VERSION
+# Usage: install_test.sh prefix|deb BUILD_DIR VERSION (77 without dpkg-deb). What a user
+# installs runs from where it lands: --help and --version of both programs end at once.
 set -eu
 mode=$1 build=$2 version=$3 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
