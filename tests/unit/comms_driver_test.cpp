@@ -58,9 +58,9 @@ TEST_F(CommsDriver, ReceiveWaitsAtMostItsAllowanceAndKeepsWhatCameLate)
 {
     EXPECT_EQ(Comms_GetTime(), 0u); // the clock starts with the driver
     ASSERT_EQ(Open(), E_OK);
-    Mem_Port_Deliver_At(1500, {0x11}); // at the limit: in time
+    Mem_Port_Deliver({0x11}, 1500); // at the limit: in time
     EXPECT_EQ(AFTER(Rx_Data(b, 1, 50, status)), "1 0 500");
-    Mem_Port_Deliver_At(2001, {0x22}); // one late: a time-out, the byte stays queued
+    Mem_Port_Deliver({0x22}, 2001); // one late: a time-out, the byte stays queued
     EXPECT_EQ(AFTER(Rx_Data(b + 1, 1, 50, status)), "0 0x1 1001");
     EXPECT_EQ(AFTER(Rx_Data(b + 1, 1, 50, status)), "1 0 1001");
     Mem_Port_Deliver({1}); // part of a block: a time-out, the part stays queued
@@ -75,7 +75,7 @@ TEST_F(CommsDriver, ReceiveWaitsAtMostItsAllowanceAndKeepsWhatCameLate)
     EXPECT_LT(Mem_Port().waits, 10u);                              // blocked, no busy loop
     Mem_Port_Deliver({1});
     Mem_Port().now -= Comms_GetTime() + 100; // the driver's clock just below 2^32
-    Mem_Port_Deliver_At(Mem_Port().now + 300, {0x33});
+    Mem_Port_Deliver({0x33}, Mem_Port().now + 300);
     EXPECT_EQ(AFTER(Rx_Data(b, 2, 50, status)), "2 0 200");
     EXPECT_EQ(AFTER(Rx_Data(b, 1, 50, status)), "0 0x1 701");
     delay(0);
