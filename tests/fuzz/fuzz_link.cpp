@@ -27,7 +27,7 @@ BYTE pattern[4096];
 
 // The host's output, split strictly into control bytes and whole frames.
 struct HOST_OUTPUT {
-    Bytes last_frame, request;
+    Bytes partial, last_frame, request;
     int repeats = 0;
     size_t calls_seen = 0;
     BYTE seq = 0;
@@ -102,19 +102,25 @@ void React()
     }
 }
 
-// Frames are checked, then answered; other bytes must be link control characters.
-void Watch_Host()
+void Host_Wrote(const BYTE *bytes, size_t count)
 {
-    Mem_Port_On_Frames(
-        [](const Bytes &f) {
-            Check_Frame(f);
+    for (size_t i = 0; i < count; i++) {
+        Bytes &f = host.partial;
+        if (f.empty() && bytes[i] != MSG_STX) {
+            FUZZ_CHECK(bytes[i] == MSG_ACK || bytes[i] == MSG_NAK || bytes[i] == MSG_POLL,
+                       "the host sent 0x%02X outside a frame", bytes[i]);
             React();
-        },
-        [](BYTE b) {
-            FUZZ_CHECK(b == MSG_ACK || b == MSG_NAK || b == MSG_POLL,
-                       "the host sent 0x%02X outside a frame or a frame of a bad size", b);
-            React();
-        });
+            continue;
+        }
+        f.push_back(bytes[i]);
+        WORD size = f.size() >= 3 ? WORD(f[1] | f[2] << 8) : 0;
+        FUZZ_CHECK(f.size() < 3 || (size >= MSG_MIN_FRAME && size <= MSG_MAX_FRAME),
+                   "frame size %u", size);
+        if (f.size() < 3 || f.size() != size) continue;
+        Check_Frame(f);
+        f.clear();
+        React();
+    }
 }
 
 // One action: kind, address or allowance, size; a line that hung up is opened again.
@@ -123,7 +129,7 @@ void Act(TAPE *action)
     WORD s = 0, w1, w2;
     if (Comms_Port_Lost()) {
         Mem_Port().hang_up_at = 0xFFFFFFFF;
-        Watch_Host(); // nothing of a frame cut off is kept
+        host.partial.clear();
         Init_Message_Link(0, 9600, &s);
         link_up = 0;
     }
@@ -191,7 +197,7 @@ int Fuzz_Link(const uint8_t *data, size_t size)
     tape = TAPE{data + reactions_at, data + size};
     WORD s;
     Mem_Port_Install(0);
-    Watch_Host();
+    Mem_Port().on_write = Host_Wrote;
     Init_Message_Link(0, 9600, &s);
     while (action.p < action.end) Act(&action);
     Shutdown_Message_Link(&s);

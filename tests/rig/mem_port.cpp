@@ -164,24 +164,14 @@ Bytes Mem_Frame(BYTE seq, const Bytes &data)
     return f;
 }
 
-void Mem_Port_On_Frames(std::function<void(const Bytes &frame)> on_frame,
-                        std::function<void(BYTE)> on_other)
+void Mem_Port_On_Frames(std::function<void(const Bytes &frame)> on_frame)
 {
-    const auto other = [on_other](BYTE b) {
-        if (on_other) on_other(b);
-    };
-    state.on_write = [=, partial = Bytes()](const BYTE *bytes, size_t count) mutable {
+    state.on_write = [on_frame, partial = Bytes()](const BYTE *bytes, size_t count) mutable {
         for (size_t i = 0; i < count; i++) {
-            if (partial.empty() && bytes[i] != 0x02) { // ACK, poll, noise
-                other(bytes[i]);
-                continue;
-            }
+            if (partial.empty() && bytes[i] != 0x02) continue; // ACK, poll, noise
             partial.push_back(bytes[i]);
             size_t want = partial.size() < 3 ? 0 : partial[1] | (partial[2] << 8);
-            if (partial.size() >= 3 && (want < 13 || want > MSG_MAX_FRAME)) { // hunt again
-                other(partial[0]);
-                partial.clear();
-            }
+            if (partial.size() >= 3 && want < 13) partial.clear(); // a bad length: hunt again
             if (want >= 13 && partial.size() == want) on_frame(std::exchange(partial, Bytes()));
         }
     };

@@ -39,10 +39,8 @@ void Mem_Port_Deliver(const Bytes &bytes, DWORD at_ms = Mem_Port().now);
 // Independent frame encoder for expectations: header, data, trailer.
 Bytes Mem_Frame(BYTE seq, const Bytes &data);
 DWORD Mem_Sum(const Bytes &bytes);
-// Hands each whole frame the host sends to on_frame, each other byte to on_other (a bad
-// length: its start byte), else skips them.
-void Mem_Port_On_Frames(std::function<void(const Bytes &frame)> on_frame,
-                        std::function<void(BYTE)> on_other = nullptr);
+// Hands each whole frame the host sends to the callback (bytes outside frames are skipped).
+void Mem_Port_On_Frames(std::function<void(const Bytes &frame)> on_frame);
 // A monitor: ACKs every frame and answers respond(request data) as a frame unless it is empty.
 void Mem_Port_Monitor(std::function<Bytes(const Bytes &request)> respond);
 
