@@ -93,7 +93,7 @@ void React()
             frame[at] ^= BYTE(1 + tape.Byte() % 255);
         }
         ack_answer.insert(ack_answer.end(), frame.begin(), frame.end());
-        Mem_Port_Deliver_At(op == 6 ? port.now + 20u * tape.Byte() : port.now, ack_answer);
+        Mem_Port_Deliver(ack_answer, op == 6 ? port.now + 20u * tape.Byte() : port.now);
     } else if (op == 7) {
         port.hang_up_at = port.now + 10u * tape.Byte();
     } else if (op == 9) { // a frame of any length, maybe longer than the buffer it is read into

@@ -141,14 +141,9 @@ void Mem_Port_Remove()
     state = MEM_PORT_STATE();
 }
 
-void Mem_Port_Deliver(const Bytes &bytes)
+void Mem_Port_Deliver(const Bytes &bytes, DWORD at_ms)
 {
-    state.rx.insert(state.rx.end(), bytes.begin(), bytes.end());
-}
-
-void Mem_Port_Deliver_At(DWORD at, const Bytes &b)
-{
-    state.pending.emplace_back(at, b);
+    state.pending.emplace_back(at_ms, bytes);
     Deliver_Due();
 }
 

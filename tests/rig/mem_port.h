@@ -33,8 +33,8 @@ MEM_PORT_STATE &Mem_Port();
 // Resets the state and installs the in-memory table; Remove puts the POSIX table back.
 void Mem_Port_Install(DWORD start_ms = 0);
 void Mem_Port_Remove();
-void Mem_Port_Deliver(const Bytes &bytes);
-void Mem_Port_Deliver_At(DWORD at_ms, const Bytes &bytes);
+// Queues bytes for the host to read from at_ms on (now when not given).
+void Mem_Port_Deliver(const Bytes &bytes, DWORD at_ms = Mem_Port().now);
 
 // Independent frame encoder for expectations: header, data, trailer.
 Bytes Mem_Frame(BYTE seq, const Bytes &data);

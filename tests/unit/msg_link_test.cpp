@@ -114,7 +114,7 @@ TEST_F(MsgLink, ReceiverAcksGoodFramesNaksBadOnesAndPollsThroughSilence)
         SCOPED_TRACE(&c - cases);
         SetUp();
         for (const Bytes &part : c.stream)
-            Mem_Port_Deliver_At(&part == &c.stream.back() ? c.at : 0, part);
+            Mem_Port_Deliver(part, &part == &c.stream.back() ? c.at : 0);
         Bytes buf(std::max<size_t>(c.size, 16), 0xEE), stored = c.stored;
         stored.resize(buf.size(), 0xEE);
         WORD s = 0x1234, got = Rx_Message(buf.data(), c.size, c.allowance, &s);

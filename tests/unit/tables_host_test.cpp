@@ -13,11 +13,12 @@ namespace {
 // Packed fields are read by value, never bound to a reference.
 const auto V = [](auto v) { return v; };
 
-class Tables : public testing::Test {
+class Tables : public Mem_Link_Test { // the link up, to a monitor a test may script
 protected:
     WORD status = 0;
     void SetUp() override
     {
+        Mem_Link_Test::SetUp();
         Reset_Flash_Table_Images();
         log_level = LOG_NORMAL;
         target_prog_version = 0x0251;
@@ -27,19 +28,12 @@ protected:
     void TearDown() override
     {
         verify_flash = 0;
-        Shutdown_Message_Link(&status);
-        Mem_Port_Remove();
-    }
-    void Monitor(std::function<Bytes(const Bytes &)> respond) // the link up to a scripted monitor
-    {
-        Mem_Port_Install(0);
-        Init_Message_Link(0, 9600, &status);
-        Mem_Port_Monitor(respond);
+        Mem_Link_Test::TearDown();
     }
     void Board_Monitor() // the virtual board's monitor, for the board vboard::Mem_Init chose
     {
         boot_tbl_addr = 0x03FFA000;
-        Monitor([](const Bytes &req) {
+        Mem_Port_Monitor([](const Bytes &req) {
             static const vboard::MONITOR_ID mon = {1, 0x0240, 0x03FFA000};
             BYTE resp[vboard::MAX_RECORD];
             vboard::CMD_OUTCOME outcome = {};
@@ -74,7 +68,7 @@ TEST_F(Tables, BlockLookupsTryTheRealModeWindowFirstAndCountBlockEnds)
 TEST_F(Tables, VerifyTakesOnlyAMatchAsProgrammedAndAnUnsupportedTypeFails)
 {
     static WORD compare_status;
-    Monitor([](const Bytes &req) {
+    Mem_Port_Monitor([](const Bytes &req) {
         Bytes resp = req;
         if (req.size() <= 2 || req[0] != COMPARE_RAM_CMD) return resp;
         memcpy(&resp[1], &compare_status, 2);
