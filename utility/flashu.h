@@ -143,5 +143,6 @@ void Display_Directory();
 // its gap of blanks, then a line end; and a "label = " cell tbl_tab wide.
 void Print_Rule_Line(const int *runs, const int *gaps, int count);
 void Print_Label(const char *label);
+void Print_Text_Row(const char *label, const char *text);
 
 #endif

@@ -24,6 +24,12 @@ void Print_Label(const char *label)
     printf("%-*s = ", tbl_tab, label);
 }
 
+void Print_Text_Row(const char *label, const char *text)
+{
+    Print_Label(label);
+    printf("%s\n", text);
+}
+
 static void Print_Hex_Row(const char *label, DWORD value)
 {
     Print_Label(label);
