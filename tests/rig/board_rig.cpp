@@ -39,7 +39,7 @@ bool Wait_Ready(int fd, int ms, std::string *seen)
     return seen->compare(0, 6, "READY ") == 0;
 }
 
-// The line's settings, false while exclusive; primed first to canonical input and CR to NL.
+// The line's settings, false while exclusive; primed first with cooked modes a raw link clears.
 bool Line_Settings(const std::string &link, termios *t, bool prime)
 {
     int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), excl = 1;
@@ -48,6 +48,7 @@ bool Line_Settings(const std::string &link, termios *t, bool prime)
     if (prime) {
         t->c_lflag |= ICANON;
         t->c_iflag |= ICRNL;
+        t->c_oflag |= OPOST | ONLCR;
         ok = ok && !tcsetattr(fd, TCSANOW, t) && !tcgetattr(fd, t);
     }
     if (fd >= 0) close(fd);

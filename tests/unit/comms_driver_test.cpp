@@ -7,9 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 #include "COMMS.h"
-#include "CONIO.h"
 #include "FLCOMMON.h"
-#include "MYTIME.h"
 #include "SERPORT.h"
 #include "flashu.h"
 #include "mem_port.h"
@@ -73,17 +71,6 @@ TEST_F(CommsDriver, ReceiveWaitsAtMostItsAllowanceAndKeepsWhatCameLate)
     Mem_Port().waits = 0;
     EXPECT_EQ(AFTER(Rx_Data(b, 2, 6000, status)), "0 0x1 121103"); // 120 s at no real cost
     EXPECT_LT(Mem_Port().waits, 10u);                              // blocked, no busy loop
-    Mem_Port_Deliver({1});
-    Mem_Port().now -= Comms_GetTime() + 100; // the driver's clock just below 2^32
-    Mem_Port_Deliver({0x33}, Mem_Port().now + 300);
-    EXPECT_EQ(AFTER(Rx_Data(b, 2, 50, status)), "2 0 200");
-    EXPECT_EQ(AFTER(Rx_Data(b, 1, 50, status)), "0 0x1 701");
-    delay(0);
-    delay(750);
-    EXPECT_EQ(Comms_GetTime(), 1451u);
-    Mem_Port_Deliver({1, 2, 3});
-    Comms_ClearInputBuffer();
-    EXPECT_TRUE(Mem_Port().rx.empty());
 }
 
 // Output that stops moving fails in 5 s whatever the allowance, and is told each time.
@@ -171,49 +158,6 @@ TEST_F(CommsDriver, EachFailingOpenStepIsExplainedAndLeavesThePortClosed)
     }
 }
 
-// A terminal port that hangs up is told once; one that fails to open still gets the target's port
-// opened again, one port at a time. The keyboard has ended, so the session ends at a first look.
-TEST(TerminalPorts, HungUpPortIsToldOnceAndTheTargetPortIsReopenedAfterAFailure)
-{
-    Mem_Port_Install(0);
-    log_level = LOG_NORMAL;
-    const int saved_stdin = dup(STDIN_FILENO);
-    int p[2];
-    ASSERT_TRUE(pipe(p) == 0 && close(p[1]) == 0 && dup2(p[0], STDIN_FILENO) == STDIN_FILENO &&
-                close(p[0]) == 0);
-    setenv("TORVEX_COM1", "/mem/com1", 1);
-    setenv("TORVEX_COM2", "/mem/com2", 1);
-    vt_comm_port = 1;
-    vt_baud_rate = 9600;
-    comm_port = 0;
-    baud_rate = 19200;
-    link_up = 0;
-    Mem_Port().hang_up_at = 0;
-    WORD status = 0xFFFF;
-    EXPECT_EQ(Stdout_Of([&] { Emulate_Terminal(&status); }),
-              "Start VT session on COM2 at 9600 baud.  Type ESC to exit ...\n\n"
-              "\nCOM2 (/mem/com2) hung up: Input/output error\n\n\nEnd terminal emulation\n");
-    EXPECT_TRUE(status == 0 && comOpen == 0); // no target link to put back
-    Mem_Port().hang_up_at = 0xFFFFFFFF;
-    Init_Comms_Link(comm_port, baud_rate, &status);
-    ASSERT_EQ(status, 0);
-    link_up = 1;
-    Mem_Port().fail_set_state = true;
-    Mem_Port().calls.clear();
-    const std::string fail = ": Input/output error\n\nOperation FAILED!  Failure SetCommState\n\n";
-    EXPECT_EQ(Stdout_Of([&] { Emulate_Terminal(&status); }),
-              "COM2 is /mem/com2" + fail + "COM1 is /mem/com1" + fail);
-    EXPECT_EQ(status, E_REPORTED);
-    EXPECT_EQ(Mem_Port().calls, "drain close open /mem/com2 close open /mem/com1 close");
-    Shutdown_Comms_Link(&status);
-    Mem_Port_Remove();
-    link_up = 0;
-    dup2(saved_stdin, STDIN_FILENO);
-    close(saved_stdin);
-    unsetenv("TORVEX_COM1");
-    unsetenv("TORVEX_COM2");
-}
-
 // The exclusive flag refuses another open, or the lock is taken.
 bool Locked_By_Someone(const std::string &path)
 {
@@ -238,7 +182,7 @@ TEST(CommsPty, ExclusiveWhileOpenAndSilenceWaitsBlocked)
     std::clock_t cpu0 = std::clock(); // 300 ms of silence, blocked in poll
     DWORD t0 = Comms_GetTime();
     EXPECT_TRUE(Rx_Data(buf, 1, 30, &s) == 0 && s == E_TIME && Comms_GetTime() - t0 > 300u);
-    EXPECT_LT(std::clock() - cpu0, CLOCKS_PER_SEC / 4);
+    EXPECT_LT(std::clock() - cpu0, CLOCKS_PER_SEC / 20);
     Shutdown_Comms_Link(&s);
     EXPECT_TRUE(s == E_OK && !Locked_By_Someone(pts));
     close(master);

@@ -193,11 +193,9 @@ TEST_F(Pipeline, BadFilesFailOnceAndLeaveNoSegments)
         {Data(0, 4), 0, 0, "", "\nOperation FAILED!  Premature EOF in hex file\n\n"},
         {":0400000001 20304F2\n" + std::string(HEX_END), 0, 0, "",
          "FAILED!  Invalid numeric in hex file\n"},
-        // A wrong checksum in a data, an address or the end record names its line.
+        // A wrong checksum in a data or the end record names its line.
         {Data(0, 4) + Bad(Data(4, 4)) + HEX_END, 0, 0, "",
          "FAILED!  Invalid checksum in hex file at line 2\n"},
-        {Data(0, 4) + "\r\n\r\n" + Bad(Hex_Record(4, 0, {0, 8})) + HEX_END, 0, 0, "",
-         "Invalid checksum in hex file at line 4"},
         {Data(0, 4, 2) + Bad(HEX_END), 0, 0, "",
          "FAILED!  Invalid checksum in hex file at line 3\n"},
         {"", BIN, 0, "", "\nBinary file contains no code/data!\n"},
