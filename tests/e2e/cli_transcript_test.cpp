@@ -78,6 +78,12 @@ std::string Processing(const std::string &path)
     return "Process " + path + " flash command file ...\n";
 }
 
+// A line of 254 characters, as long as a line may be: four segments of at most 79.
+const std::string FULL_LINE = "gr=a" + std::string(74, ' ') + ";gr=a" + std::string(74, ' ') +
+                              ";gr=a" + std::string(74, ' ') + ";gr=b" + std::string(13, ' ');
+const std::string FULL_LINE_RUN = Seg(
+    "Group name set to A\n\nGroup name set to A\n\nGroup name set to A\n\nGroup name set to B\n");
+
 // Unless said otherwise a command fails in the session: its exit status is 1.
 void Expect_Session(const std::vector<Step> &steps, const std::string &cwd = "",
                     const Env &env = {}, const std::string &end = END_OF_INPUT, int status = 1)
@@ -195,6 +201,7 @@ TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
                      Seg("Port set to COM1\nVT Port set to COM1\n") + std::string(19, '\n'), true},
                     {c75, "Invalid command/option " + c75 + "!\n"},
                     {"port=com3\r", "Port set to COM3\n"},
+                    {FULL_LINE + "\r", FULL_LINE_RUN, true}, // CR LF just past a full line
                     {"\x1b[Ad\x1bi\x01r\t\xff\x7f", NOT_ON_LINE},
                     {"prompt=" + std::string(72, 'b'), "Prompt set to " + p72 + "\n"}},
                    "", {}, p72 + " \n");
@@ -256,11 +263,11 @@ TEST(CliOptions, EachOptionConfirmsAValueInRangeAndRefusesOneOutside)
 TEST(CliCmdFile, FilesEchoTheirLinesChainAndStopAtExitEscOrAnOverlongLine)
 {
     Scratch_Dir dir;
-    std::string line = "gr=x // " + std::string(297, 'a');
+    const std::string line = "gr=x // " + std::string(297, 'a');
     for (const auto &f : Env{{"setup.flc", "gr=one\r\n\nver=2"},
                              {"first.flc", "gr=a1\nsecond\nname=never\n"},
                              {"second.flc", "name=fromb\nnosuch\n"},
-                             {"long.flc", line + "\ngr=ok\n"},
+                             {"long.flc", line + "\n" + FULL_LINE + "\r\ngr=ok\n"},
                              {"run.flc", "gr=x\nexit\nname=never\n"},
                              {"loop.flc", "loop\n"},
                              {"old.~~~", ""},
@@ -280,8 +287,8 @@ TEST(CliCmdFile, FilesEchoTheirLinesChainAndStopAtExitEscOrAnOverlongLine)
           true},
          {"long",
           Seg(Processing("LONG.FLC")) +
-              "LONG.FLC line longer than 254 characters, line ignored!\n"
-              "LONG.FLC CMD: gr=ok\n" +
+              "LONG.FLC line longer than 254 characters, line ignored!\nLONG.FLC CMD: " +
+              FULL_LINE + "\n" + FULL_LINE_RUN + "LONG.FLC CMD: gr=ok\n" +
               Seg("Group name set to OK\n"),
           true},
          {"loop\n\x1b"
