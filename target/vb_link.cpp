@@ -186,7 +186,7 @@ void Frame_Intact(uint64_t now_us)
     if (Trace_On()) { // describing the request is only worth it for the trace
         char fields[256];
         Describe_Request(rec, rec_len, fields, sizeof fields);
-        Trace_Fmt("\"ev\":\"rx_frame\",\"seq\":%u,\"size\":%u,\"cmd\":%u,\"name\":\"%s\"%s", seq,
+        Trace_Fmt("\"ev\":\"rx_frame\",\"seq\":%u,\"size\":%u,\"cmd\":%d,\"name\":\"%s\"%s", seq,
                   rx_size, rec_len ? rec[0] : 0, Command_Name(rec_len ? rec[0] : 0), fields);
     }
     counts.frames_ok++;

@@ -48,7 +48,7 @@ static void Release_Port()
 
 static void Refuse_Long_Line(const char *source)
 {
-    Log_Fmt(LOG_ALWAYS, "%s longer than %u characters, line ignored!\n", source,
+    Log_Fmt(LOG_ALWAYS, "%s longer than %d characters, line ignored!\n", source,
             INPUT_LINE_SIZE - 1);
     command_failed = 1;
 }

@@ -153,15 +153,15 @@ static bool First_Words_Fit(WORD number_args, const ARG_STRUCT *arg_array_ptr)
 static bool Line_Is_Unfit(LINE_FIT fit, WORD number_args, const ARG_STRUCT *arg_array_ptr)
 {
     if (fit == TOO_MANY_SEGMENTS) {
-        Log_Fmt(LOG_ALWAYS, "More than %u commands in one line, line ignored!\n", MAX_ARGS);
+        Log_Fmt(LOG_ALWAYS, "More than %d commands in one line, line ignored!\n", MAX_ARGS);
         return true;
     }
     if (fit == SEGMENT_TOO_LONG) {
-        Log_Fmt(LOG_ALWAYS, "Command longer than %u characters, line ignored!\n", ARG_STR_SIZE - 1);
+        Log_Fmt(LOG_ALWAYS, "Command longer than %d characters, line ignored!\n", ARG_STR_SIZE - 1);
         return true;
     }
     if (!First_Words_Fit(number_args, arg_array_ptr)) {
-        Log_Fmt(LOG_ALWAYS, "Command name longer than %u characters, line ignored!\n",
+        Log_Fmt(LOG_ALWAYS, "Command name longer than %d characters, line ignored!\n",
                 MAX_CMD_WORD_LEN);
         return true;
     }
