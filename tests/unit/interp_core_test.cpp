@@ -40,8 +40,8 @@ TEST(TypedLines, ControlCharactersAndKeySequencesAreDropped)
 TEST(DecodeHex, EscapesBecomeTheirBytesWithinTheArgumentsLength)
 {
     char d[256], d80[80];
-    Decode_Hex(
-        d, "A\\x41\\n\\q\\X1234567Fz\\t\\v\\b\\r\\f\\a\\\\\\"); // a lone backslash at the end stays
+    // Unknown escapes stand for their character, a lone backslash at the end for itself.
+    Decode_Hex(d, "A\\x41\\n\\q\\X1234567Fz\\t\\v\\b\\r\\f\\a\\\\\\");
     EXPECT_EQ(std::string(d), "AA\nq\x7Fz\t\v\b\r\f\a\\\\");
     Decode_Hex(d, "\\x");
     EXPECT_EQ(std::string(d, 2), std::string(2, '\0'));
