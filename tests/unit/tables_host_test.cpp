@@ -7,40 +7,29 @@
 #include "vboard.h"
 
 namespace {
-class Tables : public Mem_Link_Test { // the link up, to a monitor a test may script
-protected:
-    WORD status = 0;
-    void SetUp() override
-    {
-        Mem_Link_Test::SetUp();
-        Reset_Flash_Table_Images();
-        log_level = LOG_NORMAL;
-        target_prog_version = 0x0251;
-        board_id = 1;
-        Init_Device_Map_Table();
-    }
-    void Board_Monitor() // the virtual board's monitor, for the board vboard::Mem_Init chose
-    {
-        boot_tbl_addr = 0x03FFA000;
-        Mem_Port_Monitor([](const Bytes &req) {
-            static const vboard::MONITOR_ID mon = {1, 0x0240, 0x03FFA000};
-            BYTE resp[vboard::MAX_RECORD];
-            vboard::CMD_OUTCOME outcome = {};
-            WORD n = vboard::Execute_Request(req.data(), WORD(req.size()), &mon, resp, &outcome);
-            return Bytes(resp, resp + n);
-        });
-    }
-};
+typedef Mem_Link_Test Tables;
 
 // Tables never read are not written; written ones read back. Below monitor 2.50 board 4's map
 // keeps 20 entries; the host completes it only when those are its built-in ones (entry 0 too).
 TEST_F(Tables, TablesRoundTripAndACutMapIsCompletedOnlyFromItsOwnEntries)
 {
+    Reset_Flash_Table_Images();
+    log_level = LOG_NORMAL;
+    board_id = 1;
+    Init_Device_Map_Table();
     target_prog_version = 0x0250;
     EXPECT_EQ(Device_Map_Size_For_Monitor(), sizeof(DEVICE_MAP_TBL));
     ASSERT_TRUE(vboard::Mem_Init(4));
-    Board_Monitor();
+    boot_tbl_addr = 0x03FFA000;
+    Mem_Port_Monitor([](const Bytes &req) { // the virtual board's monitor, version 2.40
+        static const vboard::MONITOR_ID mon = {1, 0x0240, 0x03FFA000};
+        BYTE resp[vboard::MAX_RECORD];
+        vboard::CMD_OUTCOME outcome = {};
+        WORD n = vboard::Execute_Request(req.data(), WORD(req.size()), &mon, resp, &outcome);
+        return Bytes(resp, resp + n);
+    });
     target_prog_version = 0x024F;
+    WORD status = 0;
     EXPECT_EQ(Stdout_Of([&] {
                   Read_Flash_Tables(&status);
                   Write_Flash_Tables(&status);
@@ -62,5 +51,4 @@ TEST_F(Tables, TablesRoundTripAndACutMapIsCompletedOnlyFromItsOwnEntries)
         EXPECT_EQ(number_device_map_entries, changed_block ? 20 : whole);
     }
 }
-
 } // namespace
