@@ -53,12 +53,8 @@ const std::string NAME_MISSING = "Command/option name not specified!\n";
 const std::string BAD_PORT = "Invalid port name!  Type com1, com2, com3, or com4\n";
 const std::string BAD_RATE = "Invalid baud rate!  Enter 300 to 115200\n",
                   BAD_CHARS = "Invalid characters in baud rate!\n";
-const std::string HINT = "\nType h or ? for help\n\n",
-                  FROM_ARGS = "Process command line parameters ...\n";
 const std::string DEBUG_HINT =
     "Type debug to enable the debug commands, then debug or ??? to list them.\n";
-const std::string FROM_ENV =
-    std::string(TORVEX_SIGNON) + "Process environment variable FLASHOPT ...\n";
 
 std::string FAILED(const std::string &why)
 {
@@ -208,8 +204,11 @@ TEST(CliParser, LinesThatDoNotFitAreRefusedWhole)
 
     auto r =
         Run_Lines("options\n", "", {std::string(254, ';')}, {{"FLASHOPT", std::string(255, ';')}});
-    EXPECT_EQ(r.out, FROM_ENV + "FLASHOPT longer than 254 characters, line ignored!\n" + FROM_ARGS +
-                         "Command line longer than 254 characters, line ignored!\n" + HINT +
+    EXPECT_EQ(r.out, std::string(TORVEX_SIGNON) +
+                         "Process environment variable FLASHOPT ...\nFLASHOPT longer than 254 "
+                         "characters, line ignored!\nProcess command line parameters ...\n"
+                         "Command line longer than 254 characters, line ignored!\n\nType h or ? "
+                         "for help\n\n" +
                          PROMPT + Seg(Options_Report()) + END_OF_INPUT);
 }
 
@@ -305,7 +304,7 @@ TEST(CliCmdFile, FilesEchoTheirLinesChainAndStopAtExitEscOrAnOverlongLine)
 }
 
 // From the command line help asks nothing; the debug list shows once ??? enabled it.
-TEST(CliHelp, AsksNothingFromTheCommandLineAndListsDebugCommandsOnceEnabled)
+TEST(CliHelp, AsksToShowOptionsOnlyAtThePromptAndTakesTheWholeNextLine)
 {
     const std::string o = Run_Lines("", "", {"help;???;???;q"}).out;
     EXPECT_EQ(o.find("Display command options?"), std::string::npos);
@@ -313,6 +312,14 @@ TEST(CliHelp, AsksNothingFromTheCommandLineAndListsDebugCommandsOnceEnabled)
                            "\nDebug commands ENABLED\n\nCommand     Abbrev/Options"),
               1u)
         << o;
+    // From a script the whole next line answers (y/yes, n/no/ESC, else the default); never run.
+    auto r = Run_Lines("help\nn\nh\nYES\n?\ngr=x\nhelp\n\x1bgr=y\nhelp\n");
+    const std::string q = "\nDisplay command options? [y]: ", opts = "\n\nOptions   Possible";
+    EXPECT_TRUE(Count(r.out, q + "n\n" + DEBUG_HINT + "\n" + PROMPT) == 2 &&
+                Count(r.out, q + "y" + opts) == 3)
+        << r.out;
+    EXPECT_TRUE(Count(r.out, "Invalid") + Count(r.out, "Group name") == 0 && r.exit_code == 0)
+        << r.out;
 }
 
 // A command among program's words runs first; a command after exit on its line runs too.
